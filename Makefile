@@ -1,0 +1,35 @@
+# Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
+# runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer).
+
+BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+JOBS ?= $(shell nproc)
+
+.PHONY: deps build play check test test-sanitized assets clean
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+play: build
+	./$(BUILD)/bin/vesquin
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+test-sanitized: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVESQUIN_SANITIZE=ON
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure -j$(JOBS) -LE no-sanitize
+
+check: test test-sanitized
+
+assets:
+	bash assets/generate.sh
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

@@ -1,0 +1,116 @@
+#include "platform/sdl_audio.h"
+
+#include <new>
+
+namespace vesquin {
+namespace {
+
+constexpr std::uint32_t kRetryMs = 1'000;
+
+// The widest layout the mixer knows that the default output has: 2, 4 or 6 channels.
+int DefaultOutputChannels() {
+  SDL_AudioSpec spec{};
+  char* name = nullptr;
+  if (SDL_GetDefaultAudioInfo(&name, &spec, 0) != 0) return 2;
+  SDL_free(name);
+  if (spec.channels >= 6) return 6;
+  if (spec.channels >= 4) return 4;
+  return 2;
+}
+
+}  // namespace
+
+void SdlAudioOutput::Device::Close() {
+  if (id != 0) SDL_CloseAudioDevice(id);
+  id = 0;
+}
+
+SdlAudioOutput::AudioSubsystem::~AudioSubsystem() {
+  if (initialised) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+std::unique_ptr<SdlAudioOutput> SdlAudioOutput::Open() {
+  std::unique_ptr<SdlAudioOutput> output;
+  try {
+    output.reset(new SdlAudioOutput());
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
+    output->subsystem_.initialised = true;
+    output->mixer_ = std::make_unique<Mixer>(2);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (!output->OpenDevice()) return nullptr;
+  return output;
+}
+
+SdlAudioOutput::~SdlAudioOutput() = default;
+
+void SDLCALL SdlAudioOutput::Fill(void* self, Uint8* stream, int bytes) {
+  auto* output = static_cast<SdlAudioOutput*>(self);
+  const auto frames = static_cast<std::size_t>(bytes) / (sizeof(std::int16_t) * static_cast<std::size_t>(output->channels_));
+  output->mixer_->Render(reinterpret_cast<std::int16_t*>(stream), frames);
+}
+
+bool SdlAudioOutput::OpenDevice() {
+  device_.Close();
+  bufferFrames_ = 0;
+  lastAttemptMs_ = SDL_GetTicks();
+  deviceAdded_ = false;
+
+  SDL_AudioSpec want{};
+  want.freq = static_cast<int>(Mixer::kSampleRate);
+  want.format = AUDIO_S16SYS;
+  want.channels = static_cast<Uint8>(DefaultOutputChannels());
+  want.callback = &SdlAudioOutput::Fill;
+  want.userdata = this;
+  for (const std::uint16_t frames : {kBufferFrames, kFallbackBufferFrames}) {
+    want.samples = frames;
+    SDL_AudioSpec have{};
+    SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
+    if (id != 0 && have.channels != 2 && have.channels != 4 && have.channels != 6) {
+      // A layout the mixer does not know: let SDL fold stereo into it instead.
+      SDL_CloseAudioDevice(id);
+      want.channels = 2;
+      id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    }
+    if (id == 0) continue;
+    device_.id = id;
+    bufferFrames_ = have.samples;
+    channels_ = have.channels;
+    mixer_->SetOutputChannels(channels_);  // the callback is still paused
+    SDL_PauseAudioDevice(id, 0);
+    return true;
+  }
+  return false;
+}
+
+std::unique_ptr<SoundVoice> SdlAudioOutput::CreateVoice(const ClipImage& clip, bool threeD) {
+  return mixer_->CreateVoice(clip, threeD);
+}
+
+std::unique_ptr<SoundListener> SdlAudioOutput::CreateListener() { return mixer_->CreateListener(); }
+
+void SdlAudioOutput::HandleEvent(const SDL_Event& event) {
+  if (event.type == SDL_AUDIODEVICEREMOVED && event.adevice.iscapture == 0 && event.adevice.which == device_.id &&
+      device_.id != 0) {
+    device_.Close();
+    bufferFrames_ = 0;
+    lastAttemptMs_ = SDL_GetTicks();
+  } else if (event.type == SDL_AUDIODEVICEADDED && event.adevice.iscapture == 0) {
+    deviceAdded_ = true;
+  }
+}
+
+void SdlAudioOutput::Maintain() {
+  if (device_.id != 0) {
+    if (SDL_GetAudioDeviceStatus(device_.id) != SDL_AUDIO_STOPPED) return;
+    // Lost without an event reaching us: give it up and try again later.
+    device_.Close();
+    bufferFrames_ = 0;
+    lastAttemptMs_ = SDL_GetTicks();
+    return;
+  }
+  if (deviceAdded_ || SDL_GetTicks() - lastAttemptMs_ >= kRetryMs) OpenDevice();
+}
+
+}  // namespace vesquin

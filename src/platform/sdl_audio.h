@@ -1,0 +1,73 @@
+#pragma once
+// The sound card side: SDL's default output at 48 kHz with a 256-frame buffer, fed by the
+// game's own Mixer. The output may go away (headphones unplugged, sound server restarted):
+// the mixer and its voices live on, and the default output is reopened when it comes back.
+
+#include <SDL.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/mixer.h"
+
+namespace vesquin {
+
+class SdlAudioOutput : public SoundDevice {
+ public:
+  static constexpr std::uint16_t kBufferFrames = 256;          // 5.3 ms at 48 kHz
+  static constexpr std::uint16_t kFallbackBufferFrames = 512;  // for devices that refuse 256
+
+  // Opens the default output; null when no output can be opened at all.
+  static std::unique_ptr<SdlAudioOutput> Open();
+  ~SdlAudioOutput() override;
+  SdlAudioOutput(const SdlAudioOutput&) = delete;
+  SdlAudioOutput& operator=(const SdlAudioOutput&) = delete;
+
+  std::unique_ptr<SoundVoice> CreateVoice(const ClipImage& clip, bool threeD) override;
+  std::unique_ptr<SoundListener> CreateListener() override;
+
+  // Notes SDL_AUDIODEVICEREMOVED and SDL_AUDIODEVICEADDED; other events are ignored.
+  void HandleEvent(const SDL_Event& event);
+  // Called on every tick of the main loop: closes an output that has stopped and reopens the
+  // default output when one is there again (at once after SDL reports a new device,
+  // otherwise about once a second).
+  void Maintain();
+
+  bool IsOpen() const { return device_.id != 0; }
+  // Frames per device buffer as opened (0 while closed), and output channels.
+  std::uint16_t BufferFrames() const { return bufferFrames_; }
+  Mixer& GetMixer() { return *mixer_; }
+
+ private:
+  // The opened SDL device; closing it waits for a running callback to finish.
+  struct Device {
+    SDL_AudioDeviceID id = 0;
+    Device() = default;
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+    ~Device() { Close(); }
+    void Close();
+  };
+  // SDL's audio subsystem, held for as long as the output exists.
+  struct AudioSubsystem {
+    bool initialised = false;
+    AudioSubsystem() = default;
+    AudioSubsystem(const AudioSubsystem&) = delete;
+    AudioSubsystem& operator=(const AudioSubsystem&) = delete;
+    ~AudioSubsystem();
+  };
+
+  SdlAudioOutput() = default;
+  bool OpenDevice();
+  static void SDLCALL Fill(void* mixer, Uint8* stream, int bytes);
+
+  AudioSubsystem subsystem_;  // first in, last out
+  std::unique_ptr<Mixer> mixer_;
+  Device device_;
+  std::uint16_t bufferFrames_ = 0;
+  int channels_ = 2;
+  bool deviceAdded_ = false;
+  std::uint32_t lastAttemptMs_ = 0;
+};
+
+}  // namespace vesquin

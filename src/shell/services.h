@@ -1,0 +1,125 @@
+#pragma once
+// The services that the game core asks of the machine. The real program implements them on
+// SDL, POSIX files and libcurl; vesquin-sim and the tests implement them on a virtual clock.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "sound/sound_device.h"
+
+namespace vesquin {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds on a monotonic clock.
+  virtual std::uint64_t NowMs() = 0;
+  // Holds the game's thread; nothing else of the game runs meanwhile.
+  virtual void Sleep(std::uint32_t ms) = 0;
+  // Seconds of the calendar time, to seed the pseudo-random generator.
+  virtual std::int64_t CalendarSeconds() = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Up to maxBytes from the start of an existing file, in one read; nothing when it cannot
+  // be opened. Never creates a file.
+  virtual std::optional<std::vector<std::uint8_t>> ReadExisting(const std::string& path, std::size_t maxBytes) = 0;
+  // Writes the bytes over the start of an existing file, in one write, without truncating it.
+  // False (and the file untouched) when it does not exist or cannot be opened for writing.
+  virtual bool WriteExisting(const std::string& path, std::span<const std::uint8_t> bytes) = 0;
+  // Names of the entries of a folder (files and folders); empty when it cannot be read.
+  virtual std::vector<std::string> ListFolder(const std::string& folder) = 0;
+};
+
+struct HttpReply {
+  bool bodyRead = false;  // false: the answer came but its body could not be read
+  std::string body;
+};
+
+class Http {
+ public:
+  virtual ~Http() = default;
+  // An HTTP GET; nothing when the request could not be made (no connection, refused,
+  // timed out). Any status code counts as an answer.
+  virtual std::optional<HttpReply> Get(const std::string& url) = 0;
+};
+
+// The main window and what it owns besides painting.
+class Window {
+ public:
+  virtual ~Window() = default;
+  // The running executable's full path; nothing when it cannot be read.
+  virtual std::optional<std::string> ExecutablePath() = 0;
+  // The default sound output; null when none can be opened.
+  virtual std::unique_ptr<SoundDevice> CreateSoundDevice() = 0;
+  virtual bool StartTimer(std::uint32_t id, std::uint32_t periodMs) = 0;
+  virtual void KillTimer(std::uint32_t id) = 0;
+  // A modal box with the caption "Error!" and an OK button.
+  virtual void ShowError(const std::string& text) = 0;
+  // Asks the window to close; shutdown follows once the current handler has returned.
+  virtual void Close() = 0;
+};
+
+// The first attached game controller.
+class Controller {
+ public:
+  virtual ~Controller() = default;
+  // 0 when a controller was opened, negative when there is none usable.
+  virtual int Create() = 0;
+  // Reads its state; negative when it can no longer be read.
+  virtual int Poll() = 0;
+  virtual void Release() = 0;
+};
+
+// The C library's generator: srand/rand semantics, values 0..32767.
+class Random {
+ public:
+  virtual ~Random() = default;
+  virtual void Seed(std::uint32_t seed) = 0;
+  virtual int Next() = 0;
+};
+
+// The generator of the C standard's reference rand(), kept here so that a seed always gives
+// the same game on every machine.
+class StandardRandom final : public Random {
+ public:
+  void Seed(std::uint32_t seed) override { state_ = seed; }
+  int Next() override {
+    state_ = state_ * 1103515245u + 12345u;
+    return static_cast<int>((state_ / 65536u) % 32768u);
+  }
+
+ private:
+  std::uint32_t state_ = 1;
+};
+
+// What the game does that a listener to the game (the simulator's transcript) wants to see.
+class GameObserver {
+ public:
+  virtual ~GameObserver() = default;
+  virtual void StateChanged(int /*gameState*/) {}
+  virtual void ClipPlayed(const std::string& /*name*/, std::int32_t /*pan*/, std::int32_t /*volume*/) {}
+  virtual void ClipLooped(const std::string& /*name*/, std::int32_t /*pan*/, std::int32_t /*volume*/) {}
+  virtual void ClipResumed(const std::string& /*name*/, std::int32_t /*pan*/, std::int32_t /*volume*/) {}
+  virtual void ClipStopped(const std::string& /*name*/) {}
+  virtual void ClipPlaced(const std::string& /*name*/, float /*x*/, float /*y*/, float /*z*/, float /*minDistance*/) {}
+};
+
+// Everything the core reaches outside itself. All references outlive the game.
+struct Services {
+  Clock& clock;
+  FileSystem& files;
+  Http& http;
+  Window& window;
+  Controller& controller;
+  Random& random;
+  GameObserver& observer;
+};
+
+}  // namespace vesquin

@@ -1,0 +1,84 @@
+#pragma once
+// The game on a virtual clock: the real core, the real clip loader, mixer and files, with no
+// window and no sound card. It prints what the player hears, one line per event.
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/posix_files.h"
+#include "shell/game.h"
+#include "shell/services.h"
+
+namespace vesquin {
+
+class Mixer;
+
+struct SimOptions {
+  std::string dataFolder;      // stands in for the executable's folder
+  std::uint32_t seed = 1;      // of the pseudo-random generator
+  std::string wavPath;         // where to write the mixed output; empty: nowhere
+  bool soundOutput = true;     // false: no sound device can be opened
+  bool controllerAttached = false;
+  int controllerReadsBeforeFailure = -1;  // -1: the controller never fails
+};
+
+class Simulation {
+ public:
+  Simulation(SimOptions options, std::ostream& transcript);
+  ~Simulation();
+  Simulation(const Simulation&) = delete;
+  Simulation& operator=(const Simulation&) = delete;
+
+  // Window initialisation, then the first paint, at virtual time 0.
+  void Start();
+  // Lets ms pass; every timer event due in that span is handled in time order.
+  void Wait(std::uint64_t ms);
+  void Key(int virtualKey);
+  void KeyUp(int virtualKey);
+  // The window's close command.
+  void Close();
+  void Show();
+  void ForceRandom(const std::vector<int>& values);
+  // A reply for the next HTTP request; nothing: the request cannot be made.
+  void QueueReply(std::optional<std::string> body);
+
+  bool Ended() const { return ended_; }
+  std::uint64_t Now() const;
+  Game& game() { return *game_; }
+  // Writes the WAVE file, if one was asked for; false when it could not be written.
+  bool Finish();
+
+  // Counters a test may look at.
+  int controllerPolls() const;
+  bool controllerReleased() const;
+  bool timerRunning() const;
+  std::vector<std::string> shutdownSteps() const;
+
+ private:
+  class Machine;
+  void RunTimersUntil(std::uint64_t scriptTime);
+  void DeliverTick();
+  void AfterHandler();
+  void ShutdownIfClosing();
+
+  SimOptions options_;
+  std::ostream& out_;
+  std::unique_ptr<Machine> machine_;
+  std::unique_ptr<Services> services_;
+  std::unique_ptr<Game> game_;
+  std::uint64_t scriptTime_ = 0;
+  std::uint64_t nextTimer_ = 50;
+  bool timerPending_ = false;  // timer events that fell due during a block, merged into one
+  bool ended_ = false;
+};
+
+// Runs a script (see the simulator's documentation); returns the process exit status.
+// Bad lines are reported on `errors` with their line number, and the script is not run.
+int RunScript(const std::string& scriptText, SimOptions options, std::ostream& transcript, std::ostream& errors);
+
+}  // namespace vesquin

@@ -1,0 +1,60 @@
+#pragma once
+// Clip files: a canonical 44-byte-header PCM WAVE image stored with its first 50 bytes reversed.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace vesquin {
+
+inline constexpr std::size_t kClipFileLimit = 10'000'000;  // longer files are cut here
+inline constexpr std::size_t kClipHeaderSize = 44;
+inline constexpr std::size_t kClipReversedBytes = 50;
+
+// The PCM format block found at offset 20 of the restored image.
+struct ClipFormat {
+  std::uint16_t formatTag = 0;
+  std::uint16_t channels = 0;
+  std::uint32_t samplesPerSec = 0;
+  std::uint32_t avgBytesPerSec = 0;
+  std::uint16_t blockAlign = 0;
+  std::uint16_t bitsPerSample = 0;
+};
+
+// A validated clip: its format and its sample bytes. Move-only, because `data` points into
+// the image it owns.
+class ClipImage {
+ public:
+  ClipImage(ClipFormat format, std::vector<std::uint8_t> image, std::uint32_t dataLength);
+  ClipImage(ClipImage&&) noexcept = default;
+  ClipImage& operator=(ClipImage&&) noexcept = default;
+  ClipImage(const ClipImage&) = delete;
+  ClipImage& operator=(const ClipImage&) = delete;
+
+  ClipFormat format;
+  std::span<const std::uint8_t> data;  // the sample bytes, image offset 44 onwards
+
+  // Whole milliseconds the clip sounds for, rounded up.
+  std::uint32_t LengthMs() const;
+
+ private:
+  std::vector<std::uint8_t> image_;
+};
+
+// Swaps bytes i and 49 - i for i in 0..24. Its own inverse: turns a WAVE file into a clip
+// file and back. Bytes past the end of a short buffer are left alone.
+void ReverseClipHeader(std::span<std::uint8_t> bytes);
+
+// Restores a clip file's image and checks it; nothing when the bytes are no clip.
+// Accepts only what the mixer can play faithfully: PCM, 1 or 2 channels, 8 or 16 bits,
+// 4,000..192,000 samples per second, a consistent block alignment and byte rate, and a data
+// length that the bytes actually read can hold.
+std::optional<ClipImage> RestoreClipImage(std::vector<std::uint8_t> fileBytes);
+std::optional<ClipImage> ParseClipImage(std::span<const std::uint8_t> fileBytes);
+
+// Why the bytes are no clip, in one line; empty when they are a valid clip file.
+const char* ClipImageProblem(std::span<const std::uint8_t> fileBytes);
+
+}  // namespace vesquin
