@@ -1,0 +1,48 @@
+#include "support/sim_harness.h"
+
+#include <sstream>
+
+namespace vesquin::testing {
+
+std::vector<std::string> SimRun::Matching(const std::string& text) const {
+  std::vector<std::string> out;
+  for (const std::string& line : lines) {
+    if (line.find(text) != std::string::npos) out.push_back(line);
+  }
+  return out;
+}
+
+bool SimRun::Has(const std::string& line) const { return Find(line) >= 0; }
+
+int SimRun::Find(const std::string& line, int from) const {
+  for (std::size_t i = static_cast<std::size_t>(std::max(from, 0)); i < lines.size(); ++i) {
+    if (lines[i] == line) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string SimRun::Text() const {
+  std::string text;
+  for (const std::string& line : lines) text += line + '\n';
+  return text;
+}
+
+SimRun RunSim(SimOptions options, const std::string& script) {
+  std::ostringstream transcript;
+  std::ostringstream errors;
+  SimRun run;
+  run.status = RunScript(script, std::move(options), transcript, errors);
+  run.errors = errors.str();
+  std::istringstream lines(transcript.str());
+  for (std::string line; std::getline(lines, line);) run.lines.push_back(line);
+  return run;
+}
+
+SimRun RunSim(const std::filesystem::path& dataFolder, const std::string& script, std::uint32_t seed) {
+  SimOptions options;
+  options.dataFolder = dataFolder.string();
+  options.seed = seed;
+  return RunSim(std::move(options), script);
+}
+
+}  // namespace vesquin::testing
