@@ -10,8 +10,17 @@ for pkg in "${wanted[@]}"; do
     missing+=("$pkg")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
-echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# No early exit when nothing is missing: the steps after this one must still run.
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# npm packages of the score server's browser test (axe-core, playwright-core), exactly as locked.
+scored_browser="$here/../server/tests/browser"
+if [ -f "$scored_browser/package-lock.json" ] && [ ! -d "$scored_browser/node_modules" ]; then
+  echo "Installing npm packages in server/tests/browser"
+  (cd "$scored_browser" && npm ci --no-audit --no-fund)
+fi

@@ -1,0 +1,62 @@
+// vesquin-scored: the on-line score table that the game sends its scores to.
+
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "http_server.hpp"
+#include "options.hpp"
+#include "service.hpp"
+#include "store.hpp"
+
+using namespace vesquin::scored;
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  auto options = ParseOptions(args);
+  if (!options) {
+    std::fprintf(stderr, "vesquin-scored: %s\n%s", options.error().c_str(), Usage().c_str());
+    return 2;
+  }
+  if (options->help) {
+    std::fputs(Usage().c_str(), stdout);
+    return 0;
+  }
+  if (options->version) {
+    std::puts("vesquin-scored 1.0");
+    return 0;
+  }
+
+  // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  auto store = Store::Open(options->db);
+  if (!store) {
+    std::fprintf(stderr, "vesquin-scored: %s\n", store.error().c_str());
+    return 1;
+  }
+  Service service(**store, ServiceOptions{options->rate_limit_per_minute, {}, {}});
+  auto server = HttpServer::Start(service, options->server);
+  if (!server) {
+    std::fprintf(stderr, "vesquin-scored: %s\n", server.error().c_str());
+    return 1;
+  }
+  std::string where = options->server.listen.substr(0, options->server.listen.rfind(':'));
+  LogToStderr("vesquin-scored: listening on " + where + ":" + std::to_string((*server)->port()) + ", table " +
+              options->db);
+
+  int signal_number = 0;
+  sigwait(&stop_signals, &signal_number);
+  LogToStderr(std::string("vesquin-scored: ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM") +
+              ", finishing requests under way");
+  (*server)->Stop();
+  LogToStderr("vesquin-scored: stopped");
+  return 0;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// Command-line settings of vesquin-scored.
+
+#include <string>
+#include <vector>
+
+#include "http_server.hpp"
+#include "result.hpp"
+
+namespace vesquin::scored {
+
+struct Options {
+  std::string db = "scores.db";
+  ServerOptions server;
+  unsigned rate_limit_per_minute = 10;
+  bool help = false;
+  bool version = false;
+};
+
+std::string Usage();
+Result<Options> ParseOptions(const std::vector<std::string>& args);
+
+}  // namespace vesquin::scored

@@ -1,0 +1,40 @@
+#pragma once
+// Per-address limit on submissions over a sliding minute.
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace vesquin::scored {
+
+class RateLimiter {
+public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::size_t kMaxTrackedAddresses = 100000;
+
+  // per_minute 0 turns the limit off.
+  explicit RateLimiter(unsigned per_minute) : per_minute_(per_minute) {}
+
+  // True, and the hit counted, when the address has had fewer than per_minute hits in the
+  // last 60 s. A refused hit is not counted, so a client that waits gets through again.
+  bool Allow(std::string_view address, Clock::time_point now);
+  std::size_t TrackedAddresses();
+
+private:
+  void Sweep(Clock::time_point now);
+
+  const unsigned per_minute_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::deque<Clock::time_point>> hits_;
+  Clock::time_point last_sweep_{};
+};
+
+// The key an address is limited under: the IPv4 address, or the /64 prefix of an IPv6
+// address, since one IPv6 host usually owns a whole /64. IPv4-mapped IPv6 counts as IPv4.
+std::string RateLimitKey(std::string_view numeric_address);
+
+}  // namespace vesquin::scored

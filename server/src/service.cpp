@@ -1,0 +1,144 @@
+#include "service.hpp"
+
+#include <chrono>
+
+#include "page.hpp"
+#include "query.hpp"
+
+namespace vesquin::scored {
+namespace {
+
+HttpResponse Text(unsigned status, std::string body, std::string note = {}) {
+  HttpResponse r;
+  r.status = status;
+  r.body = std::move(body);
+  r.note = std::move(note);
+  return r;
+}
+
+// Any error body of top2 must not start with a digit: the game would read it as a place.
+HttpResponse Unavailable(const std::string& why) { return Text(503, "storage unavailable\n", "store: " + why); }
+
+void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
+  for (std::size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
+    s.replace(pos, from.size(), to);
+}
+
+}  // namespace
+
+Service::Service(Store& store, ServiceOptions options)
+    : store_(store), options_(std::move(options)), limiter_(options_.rate_limit_per_minute) {
+  if (!options_.now_ms)
+    options_.now_ms = [] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+                 std::chrono::system_clock::now().time_since_epoch())
+          .count();
+    };
+  if (!options_.steady_now) options_.steady_now = [] { return RateLimiter::Clock::now(); };
+}
+
+HttpResponse Service::Handle(const HttpRequest& request) noexcept {
+  HttpResponse r;
+  try {
+    r = Route(request);
+  } catch (const std::exception& e) {
+    r = Text(500, "internal error\n", e.what());
+  } catch (...) {
+    r = Text(500, "internal error\n", "unknown exception");
+  }
+  // Cheap hardening on every answer, not only the page.
+  r.headers.emplace_back("X-Content-Type-Options", "nosniff");
+  r.headers.emplace_back("Referrer-Policy", "no-referrer");
+  r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
+  return r;
+}
+
+HttpResponse Service::Route(const HttpRequest& request) {
+  if (request.raw_uri.size() > kMaxUriBytes) return Text(414, "URL longer than 4096 bytes\n", "uri too long");
+  if (request.method != "GET" && request.method != "HEAD") {
+    HttpResponse r = Text(405, "only GET is served\n", "method");
+    r.headers.emplace_back("Allow", "GET, HEAD");
+    return r;
+  }
+  if (request.has_body) return Text(413, "requests must not carry a body\n", "body");
+
+  std::string_view path = request.raw_uri;
+  std::string_view query;
+  if (auto q = path.find('?'); q != std::string_view::npos) {
+    query = path.substr(q + 1);
+    path = path.substr(0, q);
+  }
+  if (path == "/vesquin/top1.php") return SubmitScore(query, request.client);
+  if (path == "/vesquin/top2.php") return AnswerPlace(query);
+  if (path == "/vesquin/") return Page(false);
+  if (path == "/vesquin/top.json") return Page(true);
+  if (path == "/vesquin" || path == "/") {
+    HttpResponse r = Text(301, "", "redirect");
+    r.headers.emplace_back("Location", "/vesquin/");
+    return r;
+  }
+  return Text(404, "not found\n", "not found");
+}
+
+HttpResponse Service::SubmitScore(std::string_view query, std::string_view client) {
+  auto submission = ParseSubmission(query);
+  if (!submission) return Text(400, submission.error() + "\n", "rejected: " + submission.error());
+  if (!limiter_.Allow(RateLimitKey(client), options_.steady_now())) {
+    HttpResponse r = Text(429, "too many scores from this address; try again in a minute\n", "rate limited");
+    r.headers.emplace_back("Retry-After", "60");
+    return r;
+  }
+  if (auto st = store_.Submit(*submission, client, options_.now_ms()); !st) return Unavailable(st.error);
+  HttpResponse r = Text(200, "", "stored score " + std::to_string(submission->score));
+  r.headers.emplace_back("Cache-Control", "no-store");
+  return r;
+}
+
+HttpResponse Service::AnswerPlace(std::string_view query) {
+  HttpResponse r = Text(200, "");
+  r.headers.emplace_back("Cache-Control", "no-store");
+  auto submission = ParseSubmission(query);
+  // The game reads an empty body as "no place"; that is all an invalid query can get.
+  if (!submission) {
+    r.note = "invalid: " + submission.error();
+    return r;
+  }
+  auto place = store_.PlaceInTopTen(submission->player);
+  if (!place) return Unavailable(place.error());
+  if (!*place) {
+    // A client that swaps every "top1.php" in its URL for "top2.php" also changes such text
+    // inside the details; look for the line under the details as they were first sent.
+    Player original = submission->player;
+    for (std::string* f : {&original.first_name, &original.last_name, &original.addr, &original.country})
+      ReplaceAll(*f, "top2.php", "top1.php");
+    if (!(original == submission->player)) {
+      place = store_.PlaceInTopTen(original);
+      if (!place) return Unavailable(place.error());
+    }
+  }
+  if (*place) {
+    r.body = std::to_string(**place);
+    r.note = "place " + r.body;
+  } else {
+    r.note = "no place";
+  }
+  return r;
+}
+
+HttpResponse Service::Page(bool json) {
+  auto rows = store_.Top(kPageRows);
+  if (!rows) return Unavailable(rows.error());
+  HttpResponse r;
+  if (json) {
+    r.content_type = "application/json";
+    r.body = RenderJson(*rows);
+  } else {
+    r.content_type = "text/html; charset=utf-8";
+    r.body = RenderHtml(*rows);
+  }
+  r.headers.emplace_back("Cache-Control", "no-cache");
+  r.note = std::to_string(rows->size()) + " rows";
+  return r;
+}
+
+}  // namespace vesquin::scored

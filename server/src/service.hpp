@@ -1,0 +1,56 @@
+#pragma once
+// What the server answers, independent of the HTTP library: routing, checks, limits.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "rate_limit.hpp"
+#include "store.hpp"
+
+namespace vesquin::scored {
+
+inline constexpr std::size_t kMaxUriBytes = 4096;
+
+struct HttpRequest {
+  std::string_view method;
+  std::string_view raw_uri;  // path and query exactly as received
+  std::string_view client;   // numeric address of the peer
+  bool has_body = false;
+};
+
+struct HttpResponse {
+  unsigned status = 200;
+  std::string content_type = "text/plain; charset=utf-8";
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string note;  // short outcome for the request log
+};
+
+struct ServiceOptions {
+  unsigned rate_limit_per_minute = 10;
+  std::function<std::int64_t()> now_ms;                       // wall clock; defaults to the system clock
+  std::function<RateLimiter::Clock::time_point()> steady_now;  // for the rate limit; defaults to steady_clock
+};
+
+class Service {
+public:
+  Service(Store& store, ServiceOptions options);
+  // Never throws: any failure becomes an error status.
+  HttpResponse Handle(const HttpRequest& request) noexcept;
+
+private:
+  HttpResponse Route(const HttpRequest& request);
+  HttpResponse SubmitScore(std::string_view query, std::string_view client);
+  HttpResponse AnswerPlace(std::string_view query);
+  HttpResponse Page(bool json);
+
+  Store& store_;
+  ServiceOptions options_;
+  RateLimiter limiter_;
+};
+
+}  // namespace vesquin::scored

@@ -1,0 +1,293 @@
+// The server end to end over HTTP on 127.0.0.1, as the game and hostile clients talk to it.
+
+#include "http_server.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "support.hpp"
+
+namespace vesquin::scored {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::GameQuery;
+using testing::HttpGet;
+using testing::MakePlayer;
+using testing::RawClient;
+using testing::TempDir;
+using testing::TestServer;
+
+class HttpTest : public ::testing::Test {
+protected:
+  TempDir dir;
+  std::string db = dir.File("scores.db");
+};
+
+TEST_F(HttpTest, SubmitThenAskThePlaceAsTheGameDoes) {
+  TestServer server(db);
+  auto first = server.Submit(MakePlayer("Ada"), 42);
+  EXPECT_EQ(first.status, 200) << first.error;
+  EXPECT_EQ(first.body, "");
+  auto place = server.AskPlace(MakePlayer("Ada"), 42);
+  EXPECT_EQ(place.status, 200);
+  EXPECT_EQ(place.body, "1") << "place 1 must be exactly one byte";
+  EXPECT_EQ(place.headers["content-type"], "text/plain; charset=utf-8");
+
+  // Nine better players push Ada to 10, one more puts her out of the top ten.
+  for (int i = 0; i < 9; ++i) ASSERT_EQ(server.Submit(MakePlayer("p" + std::to_string(i)), 50 + i).status, 200);
+  EXPECT_EQ(server.AskPlace(MakePlayer("Ada"), 42).body, "10");
+  EXPECT_EQ(server.AskPlace(MakePlayer("p8"), 58).body, "1");
+  EXPECT_EQ(server.AskPlace(MakePlayer("p0"), 50).body, "9");
+  ASSERT_EQ(server.Submit(MakePlayer("late"), 42).status, 200);  // equal score, reached later
+  EXPECT_EQ(server.AskPlace(MakePlayer("late"), 42).body, "");
+  ASSERT_EQ(server.Submit(MakePlayer("best"), 100).status, 200);
+  EXPECT_EQ(server.AskPlace(MakePlayer("Ada"), 42).body, "");
+  EXPECT_EQ(server.AskPlace(MakePlayer("never sent"), 42).body, "");
+}
+
+TEST_F(HttpTest, DetailsArriveByteForByte) {
+  TestServer server(db);
+  Player odd{"Zo\xC3\xAB & Sons+", "d'Arc%20", "Rue = 5; \xE9t\xE9 ~", "<UK>"};
+  ASSERT_EQ(server.Submit(odd, 64).status, 200);
+  EXPECT_EQ(server.AskPlace(odd, 64).body, "1");
+  auto top = server.store().Top(1);
+  EXPECT_EQ(top->at(0).first_name, odd.first_name);
+  EXPECT_EQ(top->at(0).last_name, odd.last_name);
+  // '+' is a space, as in HTML forms; the game sends %20, and both name the same player.
+  ASSERT_EQ(HttpGet(server.Url("/vesquin/top1.php?first_name=Mary+Ann&last_name=B&addr=C&country=D&score=70")).status,
+            200);
+  EXPECT_EQ(server.AskPlace(MakePlayer("Mary Ann", "B", "C", "D"), 70).body, "1");
+}
+
+TEST_F(HttpTest, FindsThePlaceWhenTheClientRewroteTop1InTheDetails) {
+  TestServer server(db);
+  ASSERT_EQ(server.Submit(MakePlayer("top1.php"), 30).status, 200);
+  EXPECT_EQ(server.AskPlace(MakePlayer("top2.php"), 30).body, "1");
+}
+
+TEST_F(HttpTest, InvalidSubmissionsGet400AndStoreNothing) {
+  TestServer server(db);
+  std::string good_rest = "&last_name=b&addr=c&country=d";
+  const std::vector<std::string> bad = {
+      "first_name=a" + good_rest + "&score=0",
+      "first_name=a" + good_rest + "&score=101",
+      "first_name=a" + good_rest + "&score=5x",
+      "first_name=a" + good_rest + "&score=-5",
+      "first_name=a" + good_rest,
+      "last_name=b&addr=c&country=d&score=5",
+      "first_name=" + std::string(100, 'x') + good_rest + "&score=5",
+      "first_name=a%0Ab" + good_rest + "&score=5",
+      "first_name=a%00" + good_rest + "&score=5",
+      "first_name=%zz" + good_rest + "&score=5",
+      "",
+  };
+  for (const auto& q : bad) {
+    auto r = HttpGet(server.Url("/vesquin/top1.php?" + q));
+    EXPECT_EQ(r.status, 400) << q;
+    EXPECT_FALSE(r.body.empty());
+    EXPECT_EQ(r.body.find('\n'), r.body.size() - 1) << "one line: " << r.body;
+    EXPECT_EQ(r.headers["content-type"], "text/plain; charset=utf-8");
+    auto place = HttpGet(server.Url("/vesquin/top2.php?" + q));
+    EXPECT_EQ(place.status, 200) << q;
+    EXPECT_EQ(place.body, "") << q;
+  }
+  EXPECT_EQ(server.store().Counts()->submissions, 0);
+}
+
+TEST_F(HttpTest, SqlInADetailIsStoredAsText) {
+  TestServer server(db);
+  Player evil = MakePlayer("Robert'); DROP TABLE players;--", "'; DROP TABLE submissions; --");
+  ASSERT_EQ(server.Submit(evil, 55).status, 200);
+  ASSERT_EQ(server.Submit(MakePlayer("next"), 54).status, 200);
+  EXPECT_EQ(server.AskPlace(evil, 55).body, "1");
+  EXPECT_EQ(server.store().Counts()->players, 2);
+}
+
+TEST_F(HttpTest, RateLimitAnswers429AndStoresNothing) {
+  TestServer::Settings settings;
+  settings.rate_limit = 3;
+  TestServer server(db, settings);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(server.Submit(MakePlayer("r" + std::to_string(i)), 10 + i).status, 200);
+  auto refused = server.Submit(MakePlayer("r3"), 99);
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_EQ(refused.headers["retry-after"], "60");
+  EXPECT_EQ(server.store().Counts()->submissions, 3);
+  EXPECT_EQ(server.AskPlace(MakePlayer("r2"), 12).body, "1") << "asking for a place is not limited";
+  EXPECT_EQ(server.AskPlace(MakePlayer("r3"), 99).body, "");
+  // Invalid submissions are refused before they count against the limit.
+  EXPECT_EQ(HttpGet(server.Url("/vesquin/top1.php?score=1")).status, 400);
+}
+
+TEST_F(HttpTest, LongUrlsBodiesAndOtherMethodsAreRefused) {
+  TestServer server(db);
+  std::string filler(4100, 'a');
+  auto too_long = HttpGet(server.Url("/vesquin/top1.php?" + GameQuery(MakePlayer("a"), 5) + "&pad=" + filler));
+  EXPECT_EQ(too_long.status, 414);
+  auto far_too_long = HttpGet(server.Url("/vesquin/top1.php?" + GameQuery(MakePlayer("a"), 5) + "&pad=" +
+                                         std::string(40000, 'a')));
+  EXPECT_TRUE(far_too_long.status == 414 || far_too_long.status == 0) << far_too_long.status;
+
+  std::string target = "/vesquin/top1.php?" + GameQuery(MakePlayer("b"), 5);
+  {
+    RawClient c(server.port());
+    ASSERT_TRUE(c.connected());
+    c.Send("POST " + target + " HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello");
+    EXPECT_EQ(c.ReadUntilClosed(3s).rfind("HTTP/1.1 405", 0), 0u);
+  }
+  {
+    RawClient c(server.port());
+    c.Send("GET " + target + " HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello");
+    EXPECT_EQ(c.ReadUntilClosed(3s).rfind("HTTP/1.1 413", 0), 0u);
+  }
+  {
+    RawClient c(server.port());
+    c.Send("GET " + target + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+    EXPECT_EQ(c.ReadUntilClosed(3s).rfind("HTTP/1.1 413", 0), 0u);
+  }
+  EXPECT_EQ(server.store().Counts()->submissions, 0);
+  EXPECT_EQ(HttpGet(server.Url("/elsewhere")).status, 404);
+  auto moved = HttpGet(server.Url("/vesquin"));
+  EXPECT_EQ(moved.status, 301);
+  EXPECT_EQ(moved.headers["location"], "/vesquin/");
+}
+
+TEST_F(HttpTest, ConnectionLimitsPerAddressAndInAll) {
+  TestServer::Settings settings;
+  settings.server.max_per_address = 2;
+  settings.server.max_connections = 4;
+  TestServer server(db, settings);
+  auto refused = [&](const std::string& source) {
+    RawClient c(server.port(), source);
+    if (!c.connected()) return true;
+    bool closed = false;
+    c.ReadUntilClosed(2s, &closed);
+    return closed;
+  };
+  std::vector<std::unique_ptr<RawClient>> held;
+  auto hold = [&](const std::string& source) {
+    held.push_back(std::make_unique<RawClient>(server.port(), source));
+    held.back()->Send("GET /vesquin/ HTTP/1.1\r\n");  // a request that never ends
+  };
+  hold("127.0.0.2");
+  hold("127.0.0.2");
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(refused("127.0.0.2")) << "a third connection from one address is closed at once";
+  hold("127.0.0.3");
+  hold("127.0.0.4");
+  std::this_thread::sleep_for(200ms);
+  // At the total limit the server stops accepting: a new client waits in the kernel's queue,
+  // unanswered, until a slot frees.
+  RawClient waiting(server.port(), "127.0.0.5");
+  ASSERT_TRUE(waiting.connected());
+  waiting.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  bool closed = false;
+  EXPECT_EQ(waiting.ReadUntilClosed(1s, &closed), "") << "a fifth connection in all is not served";
+  held.clear();
+  EXPECT_EQ(waiting.ReadUntilClosed(5s).rfind("HTTP/1.1 200", 0), 0u) << "it is served once slots come back";
+  EXPECT_EQ(HttpGet(server.Url("/vesquin/")).status, 200);
+}
+
+TEST_F(HttpTest, SlowAndEndlessClientsAreCutOff) {
+  TestServer::Settings settings;
+  settings.server.timeout_seconds = 1;
+  TestServer server(db, settings);
+  RawClient slow(server.port());
+  slow.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\n");
+  EXPECT_EQ(HttpGet(server.Url("/vesquin/")).status, 200) << "a stalled client holds nobody up";
+  bool closed = false;
+  auto start = std::chrono::steady_clock::now();
+  slow.ReadUntilClosed(5s, &closed);
+  EXPECT_TRUE(closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+
+  RawClient endless(server.port());
+  endless.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\n");
+  std::string header = "X-Fill: " + std::string(1000, 'f') + "\r\n";
+  for (int i = 0; i < 64 && endless.Send(header); ++i) {
+  }
+  std::string answer = endless.ReadUntilClosed(3s, &closed);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(answer.find("200 OK"), std::string::npos);
+}
+
+TEST_F(HttpTest, PageAndJsonShowTheTableSafely) {
+  TestServer server(db);
+  ASSERT_EQ(server.Submit(MakePlayer("<script>alert(1)</script>", "Doe", "SECRET-STREET-9", "FR"), 80).status, 200);
+  ASSERT_EQ(server.Submit(MakePlayer("Ren\xE9", "Latin", "SECRET-STREET-8", "\xC9" "cosse"), 70).status, 200);
+  auto page = HttpGet(server.Url("/vesquin/"));
+  ASSERT_EQ(page.status, 200);
+  EXPECT_EQ(page.headers["content-type"], "text/html; charset=utf-8");
+  EXPECT_EQ(page.headers["content-security-policy"], "default-src 'none'; style-src 'unsafe-inline'");
+  EXPECT_EQ(page.headers["x-content-type-options"], "nosniff");
+  EXPECT_EQ(page.headers["referrer-policy"], "no-referrer");
+  EXPECT_NE(page.body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+  EXPECT_EQ(page.body.find("<script"), std::string::npos);
+  EXPECT_NE(page.body.find("Ren\xC3\xA9"), std::string::npos);
+  EXPECT_NE(page.body.find("\xC3\x89" "cosse"), std::string::npos);
+  EXPECT_EQ(page.body.find("SECRET-STREET"), std::string::npos);
+
+  auto json = HttpGet(server.Url("/vesquin/top.json"));
+  ASSERT_EQ(json.status, 200);
+  EXPECT_EQ(json.headers["content-type"], "application/json");
+  EXPECT_NE(json.body.find("\"first_name\":\"\\u003cscript\\u003ealert(1)\\u003c/script\\u003e\""), std::string::npos);
+  EXPECT_EQ(json.body.find("SECRET-STREET"), std::string::npos);
+  EXPECT_EQ(json.body.find("addr"), std::string::npos);
+}
+
+TEST_F(HttpTest, ConcurrentSubmissionsAllLand) {
+  TestServer::Settings settings;
+  settings.server.threads = 4;
+  settings.server.max_per_address = 64;
+  TestServer server(db, settings);
+  constexpr int kThreads = 8, kPlayersEach = 10, kRepeats = 2;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int r = 0; r < kRepeats; ++r)
+        for (int p = 0; p < kPlayersEach; ++p) {
+          auto res = server.Submit(MakePlayer("t" + std::to_string(t) + "p" + std::to_string(p)), 1 + p + r * 50);
+          if (res.status != 200) ++failures;
+        }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  auto counts = *server.store().Counts();
+  EXPECT_EQ(counts.players, kThreads * kPlayersEach);
+  EXPECT_EQ(counts.submissions, kThreads * kPlayersEach * kRepeats);
+  auto top = *server.store().Top(100);
+  EXPECT_EQ(top.front().score, kPlayersEach + 50);
+  EXPECT_EQ(top.back().score, 1 + 50);  // every player kept the better of its two scores
+}
+
+TEST_F(HttpTest, OneLogLinePerRequestWithoutThePlayersDetails) {
+  TestServer server(db);
+  server.Submit(MakePlayer("Ada", "L", "PRIVATE-ADDRESS"), 10);
+  server.AskPlace(MakePlayer("Ada", "L", "PRIVATE-ADDRESS"), 10);
+  HttpGet(server.Url("/vesquin/top1.php?score=0"));
+  server.http().Stop();
+  auto lines = server.LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find(" 127.0.0.1 GET /vesquin/top1.php 200 "), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find("/vesquin/top2.php 200 1B"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find(" 400 "), std::string::npos) << lines[2];
+  for (const auto& l : lines) EXPECT_EQ(l.find("PRIVATE-ADDRESS"), std::string::npos) << l;
+}
+
+TEST_F(HttpTest, RestartKeepsTheTable) {
+  {
+    TestServer server(db);
+    ASSERT_EQ(server.Submit(MakePlayer("kept"), 77).status, 200);
+    ASSERT_EQ(server.Submit(MakePlayer("second"), 66).status, 200);
+  }
+  TestServer again(db);
+  EXPECT_EQ(again.AskPlace(MakePlayer("kept"), 77).body, "1");
+  EXPECT_EQ(again.AskPlace(MakePlayer("second"), 66).body, "2");
+}
+
+}  // namespace
+}  // namespace vesquin::scored
