@@ -378,7 +378,10 @@ class MixerVoice : public SoundVoice {
   MixerVoice(std::shared_ptr<Mixer::Core> core, std::unique_ptr<Voice> voice)
       : core_(std::move(core)), voice_(std::move(voice)) {}
 
+  void Adopt(std::unique_ptr<Voice> voice) { voice_ = std::move(voice); }
+
   ~MixerVoice() override {
+    if (!voice_) return;
     std::lock_guard<std::mutex> hold(core_->lock);
     Voice* v = voice_.get();
     if (v->prev != nullptr) v->prev->next = v->next;
@@ -482,6 +485,18 @@ class MixerVoice : public SoundVoice {
   std::unique_ptr<Voice> voice_;
 };
 
+// Puts a made voice into the mixer's list and hands out its handle.
+std::unique_ptr<SoundVoice> Register(const std::shared_ptr<Mixer::Core>& core, std::unique_ptr<Voice> v) {
+  auto voice = std::make_unique<MixerVoice>(core, nullptr);  // allocated before the lock
+  std::lock_guard<std::mutex> hold(core->lock);
+  core->UpdateTargets(*v);
+  v->next = core->first;
+  if (core->first != nullptr) core->first->prev = v.get();
+  core->first = v.get();
+  voice->Adopt(std::move(v));
+  return voice;
+}
+
 }  // namespace
 
 Mixer::Mixer(int outputChannels, std::string hrtfPath) : core_(std::make_shared<Core>()) {
@@ -506,6 +521,18 @@ std::unique_ptr<SoundVoice> Mixer::CreateVoice(const ClipImage& clip, bool three
     // library stands on its own).
     v->lengthMs = static_cast<std::uint32_t>((static_cast<std::uint64_t>(clip.data.size()) * 1000 + f.avgBytesPerSec - 1) /
                                              f.avgBytesPerSec);
+    if (!threeD && f.bitsPerSample == 16 && f.samplesPerSec == kSampleRate) {
+      // Already in the mixer's format: one copy, the case of every clip stored at 48 kHz.
+      v->frames = static_cast<std::uint32_t>(
+          (static_cast<std::uint64_t>(clip.data.size()) * kSampleRate + f.avgBytesPerSec - 1) / f.avgBytesPerSec);
+      v->pcm.assign(static_cast<std::size_t>(v->frames) * v->sourceChannels, 0);
+      const std::size_t samples = clip.data.size() / 2;
+      const std::uint8_t* p = clip.data.data();
+      for (std::size_t i = 0; i < samples; ++i) {
+        v->pcm[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[2 * i] | (p[2 * i + 1] << 8)));
+      }
+      return Register(core_, std::move(v));
+    }
     std::vector<std::vector<float>> converted = ConvertClip(clip, v->frames);
     if (threeD) {
       v->mono = std::move(converted[0]);
@@ -531,16 +558,12 @@ std::unique_ptr<SoundVoice> Mixer::CreateVoice(const ClipImage& clip, bool three
         }
       }
     }
-    std::lock_guard<std::mutex> hold(core_->lock);
-    core_->UpdateTargets(*v);
-    v->next = core_->first;
-    if (core_->first != nullptr) core_->first->prev = v.get();
-    core_->first = v.get();
-    return std::make_unique<MixerVoice>(core_, std::move(v));
+    return Register(core_, std::move(v));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
+
 
 std::unique_ptr<SoundListener> Mixer::CreateListener() {
   try {

@@ -1,0 +1,318 @@
+// The mixer measured on what it renders: pan and volume laws, ramps, the status of voices,
+// converted lengths, loops and saturation.
+
+#include "platform/mixer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "clip_builder.h"
+
+namespace vesquin {
+namespace {
+
+using testclips::Db;
+using testclips::MakeClip;
+using testclips::Rms;
+using testclips::Sine;
+
+std::vector<std::int16_t> Render(Mixer& mixer, std::size_t frames) {
+  std::vector<std::int16_t> out(frames * static_cast<std::size_t>(mixer.OutputChannels()));
+  mixer.Render(out.data(), frames);
+  return out;
+}
+
+// A mono clip at the mixer's rate whose every sample is `value`.
+ClipImage Constant(std::int16_t value, std::size_t frames) {
+  return MakeClip(1, 48'000, 16, std::vector<std::int16_t>(frames, value));
+}
+
+// Level of the left channel relative to the right, in dB, of a fresh one-shot play.
+struct Levels {
+  double left;
+  double right;
+};
+Levels Measure(Mixer& mixer, SoundVoice& voice) {
+  voice.SetCurrentPosition(0);
+  voice.Play(false);
+  const auto out = Render(mixer, 4'800);
+  voice.Stop();
+  return {Rms(out, 2, 0, 0, 4'800), Rms(out, 2, 1, 0, 4'800)};
+}
+
+TEST(MixerLaws, PanAndVolumeFollowTheClassicUnits) {
+  Mixer mixer;
+  const auto samples = Sine(1'000.0, 48'000, 9'600, 8'000.0);
+  auto voice = mixer.CreateVoice(MakeClip(1, 48'000, 16, samples), false);
+  ASSERT_NE(voice, nullptr);
+
+  // Pan 0, volume 0: the clip as recorded on both sides, no centre dip.
+  voice->Play(false);
+  auto out = Render(mixer, 9'600);
+  for (std::size_t i = 0; i < 9'600; ++i) {
+    ASSERT_EQ(out[2 * i], samples[i]);
+    ASSERT_EQ(out[2 * i + 1], samples[i]);
+  }
+  const double full = Rms(out, 2, 0, 0, 4'800);
+
+  ASSERT_TRUE(voice->SetPan(400));
+  Levels l = Measure(mixer, *voice);
+  EXPECT_NEAR(Db(l.left / l.right), -4.0, 0.02);
+  EXPECT_NEAR(l.right, full, 0.5);
+
+  ASSERT_TRUE(voice->SetPan(-2'500));
+  l = Measure(mixer, *voice);
+  EXPECT_NEAR(Db(l.right / l.left), -25.0, 0.05);
+  EXPECT_NEAR(l.left, full, 0.5);
+
+  ASSERT_TRUE(voice->SetPan(-10'000));
+  l = Measure(mixer, *voice);
+  EXPECT_EQ(l.right, 0.0);
+  EXPECT_NEAR(l.left, full, 0.5);
+
+  ASSERT_TRUE(voice->SetPan(10'000));
+  l = Measure(mixer, *voice);
+  EXPECT_EQ(l.left, 0.0);
+
+  // Out of range: refused, and the previous pan stays in force.
+  ASSERT_TRUE(voice->SetPan(400));
+  EXPECT_FALSE(voice->SetPan(10'001));
+  EXPECT_FALSE(voice->SetPan(-20'000));
+  l = Measure(mixer, *voice);
+  EXPECT_NEAR(Db(l.left / l.right), -4.0, 0.02);
+
+  ASSERT_TRUE(voice->SetPan(0));
+  ASSERT_TRUE(voice->SetVolume(-600));
+  l = Measure(mixer, *voice);
+  EXPECT_NEAR(Db(l.left / full), -6.0, 0.02);
+  EXPECT_NEAR(Db(l.right / full), -6.0, 0.02);
+
+  EXPECT_FALSE(voice->SetVolume(1));
+  EXPECT_FALSE(voice->SetVolume(-10'001));
+  l = Measure(mixer, *voice);
+  EXPECT_NEAR(Db(l.left / full), -6.0, 0.02);
+
+  ASSERT_TRUE(voice->SetVolume(-10'000));
+  l = Measure(mixer, *voice);
+  EXPECT_EQ(l.left, 0.0);
+  EXPECT_EQ(l.right, 0.0);
+}
+
+TEST(MixerLaws, StereoClipKeepsItsSidesAndPanAttenuatesOne) {
+  Mixer mixer;
+  std::vector<std::int16_t> samples;
+  for (int i = 0; i < 4'800; ++i) {
+    samples.push_back(1'000);
+    samples.push_back(-3'000);
+  }
+  auto voice = mixer.CreateVoice(MakeClip(2, 48'000, 16, samples), false);
+  ASSERT_NE(voice, nullptr);
+  voice->SetPan(-600);
+  voice->Play(false);
+  const auto out = Render(mixer, 100);
+  EXPECT_EQ(out[0], 1'000);
+  EXPECT_EQ(out[1], static_cast<std::int16_t>(std::lround(-3'000 * std::pow(10.0, -0.3))));
+}
+
+TEST(MixerLaws, GainChangesOfASoundingVoiceRampToTheExactValue) {
+  Mixer mixer;
+  auto voice = mixer.CreateVoice(Constant(10'000, 48'000), false);
+  voice->Play(true);
+  Render(mixer, 1'000);
+  ASSERT_TRUE(voice->SetVolume(-600));
+  const auto out = Render(mixer, 1'000);
+  const auto exact = static_cast<std::int16_t>(std::lround(10'000 * std::pow(10.0, -0.3)));
+  // Falling step by step, never below the new value, and there within 5 ms.
+  EXPECT_LT(out[0], 10'000);
+  EXPECT_GT(out[0], 9'900);
+  for (std::size_t i = 1; i < 1'000; ++i) {
+    ASSERT_LE(out[2 * i], out[2 * (i - 1)]);
+    ASSERT_LT(out[2 * (i - 1)] - out[2 * i], 50);
+    ASSERT_GE(out[2 * i], exact);
+  }
+  for (std::size_t i = 240; i < 1'000; ++i) ASSERT_EQ(out[2 * i], exact) << i;
+
+  // A pan change ramps on the side it attenuates and lands exactly; the other side holds.
+  ASSERT_TRUE(voice->SetPan(10'000));
+  const auto panned = Render(mixer, 400);
+  EXPECT_GT(panned[0], 0);
+  EXPECT_EQ(panned[2 * 300], 0);
+  for (std::size_t i = 0; i < 400; ++i) ASSERT_EQ(panned[2 * i + 1], exact);
+}
+
+// A clip whose sample n is n, so that positions can be read off the output.
+ClipImage Counting(std::size_t frames) {
+  std::vector<std::int16_t> s(frames);
+  for (std::size_t i = 0; i < frames; ++i) s[i] = static_cast<std::int16_t>(i);
+  return MakeClip(1, 48'000, 16, s);
+}
+
+TEST(MixerVoices, StatusAndPositionFollowPlayStopAndTheEnd) {
+  Mixer mixer;
+  auto voice = mixer.CreateVoice(Counting(1'000), false);
+  EXPECT_EQ(voice->Status(), 0U);
+
+  voice->Play(false);
+  EXPECT_EQ(voice->Status(), kStatusPlaying);
+  auto out = Render(mixer, 300);
+  EXPECT_EQ(out[2 * 299], 299);
+
+  // A second play from the start restarts it; it is not heard twice over itself.
+  voice->SetCurrentPosition(0);
+  voice->Play(false);
+  out = Render(mixer, 10);
+  EXPECT_EQ(out[0], 0);
+  EXPECT_EQ(out[2 * 9], 9);
+
+  // Stop keeps the position; playing without a rewind continues there.
+  voice->Stop();
+  EXPECT_EQ(voice->Status(), 0U);
+  out = Render(mixer, 50);
+  EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0);
+  voice->Play(false);
+  out = Render(mixer, 10);
+  EXPECT_EQ(out[0], 10);
+
+  // The end: playing for exactly the frames left, then silent and back at the start.
+  out = Render(mixer, 979);
+  EXPECT_EQ(out[2 * 978], 998);
+  EXPECT_EQ(voice->Status(), kStatusPlaying);
+  out = Render(mixer, 1);
+  EXPECT_EQ(voice->Status(), 0U);
+  out = Render(mixer, 5);
+  EXPECT_EQ(out[0], 0);
+  voice->Play(false);  // a resume after the end starts over
+  out = Render(mixer, 5);
+  EXPECT_EQ(out[2 * 4], 4);
+
+  // Looping reports 5; a single play of a looping voice turns it back into 1.
+  voice->SetCurrentPosition(0);
+  voice->Play(true);
+  EXPECT_EQ(voice->Status(), kStatusLooping);
+  out = Render(mixer, 2'500);
+  EXPECT_EQ(voice->Status(), kStatusLooping);
+  EXPECT_EQ(out[2 * 1'000], 0);
+  EXPECT_EQ(out[2 * 2'499], 499);
+  voice->SetCurrentPosition(0);
+  voice->Play(false);
+  EXPECT_EQ(voice->Status(), kStatusPlaying);
+  Render(mixer, 1'000);
+  EXPECT_EQ(voice->Status(), 0U);
+
+  // Destroying a sounding voice silences it.
+  voice->Play(true);
+  voice.reset();
+  out = Render(mixer, 100);
+  EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0);
+}
+
+TEST(MixerVoices, ConvertedClipsKeepTheirFullLengthAndLevel) {
+  struct Case {
+    std::uint16_t channels;
+    std::uint32_t rate;
+    std::uint16_t bits;
+    std::size_t frames;
+  };
+  for (const Case c : {Case{1, 11'025, 8, 11'111}, Case{2, 22'050, 16, 22'222}, Case{1, 44'100, 16, 4'411},
+                       Case{2, 48'000, 16, 4'800}, Case{1, 8'000, 16, 799}, Case{1, 192'000, 16, 19'201}}) {
+    SCOPED_TRACE(c.rate);
+    Mixer mixer;
+    const double hz = 440.0;
+    auto voice = mixer.CreateVoice(MakeClip(c.channels, c.rate, c.bits, Sine(hz, c.rate, c.frames, 8'000.0, c.channels)),
+                                   false);
+    ASSERT_NE(voice, nullptr);
+    const std::uint64_t expected = (static_cast<std::uint64_t>(c.frames) * 48'000 + c.rate - 1) / c.rate;
+    EXPECT_EQ(voice->LengthMs(), (c.frames * 1'000 + c.rate - 1) / c.rate);
+    voice->Play(false);
+    const auto out = Render(mixer, expected - 1);
+    EXPECT_EQ(voice->Status(), kStatusPlaying);
+    Render(mixer, 1);
+    EXPECT_EQ(voice->Status(), 0U);
+    // The level of a tone well inside every band survives the conversion.
+    const std::size_t n = expected - 1;
+    EXPECT_NEAR(Db(Rms(out, 2, 0, n / 4, 3 * n / 4) / (8'000.0 / std::sqrt(2.0))), 0.0, c.bits == 8 ? 0.1 : 0.02);
+    // Nothing lost at the end: the last tenth still carries the tone.
+    EXPECT_NEAR(Db(Rms(out, 2, 1, n - n / 10, n - 20) / (8'000.0 / std::sqrt(2.0))), 0.0, 0.3);
+  }
+}
+
+TEST(MixerVoices, LoopsWithoutAClickAtTheSeam) {
+  // 441 Hz at 22,050 Hz: exactly 441 periods in one second, converted to 48 kHz.
+  for (const std::uint32_t rate : {22'050U, 48'000U}) {
+    SCOPED_TRACE(rate);
+    Mixer mixer;
+    auto voice = mixer.CreateVoice(MakeClip(1, rate, 16, Sine(441.0, rate, rate, 12'000.0)), false);
+    voice->Play(true);
+    const auto out = Render(mixer, 48'000 * 2 + 1'000);
+    int interior = 0;
+    for (std::size_t i = 1'000; i < 47'000; ++i) interior = std::max(interior, std::abs(out[2 * i] - out[2 * (i - 1)]));
+    for (const std::size_t seam : {48'000U, 96'000U}) {
+      for (std::size_t i = seam - 50; i < seam + 50; ++i) {
+        ASSERT_LE(std::abs(out[2 * i] - out[2 * (i - 1)]), interior + 2) << i;
+      }
+    }
+  }
+}
+
+TEST(MixerOutput, MixClampsAtFullScaleAndFillsOnlyTheFrontOfWiderLayouts) {
+  Mixer mixer;
+  auto a = mixer.CreateVoice(Constant(30'000, 1'000), false);
+  auto b = mixer.CreateVoice(Constant(30'000, 1'000), false);
+  auto c = mixer.CreateVoice(Constant(-30'000, 1'000), false);
+  a->Play(false);
+  b->Play(false);
+  auto out = Render(mixer, 10);
+  EXPECT_EQ(out[0], 32'767);
+  b->Stop();
+  a->Stop();
+  c->SetCurrentPosition(0);
+  c->Play(false);
+  a->SetCurrentPosition(0);
+  a->SetVolume(-10'000);
+  a->Play(false);
+  b->SetCurrentPosition(0);
+  b->SetPan(10'000);
+  b->SetVolume(0);
+  auto d = mixer.CreateVoice(Constant(-30'000, 1'000), false);
+  d->Play(false);
+  out = Render(mixer, 10);
+  EXPECT_EQ(out[0], -32'768);
+
+  Mixer quad(4);
+  auto e = quad.CreateVoice(Constant(1'000, 1'000), false);
+  e->Play(false);
+  out = Render(quad, 10);
+  EXPECT_EQ(out[0], 1'000);
+  EXPECT_EQ(out[1], 1'000);
+  EXPECT_EQ(out[2], 0);
+  EXPECT_EQ(out[3], 0);
+}
+
+TEST(MixerVoices, RefusalsAndTheListener) {
+  Mixer mixer(2, "/nonexistent/filters.sofa");
+  EXPECT_NE(mixer.CreateListener(), nullptr);
+  EXPECT_EQ(mixer.CreateVoice(MakeClip(2, 48'000, 16, std::vector<std::int16_t>(200)), true), nullptr);
+  auto flat = mixer.CreateVoice(Constant(1, 10), false);
+  EXPECT_FALSE(flat->SetPosition(1.0F, 0.0F, 1.0F));
+  EXPECT_FALSE(flat->SetMinDistance(10.0F));
+  auto spatial = mixer.CreateVoice(Constant(1, 10), true);
+  ASSERT_NE(spatial, nullptr);
+  EXPECT_FALSE(spatial->SetPan(100));
+  EXPECT_TRUE(spatial->SetVolume(-100));
+  EXPECT_FALSE(spatial->SetMinDistance(0.0F));
+  // A clip with no sample data never sounds.
+  auto bytes = testclips::WaveBytes(1, 48'000, 16, std::vector<std::int16_t>(3));
+  testclips::Put32(bytes, 40, 0);
+  ReverseClipHeader(bytes);
+  auto emptyClip = RestoreClipImage(bytes);
+  ASSERT_TRUE(emptyClip.has_value());
+  auto empty = mixer.CreateVoice(*emptyClip, false);
+  ASSERT_NE(empty, nullptr);
+  empty->Play(false);
+  EXPECT_EQ(empty->Status(), 0U);
+}
+
+}  // namespace
+}  // namespace vesquin
