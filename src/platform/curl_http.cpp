@@ -2,12 +2,15 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
+#include <utility>
 
 namespace vesquin {
 namespace {
 
 constexpr std::size_t kBodyLimit = 100'000;  // the game reads no more of a reply
+constexpr long kMaxRedirects = 5;
 
 struct CurlEasyDeleter {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -19,11 +22,15 @@ struct Body {
 };
 
 size_t AppendBody(char* data, size_t size, size_t count, void* user) {
-  auto* body = static_cast<Body*>(user);
   const size_t bytes = size * count;
-  const size_t room = kBodyLimit - std::min(kBodyLimit, body->text.size());
-  body->text.append(data, std::min(bytes, room));
-  return bytes;  // the rest is read and dropped, so the transfer still ends cleanly
+  try {
+    auto* body = static_cast<Body*>(user);
+    const size_t room = kBodyLimit - std::min(kBodyLimit, body->text.size());
+    body->text.append(data, std::min(bytes, room));
+    return bytes;  // the rest is read and dropped, so the transfer still ends cleanly
+  } catch (...) {
+    return 0;  // libcurl ends the transfer with a write error
+  }
 }
 
 }  // namespace
@@ -37,28 +44,38 @@ CurlHttp::~CurlHttp() {
 }
 
 std::optional<HttpReply> CurlHttp::Get(const std::string& url) {
-  if (!globalReady_) return std::nullopt;
-  CurlEasy handle(curl_easy_init());
-  if (!handle) return std::nullopt;
-  Body body;
-  CURL* h = handle.get();
-  // libcurl takes its proxy from http_proxy / no_proxy, the system's settings on Linux.
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeouts_.totalMs);
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, AppendBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-  const CURLcode result = curl_easy_perform(h);
-  if (result == CURLE_OK) return HttpReply{true, std::move(body.text)};
-  long status = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-  // An answer whose body broke off was still an answer: the request was made.
-  if (status != 0 && result != CURLE_OPERATION_TIMEDOUT) return HttpReply{false, {}};
-  return std::nullopt;
+  try {
+    if (!globalReady_) return std::nullopt;
+    CurlEasy handle(curl_easy_init());
+    if (!handle) return std::nullopt;
+    Body body;
+    CURL* h = handle.get();
+    // No proxy is set here: libcurl then takes it from http_proxy, https_proxy, all_proxy and
+    // no_proxy, the system's proxy settings on Linux.
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeouts_.totalMs);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    // A redirect is followed, as any web client does; a few at most, and to http or https only.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, AppendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    const CURLcode result = curl_easy_perform(h);
+    if (result == CURLE_OK) return HttpReply{true, std::move(body.text)};
+    // A time-out is a request that could not be made, even when the status line had come.
+    if (result == CURLE_OPERATION_TIMEDOUT) return std::nullopt;
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    // An answer whose body broke off was still an answer: the request was made.
+    if (status != 0) return HttpReply{false, {}};
+    return std::nullopt;
+  } catch (...) {
+    return std::nullopt;
+  }
 }
 
 }  // namespace vesquin

@@ -40,6 +40,8 @@ bool LoadBestScores(Game& game) {
     best.bestScores.fill(kEmptyBestSlot);
     // Decoded in memory: the file on disk stays coded, and a load never writes it.
     std::optional<std::vector<std::uint8_t>> bytes = game.sys.files.ReadExisting(BestFilePath(game), kBestFileCodedBytes);
+    // No file: the list is emptied but keeps its last length, so the best list says that
+    // many entries of zero.
     if (!bytes) return false;
     DecodeBestBytes(*bytes);
     int count = 0;

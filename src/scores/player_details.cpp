@@ -1,6 +1,7 @@
 #include "scores/player_details.h"
 
-#include <string_view>
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "shell/services.h"

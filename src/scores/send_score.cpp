@@ -1,6 +1,9 @@
 #include "scores/send_score.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "shell/game.h"
 

@@ -1,0 +1,41 @@
+#pragma once
+// The player's details as config.dat holds them, and the terminal dialogue of vesquin-details
+// that asks for them and writes the file.
+
+#include <array>
+#include <cstddef>
+#include <filesystem>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace vesquin::details {
+
+// The game keeps at most this many bytes of a detail.
+inline constexpr std::size_t kFieldLimit = 99;
+inline constexpr std::size_t kFieldCount = 4;
+// In the order of the file's lines.
+inline constexpr std::array<const char*, kFieldCount> kFieldNames = {"First name", "Last name", "Address", "Country"};
+
+using Fields = std::array<std::string, kFieldCount>;
+
+// Exit statuses of the tool.
+inline constexpr int kWritten = 0;
+inline constexpr int kNothingWritten = 1;
+inline constexpr int kFailed = 2;
+
+// Empty when the text can stand as one detail; otherwise a sentence that says what is wrong.
+std::string FieldProblem(std::string_view text);
+// The file's bytes: the four details in order, each ended by a line feed.
+std::string FormatDetailsFile(const Fields& fields);
+// Creates or replaces folder/config.dat with the details; false, with a sentence in `error`,
+// when it cannot be written (the old file then stays as it was).
+bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields, std::string& error);
+// Asks for the four details one line at a time, shows them, asks to confirm and writes the
+// file. Returns kWritten, kNothingWritten (quit, or the input ended) or kFailed. With
+// `echoAnswers` each answer is repeated after its prompt, for input that is not typed in a
+// terminal and so is not seen.
+int RunDetailsDialogue(std::istream& in, std::ostream& out, const std::filesystem::path& folder,
+                       bool echoAnswers = false);
+
+}  // namespace vesquin::details
