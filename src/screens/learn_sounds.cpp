@@ -38,6 +38,7 @@ bool EnterLearnSounds(Game& game) {
     game.sound.PlayClip(Slot(game, 0), 0, 0);
     return true;
   } catch (...) {
+    ReleaseLearnClips(game);
     return false;
   }
 }

@@ -124,6 +124,8 @@ int MenuKey(Game& game, int key) {
     if (index == kMenuPromptSlot) index = kMenuStartGame;  // Enter during the prompt starts the game
     switch (index) {
       case kMenuStartGame: StartGame(game); return 1;
+      // A screen that cannot start leaves the menu silent until the next key; only a failed
+      // game start names the item again.
       case kMenuTestSpeakers:
         game.SetGameState(state::SpeakerTest);
         StopMenuItems(game);

@@ -78,7 +78,7 @@ int AppendNumberWords(SpeechSequence& sequence, int value, int first) {
   int v = std::clamp(value, 0, kLargestSpokenNumber);
   int at = first;
   auto append = [&](int slot) {
-    if (at < kSpeechLength) sequence[static_cast<std::size_t>(at)] = slot;
+    if (at >= 0 && at < kSpeechLength) sequence[static_cast<std::size_t>(at)] = slot;
     ++at;
   };
   if (v >= 100'000) {

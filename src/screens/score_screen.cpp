@@ -75,6 +75,8 @@ void ScoreScreenTick(Game& game) {
     }
     // The score has been said: a pause in which the whole game waits.
     game.sys.clock.Sleep(kPauseAfterScoreMs);
+    // Ticks stay on: back in the menu they find nothing to do; on the list the next tick
+    // meets the end mark and turns them off.
     if (game.gameState == state::FinalScore) ReturnToMenu(game);
   } catch (...) {
   }
@@ -83,6 +85,7 @@ void ScoreScreenTick(Game& game) {
 void ScoreScreenKey(Game& game, int key) {
   try {
     if (game.gameState == state::FinalScore) {
+      // Only Ctrl leaves a final score early; Escape does nothing here.
       if (key == vk::Ctrl) {
         game.ticksEnabled = false;
         StopNumberClips(game);
@@ -104,6 +107,7 @@ void ScoreScreenKey(Game& game, int key) {
     const int returnEntry = game.best.bestScoreLast + 1;
     switch (key) {
       case vk::Enter:
+        // On an entry Enter only cuts the word that was sounding; the tick says the rest.
         if (position > game.best.bestScoreLast) {
           game.ticksEnabled = false;
           ReturnToMenu(game);

@@ -48,6 +48,7 @@ bool RunSpeakerTest(Game& game) {
     ReturnToMenu(game);
     return true;
   } catch (...) {
+    ReleaseSpeakerTestClips(game);
     return false;
   }
 }
