@@ -51,7 +51,7 @@ std::vector<std::string> Words(const std::string& line) {
 // The rest of the line after the command word, spaces kept; "\n" stands for a line feed.
 std::string ReplyBody(const std::string& line) {
   const std::size_t start = line.find_first_not_of(" \t");
-  std::size_t rest = line.find(' ', start);
+  const std::size_t rest = line.find_first_of(" \t", start);
   std::string raw = rest == std::string::npos ? std::string() : line.substr(rest + 1);
   std::string body;
   for (std::size_t i = 0; i < raw.size(); ++i) {
@@ -110,9 +110,8 @@ std::optional<Command> ParseLine(std::string line, std::string& error) {
   return std::nullopt;
 }
 
-}  // namespace
-
-int RunScript(const std::string& scriptText, SimOptions options, std::ostream& transcript, std::ostream& errors) {
+// Every command of a script; nothing, with the bad line named on `errors`, when a line is bad.
+std::optional<std::vector<Command>> ParseScript(const std::string& scriptText, std::ostream& errors) {
   std::vector<Command> commands;
   std::istringstream lines(scriptText);
   int number = 0;
@@ -124,18 +123,44 @@ int RunScript(const std::string& scriptText, SimOptions options, std::ostream& t
     std::optional<Command> command = ParseLine(line.substr(first), error);
     if (!command) {
       errors << "vesquin-sim: script line " << number << ": " << error << '\n';
-      return 2;
+      return std::nullopt;
     }
     commands.push_back(std::move(*command));
   }
-  Simulation simulation(std::move(options), transcript);
-  simulation.Start();
+  return commands;
+}
+
+void RunCommands(Simulation& simulation, const std::vector<Command>& commands) {
   for (const Command& command : commands) {
     if (simulation.Ended()) break;
     command.run(simulation);
   }
+}
+
+}  // namespace
+
+bool RunScriptOn(Simulation& simulation, const std::string& scriptText, std::ostream& errors) {
+  const std::optional<std::vector<Command>> commands = ParseScript(scriptText, errors);
+  if (!commands) return false;
+  RunCommands(simulation, *commands);
+  return true;
+}
+
+int RunScript(const std::string& scriptText, SimOptions options, std::ostream& transcript, std::ostream& errors) {
+  const std::optional<std::vector<Command>> commands = ParseScript(scriptText, errors);
+  if (!commands) return 2;
+  Simulation simulation(std::move(options), transcript);
+  if (!simulation.WavOpen()) {
+    errors << "vesquin-sim: the WAVE file cannot be written\n";
+    return 2;
+  }
+  simulation.Start();
+  RunCommands(simulation, *commands);
   transcript.flush();
-  if (!simulation.Finish()) errors << "vesquin-sim: the WAVE file could not be written\n";
+  if (!simulation.Finish()) {
+    errors << "vesquin-sim: the WAVE file could not be written\n";
+    return 1;
+  }
   return 0;
 }
 

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <charconv>
 #include <climits>
+#include <cstdint>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -46,14 +48,11 @@ int main(int argc, char** argv) {
     } else if (arg == "--seed") {
       std::string text;
       if (!value(text)) return Usage("--seed needs a number");
-      try {
-        std::size_t used = 0;
-        const unsigned long seed = std::stoul(text, &used);
-        if (used != text.size() || seed > 0xFFFFFFFFul) return Usage("--seed needs a number");
-        options.seed = static_cast<std::uint32_t>(seed);
-      } catch (...) {
-        return Usage("--seed needs a number");
-      }
+      std::uint32_t seed = 0;
+      const char* end = text.data() + text.size();
+      const auto [ptr, ec] = std::from_chars(text.data(), end, seed);
+      if (text.empty() || ec != std::errc() || ptr != end) return Usage("--seed needs a whole number 0..4294967295");
+      options.seed = seed;
     } else if (!haveScript && (arg == "-" || arg.rfind("--", 0) != 0)) {
       scriptPath = arg;
       haveScript = true;

@@ -3,9 +3,10 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 
-#include "platform/borrowed_device.h"
 #include "platform/mixer.h"
 #include "shell/main_window.h"
 
@@ -31,6 +32,67 @@ void PutLE(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
+std::vector<std::uint8_t> WavHeader(std::uint32_t dataBytes) {
+  std::vector<std::uint8_t> header;
+  header.insert(header.end(), {'R', 'I', 'F', 'F'});
+  PutLE(header, 36 + dataBytes, 4);
+  header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  PutLE(header, 16, 4);
+  PutLE(header, 1, 2);
+  PutLE(header, kOutputChannels, 2);
+  PutLE(header, kMixRate, 4);
+  PutLE(header, kMixRate * kOutputChannels * 2, 4);
+  PutLE(header, kOutputChannels * 2, 2);
+  PutLE(header, 16, 2);
+  header.insert(header.end(), {'d', 'a', 't', 'a'});
+  PutLE(header, dataBytes, 4);
+  return header;
+}
+
+// A voice of the mixer that tells the machine when the game lets it go.
+class TrackedVoice final : public SoundVoice {
+ public:
+  TrackedVoice(std::unique_ptr<SoundVoice> voice, std::function<void(const SoundVoice*)> onGone)
+      : voice_(std::move(voice)), onGone_(std::move(onGone)) {}
+  ~TrackedVoice() override {
+    voice_.reset();
+    onGone_(this);
+  }
+  void SetCurrentPosition(std::uint32_t frame) override { voice_->SetCurrentPosition(frame); }
+  bool SetPan(std::int32_t pan) override { return voice_->SetPan(pan); }
+  bool SetVolume(std::int32_t volume) override { return voice_->SetVolume(volume); }
+  void Play(bool looping) override { voice_->Play(looping); }
+  void Stop() override { voice_->Stop(); }
+  std::uint32_t Status() override { return voice_->Status(); }
+  std::uint32_t LengthMs() const override { return voice_->LengthMs(); }
+  bool SetPosition(float x, float y, float z) override { return voice_->SetPosition(x, y, z); }
+  bool SetMinDistance(float distance) override { return voice_->SetMinDistance(distance); }
+
+ private:
+  std::unique_ptr<SoundVoice> voice_;
+  std::function<void(const SoundVoice*)> onGone_;
+};
+
+// The game's handle on the machine's mixer. The mixer itself lives as long as the machine,
+// so clips that screens still hold after shutdown never outlive it.
+class LentDevice final : public SoundDevice {
+ public:
+  LentDevice(Mixer& mixer, std::function<void(const SoundVoice*)> onVoiceGone, std::function<void()> onRelease)
+      : mixer_(mixer), onVoiceGone_(std::move(onVoiceGone)), onRelease_(std::move(onRelease)) {}
+  ~LentDevice() override { onRelease_(); }
+  std::unique_ptr<SoundVoice> CreateVoice(const ClipImage& clip, bool threeD) override {
+    std::unique_ptr<SoundVoice> voice = mixer_.CreateVoice(clip, threeD);
+    if (!voice) return nullptr;
+    return std::make_unique<TrackedVoice>(std::move(voice), onVoiceGone_);
+  }
+  std::unique_ptr<SoundListener> CreateListener() override { return mixer_.CreateListener(); }
+
+ private:
+  Mixer& mixer_;
+  std::function<void(const SoundVoice*)> onVoiceGone_;
+  std::function<void()> onRelease_;
+};
+
 }  // namespace
 
 // Every service of the machine, on the virtual clock.
@@ -44,6 +106,11 @@ class Simulation::Machine final : public Clock,
   Machine(const SimOptions& options, std::ostream& out)
       : options_(options), out_(out), mixer_(kOutputChannels) {
     seeded_.Seed(options.seed);
+    if (!options.wavPath.empty()) {
+      wav_.open(options.wavPath, std::ios::binary | std::ios::trunc);
+      const std::vector<std::uint8_t> header = WavHeader(0);  // sizes filled in at the end
+      wav_.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    }
   }
 
   Services services() { return Services{*this, files_, *this, *this, *this, *this, *this}; }
@@ -55,7 +122,16 @@ class Simulation::Machine final : public Clock,
       const std::size_t frames = static_cast<std::size_t>(step * kFramesPerMs);
       block_.resize(frames * kOutputChannels);
       mixer_.Render(block_.data(), frames);
-      if (!options_.wavPath.empty()) wav_.insert(wav_.end(), block_.begin(), block_.end());
+      if (wav_.is_open()) {
+        wavBytes_.clear();
+        for (std::int16_t sample : block_) {
+          const auto bits = static_cast<std::uint16_t>(sample);
+          wavBytes_.push_back(static_cast<char>(bits & 0xFF));
+          wavBytes_.push_back(static_cast<char>(bits >> 8));
+        }
+        wav_.write(wavBytes_.data(), static_cast<std::streamsize>(wavBytes_.size()));
+        wavDataBytes_ += wavBytes_.size();
+      }
       now += step;
     }
   }
@@ -65,26 +141,28 @@ class Simulation::Machine final : public Clock,
     return out_;
   }
 
-  bool WriteWav() {
+  bool WavOpen() const { return options_.wavPath.empty() || static_cast<bool>(wav_); }
+
+  // Completes the WAVE file with the sizes of what was written.
+  bool FinishWav() {
     if (options_.wavPath.empty()) return true;
-    std::vector<std::uint8_t> file;
-    const std::uint32_t dataBytes = static_cast<std::uint32_t>(wav_.size() * 2);
-    file.insert(file.end(), {'R', 'I', 'F', 'F'});
-    PutLE(file, 36 + dataBytes, 4);
-    file.insert(file.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    PutLE(file, 16, 4);
-    PutLE(file, 1, 2);
-    PutLE(file, kOutputChannels, 2);
-    PutLE(file, kMixRate, 4);
-    PutLE(file, kMixRate * kOutputChannels * 2, 4);
-    PutLE(file, kOutputChannels * 2, 2);
-    PutLE(file, 16, 2);
-    file.insert(file.end(), {'d', 'a', 't', 'a'});
-    PutLE(file, dataBytes, 4);
-    for (std::int16_t sample : wav_) PutLE(file, static_cast<std::uint16_t>(sample), 2);
-    std::ofstream stream(options_.wavPath, std::ios::binary);
-    stream.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-    return static_cast<bool>(stream);
+    if (!wav_ || wavDataBytes_ > 0xFFFFFFFFull - 36) return false;
+    const std::vector<std::uint8_t> header = WavHeader(static_cast<std::uint32_t>(wavDataBytes_));
+    wav_.seekp(0);
+    wav_.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    wav_.close();
+    return !wav_.fail();
+  }
+
+  // Clips whose release shutdown reports as one step, by their voices.
+  void Group(const SoundVoice* voice, const std::string& group) {
+    if (voice != nullptr) groups_[voice] = group;
+  }
+  void VoiceGone(const SoundVoice* voice) {
+    const auto it = groups_.find(voice);
+    if (it == groups_.end()) return;
+    if (steps.empty() || steps.back() != it->second) steps.push_back(it->second);
+    groups_.erase(it);
   }
 
   // Clock
@@ -100,7 +178,8 @@ class Simulation::Machine final : public Clock,
   }
   std::unique_ptr<SoundDevice> CreateSoundDevice() override {
     if (!options_.soundOutput) return nullptr;
-    return std::make_unique<BorrowedSoundDevice>(mixer_, [this] { steps.push_back("sound device"); });
+    return std::make_unique<LentDevice>(
+        mixer_, [this](const SoundVoice* voice) { VoiceGone(voice); }, [this] { steps.push_back("sound device"); });
   }
   bool StartTimer(std::uint32_t id, std::uint32_t periodMs) override {
     timerRunning = id == tickTimerId && periodMs == kTickMs;
@@ -184,8 +263,11 @@ class Simulation::Machine final : public Clock,
   StandardRandom seeded_;
   std::deque<int> forced_;
   std::deque<std::optional<std::string>> replies_;
+  std::map<const SoundVoice*, std::string> groups_;
   std::vector<std::int16_t> block_;
-  std::vector<std::int16_t> wav_;
+  std::ofstream wav_;
+  std::vector<char> wavBytes_;
+  std::uint64_t wavDataBytes_ = 0;
 };
 
 Simulation::Simulation(SimOptions options, std::ostream& transcript)
@@ -206,6 +288,9 @@ void Simulation::Start() {
   services_ = std::make_unique<Services>(machine_->services());
   game_ = std::make_unique<Game>(*services_);
   InitialiseWindow(*game_);
+  // Shutdown reports the menu clips and the number clips each as one step.
+  for (const SoundClip& clip : game_->menu.menuClips) machine_->Group(clip.Voice(), "menu clips");
+  for (const SoundClip& clip : game_->numbers.numberClips) machine_->Group(clip.Voice(), "number clips");
   AfterHandler();
   if (ended_) return;
   PaintWindow(*game_);  // the window is visible from its creation: its first paint follows
@@ -223,6 +308,7 @@ void Simulation::AfterHandler() {
 }
 
 void Simulation::DeliverTick() {
+  timerEvents_.push_back(machine_->now);
   TimerEvent(*game_, tickTimerId);
   AfterHandler();
 }
@@ -230,9 +316,9 @@ void Simulation::DeliverTick() {
 void Simulation::RunTimersUntil(std::uint64_t scriptTime) {
   while (!ended_) {
     if (timerPending_) {
-      // Keys queued during the block come first; the merged tick runs once the script has
-      // moved past the block.
-      if (scriptTime <= machine_->now) return;
+      // Keys that came while the game was held are handled first; the merged tick runs once
+      // the script reaches the end of the block (a key at that very time comes after it).
+      if (scriptTime < machine_->now) return;
       timerPending_ = false;
       nextTimer_ = (machine_->now / kTickMs + 1) * kTickMs;
       DeliverTick();
@@ -289,6 +375,7 @@ void Simulation::Show() {
 
 void Simulation::ForceRandom(const std::vector<int>& values) { machine_->Force(values); }
 void Simulation::QueueReply(std::optional<std::string> body) { machine_->QueueReply(std::move(body)); }
-bool Simulation::Finish() { return machine_->WriteWav(); }
+bool Simulation::WavOpen() const { return machine_->WavOpen(); }
+bool Simulation::Finish() { return machine_->FinishWav(); }
 
 }  // namespace vesquin

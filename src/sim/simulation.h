@@ -50,21 +50,28 @@ class Simulation {
   bool Ended() const { return ended_; }
   std::uint64_t Now() const;
   Game& game() { return *game_; }
-  // Writes the WAVE file, if one was asked for; false when it could not be written.
+  // False when a WAVE file was asked for and cannot be written.
+  bool WavOpen() const;
+  // Completes the WAVE file, if one was asked for; false when it could not be written.
   bool Finish();
 
-  // Counters a test may look at.
+  // What a test may look at.
   int controllerPolls() const;
   bool controllerReleased() const;
   bool timerRunning() const;
+  // Virtual times of the timer events handled so far.
+  const std::vector<std::uint64_t>& timerEvents() const { return timerEvents_; }
+  // What was released, in order: "menu clips", "number clips", "timer", "controller",
+  // "sound device".
   std::vector<std::string> shutdownSteps() const;
+  // The machine's services, for a test that starts a fresh Game on them (after Start).
+  Services& services() { return *services_; }
 
  private:
   class Machine;
   void RunTimersUntil(std::uint64_t scriptTime);
   void DeliverTick();
   void AfterHandler();
-  void ShutdownIfClosing();
 
   SimOptions options_;
   std::ostream& out_;
@@ -75,10 +82,16 @@ class Simulation {
   std::uint64_t nextTimer_ = 50;
   bool timerPending_ = false;  // timer events that fell due during a block, merged into one
   bool ended_ = false;
+  std::vector<std::uint64_t> timerEvents_;
 };
 
 // Runs a script (see the simulator's documentation); returns the process exit status.
 // Bad lines are reported on `errors` with their line number, and the script is not run.
+// A WAVE file that cannot be written gives 2 when it cannot be opened before the run, 1 when
+// writing it fails after.
 int RunScript(const std::string& scriptText, SimOptions options, std::ostream& transcript, std::ostream& errors);
+// Runs the commands of a script on a simulation that has started; false, with the bad line
+// named on `errors` and nothing run, when a line is bad.
+bool RunScriptOn(Simulation& simulation, const std::string& scriptText, std::ostream& errors);
 
 }  // namespace vesquin
