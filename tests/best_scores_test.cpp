@@ -268,12 +268,6 @@ std::string WinningGame() {
 }
 
 // Transcript lines without their times.
-std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
-  for (const std::string& line : lines) out.push_back(line.substr(line.find(' ') + 1));
-  return out;
-}
-
 class BestScoreFileInPlay : public ::testing::Test {
  protected:
   void SetUp() override { MakeGameData(data_.path(), {}, {}, false); }

@@ -22,12 +22,6 @@ class MainMenu : public ::testing::Test {
   TempFolder data_;
 };
 
-std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
-  for (const std::string& line : lines) out.push_back(line.substr(line.find(' ') + 1));
-  return out;
-}
-
 int Field(const std::string& showLine, const std::string& name) {
   const std::size_t at = showLine.find(" " + name + "=");
   return at == std::string::npos ? -99 : std::stoi(showLine.substr(at + name.size() + 2));
@@ -39,8 +33,6 @@ std::vector<std::string> From(const SimRun& run, const std::string& from) {
   if (at < 0) return {};
   return {run.lines.begin() + at, run.lines.end()};
 }
-
-std::string Play(const std::string& name) { return "play " + name + " pan=0 vol=0"; }
 
 TEST_F(MainMenu, OpeningPromptThenTheFirstItemByItself) {
   const SimRun run = RunSim(data_.path(), "wait 3000\nshow\n");

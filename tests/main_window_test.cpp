@@ -20,9 +20,9 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 // A simulation driven step by step, so that a test can look at the machine between steps.
-class LiveSim {
+class UnstartedSim {
  public:
-  explicit LiveSim(SimOptions options) : sim_(std::move(options), out_) {}
+  explicit UnstartedSim(SimOptions options) : sim_(std::move(options), out_) {}
   Simulation& operator*() { return sim_; }
   Simulation* operator->() { return &sim_; }
   std::vector<std::string> Lines() const { return SplitLines(out_.str()); }
@@ -67,7 +67,7 @@ TEST_F(MainWindowTest, WithoutSoundOutputBothMessagesComeAndTheWindowStaysOpenWi
   SimOptions options = Options();
   options.soundOutput = false;
   options.controllerAttached = true;
-  LiveSim sim(options);
+  UnstartedSim sim(options);
   sim->Start();
   EXPECT_EQ(sim.Lines(), (std::vector<std::string>{"0 message DSound not created",
                                                    "0 message Error in second initialisation"}));
@@ -90,7 +90,7 @@ TEST_F(MainWindowTest, AMissingMenuClipGivesOneMessageAndNoTickReachesAnyState) 
   MakeGameData(data_.path(), {}, {"menu/quit.vgz"});
   SimOptions options = Options();
   options.controllerAttached = true;
-  LiveSim sim(options);
+  UnstartedSim sim(options);
   sim->Start();
   // No "state 0" line: start-up stopped before it set the state. The first paint still
   // starts the intro.
@@ -110,7 +110,7 @@ TEST_F(MainWindowTest, AMissingMenuClipGivesOneMessageAndNoTickReachesAnyState) 
 
 TEST_F(MainWindowTest, AMissingNumberClipKeepsTheMenuClipsUntilShutdown) {
   MakeGameData(data_.path(), {{"game/game_intro.vgz", 100}}, {"score/7.vgz"});
-  LiveSim sim(Options());
+  UnstartedSim sim(Options());
   sim->Start();
   EXPECT_EQ(sim.Lines(), (std::vector<std::string>{"0 message Error in second initialisation",
                                                    "0 play game\\game_intro.vgz pan=0 vol=0"}));
@@ -125,7 +125,7 @@ TEST_F(MainWindowTest, AMissingNumberClipKeepsTheMenuClipsUntilShutdown) {
 
 TEST_F(MainWindowTest, ShutdownReleasesInOrderAndTheCloseCommandPlaysNoExitClip) {
   MakeGameData(data_.path());
-  LiveSim sim(Options());
+  UnstartedSim sim(Options());
   sim->Start();
   sim->Wait(1000);  // intro over, menu prompt heard, the background loops
   const std::size_t before = sim.Lines().size();
@@ -142,7 +142,7 @@ TEST_F(MainWindowTest, ShutdownReleasesInOrderAndTheCloseCommandPlaysNoExitClip)
 
 TEST_F(MainWindowTest, ClosingDuringTheIntroLeavesTheIntroClipToItsScreen) {
   MakeGameData(data_.path(), {{"game/game_intro.vgz", 2000}});
-  LiveSim sim(Options());
+  UnstartedSim sim(Options());
   sim->Start();
   sim->Wait(500);
   sim->Close();
@@ -154,7 +154,7 @@ TEST_F(MainWindowTest, ClosingDuringTheIntroLeavesTheIntroClipToItsScreen) {
 
 TEST_F(MainWindowTest, RepeatedPaintsStartTheIntroOnce) {
   MakeGameData(data_.path());
-  LiveSim sim(Options());
+  UnstartedSim sim(Options());
   sim->Start();
   PaintWindow(sim->game());
   sim->Wait(100);
@@ -164,7 +164,7 @@ TEST_F(MainWindowTest, RepeatedPaintsStartTheIntroOnce) {
 
 TEST_F(MainWindowTest, DataFolderIsTheExecutablesFolderAndAnUnreadablePathClosesSilently) {
   MakeGameData(data_.path());
-  LiveSim sim(Options());
+  UnstartedSim sim(Options());
   sim->Start();
   Services& machine = sim->services();
   FakeWindow window;
@@ -195,7 +195,7 @@ class ControllerTest : public MainWindowTest {
 };
 
 TEST_F(ControllerTest, WithoutAControllerNothingIsPolled) {
-  LiveSim sim(Options());
+  UnstartedSim sim(Options());
   sim->Start();
   sim->Wait(1000);
   EXPECT_EQ(sim->timerEvents().size(), 20u);
@@ -206,7 +206,7 @@ TEST_F(ControllerTest, WithoutAControllerNothingIsPolled) {
 TEST_F(ControllerTest, AnAttachedControllerIsPolledOnEveryTimerEventEvenWithTicksOff) {
   SimOptions options = Options();
   options.controllerAttached = true;
-  LiveSim sim(options);
+  UnstartedSim sim(options);
   sim->Start();
   sim->Wait(1000);
   // The intro ended at 200 and the prompt at 400: the menu turned its ticks off since.
@@ -221,7 +221,7 @@ TEST_F(ControllerTest, AFailedReadReleasesTheControllerForGood) {
   SimOptions options = Options();
   options.controllerAttached = true;
   options.controllerReadsBeforeFailure = 3;
-  LiveSim sim(options);
+  UnstartedSim sim(options);
   sim->Start();
   sim->Wait(1000);
   EXPECT_EQ(sim->controllerPolls(), 4);  // three reads, then the one that failed

@@ -103,29 +103,6 @@ TEST(NumberWords, AppendsFromTheGivenEntryAndNeverPastTheEnd) {
   EXPECT_EQ(std::vector<int>(sequence.begin() + 14, sequence.end()), (std::vector<int>{kEndOfSpeech, 20, kSlotHundred, 27, 9, kSlotThousand}));
 }
 
-// The simulator in reach of the test, to call the pair operations and look at the table.
-class LiveSim {
- public:
-  explicit LiveSim(const std::filesystem::path& data) : sim_(Options(data), out_) { sim_.Start(); }
-  Simulation& sim() { return sim_; }
-  Game& game() { return sim_.game(); }
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(out_.str());
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-
- private:
-  static SimOptions Options(const std::filesystem::path& data) {
-    SimOptions options;
-    options.dataFolder = data.string();
-    return options;
-  }
-  std::ostringstream out_;
-  Simulation sim_;
-};
-
 TEST(NumberPairs, EachNumberIsOneWordUpToTwentyAndTensAndUnitAbove) {
   TempFolder data;
   MakeGameData(data.path());

@@ -12,25 +12,10 @@
 namespace vesquin::testing {
 namespace {
 
-std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
-  std::vector<std::string> out;
-  for (const std::string& line : lines) out.push_back(line.substr(line.find(' ') + 1));
-  return out;
-}
-
-std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& from) {
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i] == from) return {lines.begin() + static_cast<std::ptrdiff_t>(i), lines.end()};
-  }
-  return {};
-}
-
 int Field(const std::string& showLine, const std::string& name) {
   const std::size_t at = showLine.find(" " + name + "=");
   return at == std::string::npos ? -99 : std::stoi(showLine.substr(at + name.size() + 2));
 }
-
-std::string Play(const std::string& name) { return "play " + name + " pan=0 vol=0"; }
 
 std::vector<std::uint8_t> CodedRecords(const std::vector<std::string>& records) {
   constexpr int kKey[10] = {7, 19, 4, 12, 22, 9, 15, 3, 25, 11};
@@ -45,27 +30,6 @@ std::vector<std::uint8_t> CodedRecords(const std::vector<std::string>& records) 
 }
 
 // The simulator in reach of the test, for a score no short game gives.
-class LiveSim {
- public:
-  explicit LiveSim(const std::filesystem::path& data) : sim_(Options(data), out_) { sim_.Start(); }
-  Simulation& sim() { return sim_; }
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(out_.str());
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-
- private:
-  static SimOptions Options(const std::filesystem::path& data) {
-    SimOptions options;
-    options.dataFolder = data.string();
-    return options;
-  }
-  std::ostringstream out_;
-  Simulation sim_;
-};
-
 // The first menu item is named at 400; Down three times reaches the final score, four times
 // the best list.
 class ScoreScreen : public ::testing::Test {

@@ -14,38 +14,6 @@
 namespace vesquin::testing {
 namespace {
 
-std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& from) {
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i] == from) return {lines.begin() + static_cast<std::ptrdiff_t>(i), lines.end()};
-  }
-  return {};
-}
-
-std::string Play(const std::string& name) { return "play " + name + " pan=0 vol=0"; }
-
-// The simulator in reach of the test, to look at what the test holds.
-class LiveSim {
- public:
-  explicit LiveSim(const std::filesystem::path& data) : sim_(Options(data), out_) { sim_.Start(); }
-  Simulation& sim() { return sim_; }
-  Game& game() { return sim_.game(); }
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(out_.str());
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-
- private:
-  static SimOptions Options(const std::filesystem::path& data) {
-    SimOptions options;
-    options.dataFolder = data.string();
-    return options;
-  }
-  std::ostringstream out_;
-  Simulation sim_;
-};
-
 bool NoTestClips(Game& game) {
   const auto& clips = game.speakerTest.speakerTestClips;
   return std::none_of(clips.begin(), clips.end(), [](const SoundClip& c) { return bool(c); });

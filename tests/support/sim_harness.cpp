@@ -27,6 +27,38 @@ std::string SimRun::Text() const {
   return text;
 }
 
+std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines) out.push_back(line.substr(line.find(' ') + 1));
+  return out;
+}
+
+std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& from) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] == from) return {lines.begin() + static_cast<std::ptrdiff_t>(i), lines.end()};
+  }
+  return {};
+}
+
+std::string Play(const std::string& name) { return "play " + name + " pan=0 vol=0"; }
+
+namespace {
+SimOptions OptionsFor(const std::filesystem::path& data) {
+  SimOptions options;
+  options.dataFolder = data.string();
+  return options;
+}
+}  // namespace
+
+LiveSim::LiveSim(const std::filesystem::path& data) : sim_(OptionsFor(data), out_) { sim_.Start(); }
+
+std::vector<std::string> LiveSim::Lines() const {
+  std::vector<std::string> lines;
+  std::istringstream in(out_.str());
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 SimRun RunSim(SimOptions options, const std::string& script) {
   std::ostringstream transcript;
   std::ostringstream errors;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,26 @@ struct SimRun {
   // Index of the first line equal to `line` at or after `from`; -1 when there is none.
   int Find(const std::string& line, int from = 0) const;
   std::string Text() const;
+};
+
+// The lines without their times.
+std::vector<std::string> Untimed(const std::vector<std::string>& lines);
+// The lines from the first one equal to `from` on; none when there is no such line.
+std::vector<std::string> From(const std::vector<std::string>& lines, const std::string& from);
+// A clip started centred at full volume, as the transcript says it (without its time).
+std::string Play(const std::string& name);
+
+// A started simulator in reach of the test, to call operations and look at the game.
+class LiveSim {
+ public:
+  explicit LiveSim(const std::filesystem::path& data);
+  Simulation& sim() { return sim_; }
+  Game& game() { return sim_.game(); }
+  std::vector<std::string> Lines() const;
+
+ private:
+  std::ostringstream out_;
+  Simulation sim_;
 };
 
 SimRun RunSim(const std::filesystem::path& dataFolder, const std::string& script, std::uint32_t seed = 1);

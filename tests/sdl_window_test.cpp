@@ -1,0 +1,160 @@
+// The real program's window code that needs no display: keys as virtual-key codes, the
+// system keys that never reach the game, the 50 ms timer's deadlines, and the controller's
+// unplugging, tried on SDL's virtual joystick.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "platform/sdl_window.h"
+
+namespace vesquin::testing {
+namespace {
+
+SDL_Keysym Key(SDL_Keycode sym, Uint16 mod = KMOD_NONE, SDL_Scancode scancode = SDL_SCANCODE_UNKNOWN) {
+  SDL_Keysym key{};
+  key.sym = sym;
+  key.mod = mod;
+  key.scancode = scancode == SDL_SCANCODE_UNKNOWN ? SDL_GetScancodeFromKey(sym) : scancode;
+  return key;
+}
+
+TEST(VirtualKeys, KeysTheScreensUseGiveTheirCodes) {
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_RETURN)), 13);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_KP_ENTER)), 13);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_LCTRL)), 17);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_RCTRL)), 17);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_ESCAPE)), 27);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_SPACE)), 32);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_LEFT)), 37);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_UP)), 38);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_RIGHT)), 39);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_DOWN)), 40);
+}
+
+TEST(VirtualKeys, LettersDigitsAndFunctionKeysCoverTheirRanges) {
+  for (SDL_Keycode k = SDLK_a; k <= SDLK_z; ++k) EXPECT_EQ(VirtualKeyOf(Key(k)), 65 + (k - SDLK_a)) << k;
+  for (SDL_Keycode k = SDLK_0; k <= SDLK_9; ++k) EXPECT_EQ(VirtualKeyOf(Key(k)), 48 + (k - SDLK_0)) << k;
+  const SDL_Keycode functionKeys[] = {SDLK_F1, SDLK_F2, SDLK_F3, SDLK_F4,  SDLK_F5,  SDLK_F6,
+                                      SDLK_F7, SDLK_F8, SDLK_F9, SDLK_F10, SDLK_F11, SDLK_F12};
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(VirtualKeyOf(Key(functionKeys[i])), 112 + i) << i;
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_d)), 68);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_n)), 78);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_y)), 89);
+}
+
+TEST(VirtualKeys, DigitRowGivesDigitsOnLayoutsThatPrintOtherCharactersThere) {
+  // AZERTY: the key that gives '1' shifted gives '&' unshifted.
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_AMPERSAND, KMOD_NONE, SDL_SCANCODE_1)), 49);
+  EXPECT_EQ(VirtualKeyOf(Key(0xE0 /* à */, KMOD_NONE, SDL_SCANCODE_0)), 48);
+}
+
+TEST(VirtualKeys, KeysTheGameNeverHearsOfGiveNothing) {
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_AUDIOMUTE)), std::nullopt);
+  EXPECT_EQ(VirtualKeyOf(Key(SDLK_UNKNOWN)), std::nullopt);
+}
+
+TEST(SystemKeys, AltChordsAndF10AreSystemKeysButNotWithCtrl) {
+  EXPECT_TRUE(IsSystemKey(Key(SDLK_F4, KMOD_LALT)));
+  EXPECT_TRUE(IsSystemKey(Key(SDLK_a, KMOD_RALT)));
+  EXPECT_TRUE(IsSystemKey(Key(SDLK_LALT, KMOD_LALT)));  // Alt itself
+  EXPECT_TRUE(IsSystemKey(Key(SDLK_F10)));
+  EXPECT_FALSE(IsSystemKey(Key(SDLK_a, KMOD_LCTRL | KMOD_RALT)));  // AltGr
+  EXPECT_FALSE(IsSystemKey(Key(SDLK_F4)));
+  EXPECT_FALSE(IsSystemKey(Key(SDLK_DOWN, KMOD_LCTRL)));
+  EXPECT_FALSE(IsSystemKey(Key(SDLK_RETURN, KMOD_LSHIFT)));
+}
+
+TEST(TickTimerDeadlines, FirstTickComesOnePeriodAfterTheStart) {
+  TickTimer timer;
+  EXPECT_FALSE(timer.Due(1'000'000));
+  EXPECT_EQ(timer.WaitMs(1'000, 100), 100);  // stopped: the loop waits for events only
+  ASSERT_TRUE(timer.Start(1'000, 50));
+  EXPECT_EQ(timer.WaitMs(1'000, 100), 50);
+  EXPECT_EQ(timer.WaitMs(1'049, 100), 1);
+  EXPECT_FALSE(timer.Due(1'049));
+  EXPECT_TRUE(timer.Due(1'050));
+  EXPECT_EQ(timer.WaitMs(1'070, 100), 0);
+  timer.Stop();
+  EXPECT_FALSE(timer.Due(1'070));
+  EXPECT_FALSE(timer.Start(1'000, 0));
+}
+
+TEST(TickTimerDeadlines, LateTicksDoNotPushLaterOnesBack) {
+  TickTimer timer;
+  ASSERT_TRUE(timer.Start(0, 50));
+  std::uint64_t now = 0;
+  for (int tick = 1; tick <= 1'000; ++tick) {
+    now = timer.nextDeadline() + static_cast<std::uint64_t>(tick % 17);  // handled up to 16 ms late
+    ASSERT_TRUE(timer.Due(now));
+    timer.Take(now);
+  }
+  EXPECT_EQ(timer.nextDeadline(), 1'001u * 50u);
+}
+
+TEST(TickTimerDeadlines, TicksMissedWhileHeldAreMergedIntoOne) {
+  TickTimer timer;
+  ASSERT_TRUE(timer.Start(0, 50));
+  timer.Take(50);  // this tick's handler holds the game until 2,013
+  EXPECT_TRUE(timer.Due(2'013));
+  timer.Take(2'013);  // the one merged tick, at once after the block
+  EXPECT_FALSE(timer.Due(2'013));
+  EXPECT_FALSE(timer.Due(2'049));
+  EXPECT_TRUE(timer.Due(2'050));  // and the timer goes on at its next multiple of 50
+}
+
+// SDL's virtual joystick stands in for a controller being plugged and unplugged.
+class SdlControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
+    if (SDL_NumJoysticks() != 0) GTEST_SKIP() << "a real controller is attached";
+  }
+  void TearDown() override {
+    controller_.Release();
+    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
+  }
+  static int Plug() { return SDL_JoystickAttachVirtual(SDL_JOYSTICK_TYPE_GAMECONTROLLER, 2, 4, 1); }
+  static void Unplug() {
+    for (int i = SDL_NumJoysticks() - 1; i >= 0; --i) SDL_JoystickDetachVirtual(i);
+  }
+
+  SdlController controller_;
+};
+
+TEST_F(SdlControllerTest, NoControllerAttachedIsNoController) {
+  EXPECT_LT(controller_.Create(), 0);
+  EXPECT_FALSE(controller_.opened());
+  EXPECT_EQ(controller_.Poll(), 0);
+}
+
+TEST_F(SdlControllerTest, AnUnpluggedControllerIsKeptAndTakenAgainWhenItIsBack) {
+  ASSERT_GE(Plug(), 0) << SDL_GetError();
+  ASSERT_EQ(controller_.Create(), 0);
+  EXPECT_EQ(controller_.Poll(), 0);
+  EXPECT_TRUE(controller_.attached());
+
+  Unplug();
+  for (int tick = 0; tick < 3; ++tick) EXPECT_EQ(controller_.Poll(), 0) << "an unplug is no failed read";
+  EXPECT_TRUE(controller_.opened());
+  EXPECT_FALSE(controller_.attached());
+
+  ASSERT_GE(Plug(), 0) << SDL_GetError();
+  EXPECT_EQ(controller_.Poll(), 0);  // taken again; read from the next tick on
+  EXPECT_TRUE(controller_.attached());
+  EXPECT_EQ(controller_.Poll(), 0);
+  Unplug();
+}
+
+TEST_F(SdlControllerTest, ReleaseIsSafeTwiceAndLeavesNothingToPoll) {
+  ASSERT_GE(Plug(), 0) << SDL_GetError();
+  ASSERT_EQ(controller_.Create(), 0);
+  controller_.Release();
+  controller_.Release();
+  EXPECT_FALSE(controller_.opened());
+  EXPECT_EQ(controller_.Poll(), 0);
+  Unplug();
+}
+
+}  // namespace
+}  // namespace vesquin::testing
