@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 
 #include "level/level.h"
@@ -87,6 +88,8 @@ bool StartLevel(Game& game) {
     game.sound.LoopClip(level.levelClips[Background], 0, 0);
     return true;
   } catch (...) {
+    // The menu comes back: nothing of the level may stay held or sounding.
+    ReleaseLevelClips(game);
     return false;
   }
 }
