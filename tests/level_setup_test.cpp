@@ -16,25 +16,6 @@
 namespace vesquin::testing {
 namespace {
 
-// The intro ends on the tick at 100 ms; Enter during the menu's prompt starts the game then.
-std::string StartGame(int eastDraw, int northDraw) {
-  return "wait 100\nrand " + std::to_string(eastDraw) + " " + std::to_string(northDraw) + "\nkey Enter\n";
-}
-
-std::string Repeat(const std::string& line, int times) {
-  std::string text;
-  for (int i = 0; i < times; ++i) text += line + "\n";
-  return text;
-}
-
-// The value of one field of a `show` line.
-int Field(const std::string& showLine, const std::string& name) {
-  const std::string key = " " + name + "=";
-  const std::size_t at = showLine.find(key);
-  if (at == std::string::npos) return -999'999;
-  return std::stoi(showLine.substr(at + key.size()));
-}
-
 LevelState Facing(int heading, int chaserNorth, int chaserEast, int quarryNorth, int quarryEast) {
   LevelState level;
   level.heading = heading;

@@ -22,11 +22,6 @@ class MainMenu : public ::testing::Test {
   TempFolder data_;
 };
 
-int Field(const std::string& showLine, const std::string& name) {
-  const std::size_t at = showLine.find(" " + name + "=");
-  return at == std::string::npos ? -99 : std::stoi(showLine.substr(at + name.size() + 2));
-}
-
 // The lines from the first one equal to `from` to the end.
 std::vector<std::string> From(const SimRun& run, const std::string& from) {
   const int at = run.Find(from);

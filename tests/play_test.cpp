@@ -12,32 +12,6 @@
 namespace vesquin::testing {
 namespace {
 
-// The intro ends on the tick at 100 ms; Enter during the menu's prompt starts the game then,
-// with the quarry placed by the two draws (east, then north: 10 + draw mod 5).
-std::string StartGame(int eastDraw, int northDraw) {
-  return "wait 100\nrand " + std::to_string(eastDraw) + " " + std::to_string(northDraw) + "\nkey Enter\n";
-}
-
-std::string Repeat(const std::string& line, int times) {
-  std::string text;
-  for (int i = 0; i < times; ++i) text += line + "\n";
-  return text;
-}
-
-// Pushes without sideways drift (a draw of 1 gives 1 mod 3 - 1 = 0).
-std::string StraightPushes(int count) {
-  std::string line = "rand";
-  for (int i = 0; i < count; ++i) line += " 1";
-  return line + "\n";
-}
-
-int Field(const std::string& showLine, const std::string& name) {
-  const std::string key = " " + name + "=";
-  const std::size_t at = showLine.find(key);
-  if (at == std::string::npos) return -999'999;
-  return std::stoi(showLine.substr(at + key.size()));
-}
-
 // From the quarry at east 10, north 10: north beside it, west, and ten pushes to the edge.
 // The quarry ends at east 0, north 10, the chaser at east 1, north 10, facing west; 20 steps.
 std::string PushQuarryToWestEdge() {

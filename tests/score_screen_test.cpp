@@ -12,11 +12,6 @@
 namespace vesquin::testing {
 namespace {
 
-int Field(const std::string& showLine, const std::string& name) {
-  const std::size_t at = showLine.find(" " + name + "=");
-  return at == std::string::npos ? -99 : std::stoi(showLine.substr(at + name.size() + 2));
-}
-
 std::vector<std::uint8_t> CodedRecords(const std::vector<std::string>& records) {
   constexpr int kKey[10] = {7, 19, 4, 12, 22, 9, 15, 3, 25, 11};
   std::vector<std::uint8_t> bytes;

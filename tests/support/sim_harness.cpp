@@ -42,6 +42,29 @@ std::vector<std::string> From(const std::vector<std::string>& lines, const std::
 
 std::string Play(const std::string& name) { return "play " + name + " pan=0 vol=0"; }
 
+std::string StartGame(int eastDraw, int northDraw) {
+  return "wait 100\nrand " + std::to_string(eastDraw) + " " + std::to_string(northDraw) + "\nkey Enter\n";
+}
+
+std::string Repeat(const std::string& line, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += line + "\n";
+  return text;
+}
+
+std::string StraightPushes(int count) {
+  std::string line = "rand";
+  for (int i = 0; i < count; ++i) line += " 1";
+  return line + "\n";
+}
+
+int Field(const std::string& showLine, const std::string& name) {
+  const std::string key = " " + name + "=";
+  const std::size_t at = showLine.find(key);
+  if (at == std::string::npos) return -999'999;
+  return std::stoi(showLine.substr(at + key.size()));
+}
+
 namespace {
 SimOptions OptionsFor(const std::filesystem::path& data) {
   SimOptions options;

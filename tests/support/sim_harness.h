@@ -31,6 +31,17 @@ std::vector<std::string> From(const std::vector<std::string>& lines, const std::
 // A clip started centred at full volume, as the transcript says it (without its time).
 std::string Play(const std::string& name);
 
+// Script pieces. The intro ends on the tick at 100 ms in a data folder whose intro is short;
+// Enter during the menu's prompt then starts a game with the quarry placed by the two draws
+// (east, then north: 10 + draw mod 5).
+std::string StartGame(int eastDraw, int northDraw);
+// The line, `times` times over.
+std::string Repeat(const std::string& line, int times);
+// Draws for `count` pushes without sideways drift (1 mod 3 - 1 = 0).
+std::string StraightPushes(int count);
+// The value of one field of a `show` line; -999,999 when it has no such field.
+int Field(const std::string& showLine, const std::string& name);
+
 // A started simulator in reach of the test, to call operations and look at the game.
 class LiveSim {
  public:
