@@ -1,11 +1,12 @@
 # Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
-# runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer).
+# runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer); `make bench`
+# builds and runs the sound benchmarks (the latency one under Xvfb).
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build play check test test-sanitized assets clean
+.PHONY: deps build play check test test-sanitized bench assets clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -27,6 +28,10 @@ test-sanitized: deps
 		ctest --output-on-failure -j$(JOBS) -LE no-sanitize
 
 check: test test-sanitized
+
+bench: build
+	./$(BUILD)/bin/vesquin-bench-sound
+	xvfb-run -a ./$(BUILD)/bin/vesquin-bench-latency
 
 assets:
 	bash assets/generate.sh

@@ -1,0 +1,248 @@
+// vesquin-bench-sound: what the sound layer costs, without any device. Prints
+// `name: value unit` lines (notes start with '#'), each value the median of several runs:
+//   - mixing: microseconds of work per voice per second of audio rendered, 256-frame blocks;
+//   - HRTF: the same for 3-D voices on stereo output, and that as a share of one core;
+//   - conversion at load of clips recorded at other rates;
+//   - opening the HRTF filter set (done when the first 3-D clip is loaded);
+//   - loading the whole data folder through the game's own loader (name look-up, one read,
+//     checks, conversion), with the files in the page cache.
+//
+//   vesquin-bench-sound [DATA_FOLDER]
+//
+// DATA_FOLDER defaults to the folder of this program (the build's bin folder, where the game's
+// data folder lies); when it holds no clip files, generated clips stand in for it.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <numbers>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/mixer.h"
+#include "platform/posix_files.h"
+#include "shell/services.h"
+#include "sound/clip_file.h"
+#include "sound/sound.h"
+
+namespace {
+
+using vesquin::ClipImage;
+using vesquin::Mixer;
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
+}
+
+// Runs `once` `runs` times and returns the median of the values it reports.
+double MedianOf(int runs, const std::function<double()>& once) {
+  std::vector<double> values;
+  for (int i = 0; i < runs; ++i) values.push_back(once());
+  return Median(values);
+}
+
+void Print(const char* name, double value, const char* unit) { std::printf("%s: %.3f %s\n", name, value, unit); }
+
+std::vector<std::uint8_t> ClipFileBytes(std::uint16_t channels, std::uint32_t rate, std::size_t frames,
+                                        std::uint32_t seed) {
+  const std::uint32_t block = channels * 2U;
+  const auto length = static_cast<std::uint32_t>(frames * block);
+  std::vector<std::uint8_t> b(44 + length);
+  auto put16 = [&](std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+  };
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    put16(at, v & 0xFFFF);
+    put16(at + 2, v >> 16);
+  };
+  std::copy_n("RIFF", 4, b.begin());
+  put32(4, 36 + length);
+  std::copy_n("WAVEfmt ", 8, b.begin() + 8);
+  put32(16, 16);
+  put16(20, 1);
+  put16(22, channels);
+  put32(24, rate);
+  put32(28, rate * block);
+  put16(32, block);
+  put16(34, 16);
+  std::copy_n("data", 4, b.begin() + 36);
+  put32(40, length);
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> noise(-2'000, 2'000);
+  for (std::size_t i = 0; i < frames * channels; ++i) {
+    const double tone = 8'000.0 * std::sin(2.0 * std::numbers::pi * 330.0 * static_cast<double>(i / channels) / rate);
+    put16(44 + 2 * i, static_cast<std::uint16_t>(static_cast<std::int16_t>(tone + noise(random))));
+  }
+  vesquin::ReverseClipHeader(b);
+  return b;
+}
+
+ClipImage MakeClip(std::uint16_t channels, std::uint32_t rate, std::size_t frames, std::uint32_t seed) {
+  return *vesquin::RestoreClipImage(ClipFileBytes(channels, rate, frames, seed));
+}
+
+// Microseconds of rendering per second of audio with `voices` voices sounding at once, in
+// 256-frame blocks as the audio callback asks for them.
+double RenderCost(int voices, bool threeD, int runs) {
+  Mixer mixer;
+  std::vector<std::unique_ptr<vesquin::SoundVoice>> playing;
+  for (int i = 0; i < voices; ++i) {
+    const std::uint16_t channels = threeD ? 1 : static_cast<std::uint16_t>(1 + i % 2);
+    playing.push_back(mixer.CreateVoice(MakeClip(channels, 48'000, 48'000 * 3, static_cast<std::uint32_t>(i)), threeD));
+    if (threeD) {
+      playing.back()->SetMinDistance(10.0F);
+      playing.back()->SetPosition(static_cast<float>(i % 3) - 1.0F, 0.0F, i % 2 == 0 ? 5.0F : -5.0F);
+    } else {
+      playing.back()->SetPan(static_cast<std::int32_t>(i * 700 - 3'000));
+      playing.back()->SetVolume(-static_cast<std::int32_t>(i * 100));
+    }
+    playing.back()->Play(true);
+  }
+  const std::size_t seconds = threeD ? 4 : 10;
+  std::vector<std::int16_t> buffer(256 * 2);
+  return MedianOf(runs, [&] {
+    const auto start = Clock::now();
+    for (std::size_t b = 0; b < seconds * 48'000 / 256; ++b) mixer.Render(buffer.data(), 256);
+    return Seconds(Clock::now() - start) * 1e6 / static_cast<double>(seconds);
+  });
+}
+
+// Milliseconds to convert one second of audio recorded at `rate`.
+double ConversionCost(std::uint32_t rate, std::uint16_t channels, int runs) {
+  const ClipImage clip = MakeClip(channels, rate, rate * 4, 1);
+  Mixer mixer;
+  return MedianOf(runs, [&] {
+    const auto start = Clock::now();
+    auto voice = mixer.CreateVoice(clip, false);
+    return Seconds(Clock::now() - start) * 1e3 / 4.0;
+  });
+}
+
+// The clip files below `folder`, named as the game names them: relative, with backslashes.
+std::vector<std::string> ClipNames(const fs::path& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::string ext = it->path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (!it->is_regular_file() || ext != ".vgz") continue;
+    std::string name = it->path().lexically_relative(folder).generic_string();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The services a loader asks for besides files: none of them is used by a load.
+struct QuietMachine final : vesquin::Clock, vesquin::Http, vesquin::Window, vesquin::Controller {
+  std::uint64_t NowMs() override { return 0; }
+  void Sleep(std::uint32_t) override {}
+  std::int64_t CalendarSeconds() override { return 0; }
+  std::optional<vesquin::HttpReply> Get(const std::string&) override { return std::nullopt; }
+  std::optional<std::string> ExecutablePath() override { return std::nullopt; }
+  std::unique_ptr<vesquin::SoundDevice> CreateSoundDevice() override { return nullptr; }
+  bool StartTimer(std::uint32_t, std::uint32_t) override { return false; }
+  void KillTimer(std::uint32_t) override {}
+  void ShowError(const std::string&) override {}
+  void Close() override {}
+  int Create() override { return -1; }
+  int Poll() override { return -1; }
+  void Release() override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::weakly_canonical(fs::absolute(argv[0])).parent_path();
+  std::vector<std::string> names = ClipNames(folder);
+  fs::path generated;
+  if (names.empty()) {
+    // No data folder yet: forty clips of typical lengths and formats stand in for it.
+    generated = fs::temp_directory_path() / ("vesquin-bench-clips-" + std::to_string(getpid()));
+    fs::create_directories(generated);
+    for (int i = 0; i < 40; ++i) {
+      const auto bytes = ClipFileBytes(static_cast<std::uint16_t>(1 + i % 2), 48'000,
+                                       static_cast<std::size_t>(12'000 + 9'000 * (i % 7)), static_cast<std::uint32_t>(i));
+      std::ofstream(generated / ("clip" + std::to_string(i) + ".vgz"), std::ios::binary)
+          .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    folder = generated;
+    names = ClipNames(folder);
+    std::printf("# no clip files found; %zu generated clips stand in for the data folder\n", names.size());
+  }
+
+  // A voice's cost is what it adds to the output's own: the median with voices minus the
+  // median with none, shared out.
+  const double empty = RenderCost(0, false, 7);
+  Print("mix_output_without_voices_per_audio_second", empty, "us");
+  Print("mix_per_voice_per_audio_second", (RenderCost(16, false, 7) - empty) / 16.0, "us");
+  {
+    Mixer probe;
+    probe.CreateVoice(MakeClip(1, 48'000, 480, 1), true);
+    if (!probe.HasHrtf()) std::printf("# no HRTF filter set could be opened: 3-D voices below are panned, not filtered\n");
+  }
+  const double hrtfPerVoice = (RenderCost(4, true, 5) - empty) / 4.0;
+  Print("hrtf_per_3d_voice_per_audio_second", hrtfPerVoice, "us");
+  Print("hrtf_share_of_one_core_per_3d_voice", hrtfPerVoice / 1e4, "%");
+  Print("convert_22050_mono_per_audio_second", ConversionCost(22'050, 1, 5), "ms");
+  Print("convert_44100_stereo_per_audio_second", ConversionCost(44'100, 2, 5), "ms");
+  Print("convert_48000_stereo_per_audio_second", ConversionCost(48'000, 2, 5), "ms");
+  Print("hrtf_open_at_first_3d_voice", MedianOf(3, [] {
+          Mixer mixer;
+          const ClipImage clip = MakeClip(1, 48'000, 480, 1);
+          const auto start = Clock::now();
+          auto voice = mixer.CreateVoice(clip, true);
+          return Seconds(Clock::now() - start) * 1e3;
+        }),
+        "ms");
+
+  // The whole data folder through the game's loader, every clip as a flat clip (a 3-D load
+  // would add the filter set's opening, measured above).
+  QuietMachine machine;
+  vesquin::PosixFileSystem files;
+  vesquin::StandardRandom random;
+  vesquin::GameObserver observer;
+  vesquin::Services services{machine, files, machine, machine, machine, random, observer};
+  const std::string dataFolder = folder.string() + "/";
+  std::size_t loadedCount = 0;
+  double audioSeconds = 0.0;
+  const double loadMs = MedianOf(5, [&] {
+    Mixer mixer;
+    vesquin::Sound sound(services, dataFolder);
+    sound.SetDevice(&mixer);
+    std::vector<vesquin::SoundClip> loaded;
+    loaded.reserve(names.size());
+    const auto start = Clock::now();
+    for (const std::string& name : names) loaded.push_back(sound.LoadClip(name));
+    const double ms = Seconds(Clock::now() - start) * 1e3;
+    loadedCount = 0;
+    audioSeconds = 0.0;
+    for (vesquin::SoundClip& clip : loaded) {
+      if (!clip) continue;
+      ++loadedCount;
+      audioSeconds += clip.Voice()->LengthMs() / 1e3;
+    }
+    return ms;
+  });
+  std::printf("# data folder %s: %zu clip files, %zu loaded, %.1f s of audio\n", folder.c_str(), names.size(),
+              loadedCount, audioSeconds);
+  Print("load_whole_data_folder", loadMs, "ms");
+  if (!generated.empty()) fs::remove_all(generated);
+  return 0;
+}
