@@ -40,11 +40,6 @@ ClipImage::ClipImage(ClipFormat fmt, std::vector<std::uint8_t> image, std::uint3
   data = std::span<const std::uint8_t>(image_.data() + kClipHeaderSize, dataLength);
 }
 
-std::uint32_t ClipImage::LengthMs() const {
-  const std::uint64_t bytes = data.size();
-  return static_cast<std::uint32_t>((bytes * 1000 + format.avgBytesPerSec - 1) / format.avgBytesPerSec);
-}
-
 void ReverseClipHeader(std::span<std::uint8_t> bytes) {
   const std::size_t n = std::min(bytes.size(), kClipReversedBytes);
   if (n < kClipReversedBytes) return;  // a short file has no complete header to restore

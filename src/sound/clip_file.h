@@ -36,9 +36,6 @@ class ClipImage {
   ClipFormat format;
   std::span<const std::uint8_t> data;  // the sample bytes, image offset 44 onwards
 
-  // Whole milliseconds the clip sounds for, rounded up.
-  std::uint32_t LengthMs() const;
-
  private:
   std::vector<std::uint8_t> image_;
 };
