@@ -39,6 +39,7 @@ Levels Measure(Mixer& mixer, SoundVoice& voice) {
   voice.Play(false);
   const auto out = Render(mixer, 4'800);
   voice.Stop();
+  Render(mixer, Mixer::kFadeFrames);  // the stop's fade-out
   return {Rms(out, 2, 0, 0, 4'800), Rms(out, 2, 1, 0, 4'800)};
 }
 
@@ -50,7 +51,7 @@ TEST(MixerLaws, PanAndVolumeFollowTheClassicUnits) {
 
   // Pan 0, volume 0: the clip as recorded on both sides, no centre dip.
   voice->Play(false);
-  auto out = Render(mixer, 9'600);
+  auto out = Render(mixer, 9'600 + Mixer::kFadeFrames);
   for (std::size_t i = 0; i < 9'600; ++i) {
     ASSERT_EQ(out[2 * i], samples[i]);
     ASSERT_EQ(out[2 * i + 1], samples[i]);
@@ -159,25 +160,29 @@ TEST(MixerVoices, StatusAndPositionFollowPlayStopAndTheEnd) {
   auto out = Render(mixer, 300);
   EXPECT_EQ(out[2 * 299], 299);
 
-  // A second play from the start restarts it; it is not heard twice over itself.
+  // A second play from the start restarts it; it is not heard twice over itself: the first
+  // play fades out as the second begins.
   voice->SetCurrentPosition(0);
   voice->Play(false);
-  out = Render(mixer, 10);
-  EXPECT_EQ(out[0], 0);
-  EXPECT_EQ(out[2 * 9], 9);
+  out = Render(mixer, 200);
+  EXPECT_GT(out[0], 290);
+  EXPECT_LE(out[2 * (Mixer::kFadeFrames - 1)] - static_cast<int>(Mixer::kFadeFrames - 1), 1);
+  for (std::size_t i = Mixer::kFadeFrames; i < 200; ++i) ASSERT_EQ(out[2 * i], static_cast<int>(i));
 
-  // Stop keeps the position; playing without a rewind continues there.
+  // Stop reports silence at once and keeps the position; playing without a rewind continues
+  // there once the stop's fade-out has passed.
   voice->Stop();
   EXPECT_EQ(voice->Status(), 0U);
-  out = Render(mixer, 50);
-  EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0);
+  out = Render(mixer, 150);
+  EXPECT_EQ(out[2 * Mixer::kFadeFrames], 0);
+  EXPECT_EQ(*std::max_element(out.begin() + 2 * Mixer::kFadeFrames, out.end()), 0);
   voice->Play(false);
   out = Render(mixer, 10);
-  EXPECT_EQ(out[0], 10);
+  EXPECT_EQ(out[0], 200);
 
   // The end: playing for exactly the frames left, then silent and back at the start.
-  out = Render(mixer, 979);
-  EXPECT_EQ(out[2 * 978], 998);
+  out = Render(mixer, 789);
+  EXPECT_EQ(out[2 * 788], 998);
   EXPECT_EQ(voice->Status(), kStatusPlaying);
   out = Render(mixer, 1);
   EXPECT_EQ(voice->Status(), 0U);
@@ -201,11 +206,11 @@ TEST(MixerVoices, StatusAndPositionFollowPlayStopAndTheEnd) {
   Render(mixer, 1'000);
   EXPECT_EQ(voice->Status(), 0U);
 
-  // Destroying a sounding voice silences it.
+  // Destroying a sounding voice silences it, after its fade-out.
   voice->Play(true);
   voice.reset();
-  out = Render(mixer, 100);
-  EXPECT_EQ(*std::max_element(out.begin(), out.end()), 0);
+  out = Render(mixer, 200);
+  EXPECT_EQ(*std::max_element(out.begin() + 2 * Mixer::kFadeFrames, out.end()), 0);
 }
 
 TEST(MixerVoices, ConvertedClipsKeepTheirFullLengthAndLevel) {
@@ -267,6 +272,7 @@ TEST(MixerOutput, MixClampsAtFullScaleAndFillsOnlyTheFrontOfWiderLayouts) {
   EXPECT_EQ(out[0], 32'767);
   b->Stop();
   a->Stop();
+  Render(mixer, Mixer::kFadeFrames);
   c->SetCurrentPosition(0);
   c->Play(false);
   a->SetCurrentPosition(0);
