@@ -4,9 +4,10 @@
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build play check test test-sanitized bench assets clean
+.PHONY: deps build play check test test-sanitized test-thread bench assets clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -27,7 +28,13 @@ test-sanitized: deps
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j$(JOBS) -LE no-sanitize
 
-check: test test-sanitized
+# The mixer's tests under ThreadSanitizer: the game thread and the audio thread.
+test-thread: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESQUIN_THREAD_SANITIZE=ON
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target vesquin_mixer_tests
+	TSAN_OPTIONS=halt_on_error=1 ./$(TSAN_BUILD)/bin/vesquin_mixer_tests --gtest_filter='MixerThreads.*'
+
+check: test test-sanitized test-thread
 
 bench: build
 	./$(BUILD)/bin/vesquin-bench-sound
@@ -37,4 +44,4 @@ assets:
 	bash assets/generate.sh
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD)

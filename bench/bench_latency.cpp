@@ -102,7 +102,7 @@ class FirstFrames {
   std::atomic<int> count_{0};
 };
 
-enum class Mode { Startup, Latency, Idle };
+enum class Mode { Startup, Latency, Idle, Session };
 
 // What a child found; written by its key-pressing thread, read after that thread ended.
 struct Findings {
@@ -112,7 +112,9 @@ struct Findings {
   int bufferFrames = 0;
   std::int64_t introNs = -1;
   std::vector<double> latenciesMs;
+  std::vector<double> serverLatenciesMs;  // as the sound server reported it at each answer
   int unanswered = 0;
+  vesquin::CallbackStats stats;
   double idleShare = -1.0;
 };
 
@@ -153,7 +155,8 @@ constexpr Key kDown{SDLK_DOWN, SDL_SCANCODE_DOWN};
 
 // The player's side of a run: waits for the intro, then presses keys as `mode` wants, and
 // always ends the program with SDL_QUIT.
-void Drive(Mode mode, std::uint32_t windowId, const FirstFrames& frames, Findings& out) {
+void Drive(Mode mode, std::uint32_t windowId, const FirstFrames& frames, const vesquin::SdlAudioOutput& audio,
+           int sessionSeconds, Findings& out) {
   const auto press = [&](Key key) {
     const std::optional<std::int64_t> at = PushKey(windowId, key.sym, key.scancode, true);
     PushKey(windowId, key.sym, key.scancode, false);
@@ -172,10 +175,22 @@ void Drive(Mode mode, std::uint32_t windowId, const FirstFrames& frames, Finding
     return;
   }
 
+  if (mode == Mode::Session) {
+    // The intro for 12 s, then the menu (its prompt, then the background loop) to the end.
+    SleepUs(12'000'000 - (NowNs() - *intro) / 1'000);
+  }
+
   // Ctrl ends the intro; the menu starts its background loop and its prompt.
   const int beforeMenu = frames.Count();
   if (!press(kCtrl) || !frames.WaitCount(beforeMenu + 2, 2'000)) {
     out.error = "Ctrl did not open the menu";
+    PushQuit();
+    return;
+  }
+
+  if (mode == Mode::Session) {
+    SleepUs(static_cast<std::int64_t>(sessionSeconds) * 1'000'000 - (NowNs() - *intro) / 1'000);
+    out.stats = audio.Stats();
     PushQuit();
     return;
   }
@@ -217,6 +232,7 @@ void Drive(Mode mode, std::uint32_t windowId, const FirstFrames& frames, Finding
     const std::optional<std::int64_t> answer = pushed ? frames.WaitFor(before, *pushed, 1'000) : std::nullopt;
     if (answer) {
       out.latenciesMs.push_back(static_cast<double>(*answer - *pushed) / 1e6);
+      out.serverLatenciesMs.push_back(audio.ServerLatencyMs());
     } else {
       ++out.unanswered;
     }
@@ -225,7 +241,7 @@ void Drive(Mode mode, std::uint32_t windowId, const FirstFrames& frames, Finding
 }
 
 // The game in this process, driven as `mode` says; prints its findings for the parent.
-int Child(Mode mode) {
+int Child(Mode mode, int sessionSeconds = 0) {
   FirstFrames frames;
   Findings found;
   std::thread driver;
@@ -244,7 +260,9 @@ int Child(Mode mode) {
     const char* videoName = SDL_GetCurrentVideoDriver();
     found.videoDriver = videoName != nullptr ? videoName : "?";
     const std::uint32_t windowId = SDL_GetWindowID(window.handle());
-    driver = std::thread([&frames, &found, mode, windowId] { Drive(mode, windowId, frames, found); });
+    driver = std::thread([&frames, &found, audio, mode, windowId, sessionSeconds] {
+      Drive(mode, windowId, frames, *audio, sessionSeconds, found);
+    });
   };
   const int exitCode = vesquin::RunProgram(hooks);
   if (driver.joinable()) driver.join();
@@ -256,6 +274,14 @@ int Child(Mode mode) {
   std::printf("buffer_frames %d\n", found.bufferFrames);
   if (found.introNs >= 0) std::printf("intro_ns %lld\n", static_cast<long long>(found.introNs));
   for (const double l : found.latenciesMs) std::printf("latency_ms %.4f\n", l);
+  for (const double l : found.serverLatenciesMs) std::printf("server_latency_ms %.4f\n", l);
+  if (mode == Mode::Session) {
+    std::printf("callbacks: %llu callbacks\n", static_cast<unsigned long long>(found.stats.callbacks));
+    std::printf("callback_longest: %.3f ms\n", static_cast<double>(found.stats.longestNs) / 1e6);
+    std::printf("callback_over_half_period: %llu callbacks\n",
+                static_cast<unsigned long long>(found.stats.overHalfPeriod));
+    std::printf("server_underruns: %llu underruns\n", static_cast<unsigned long long>(found.stats.underruns));
+  }
   std::printf("unanswered %d\n", found.unanswered);
   if (found.idleShare >= 0.0) std::printf("idle_share %.6f\n", found.idleShare);
   return found.error.empty() && exitCode == 0 ? 0 : 1;
@@ -367,10 +393,15 @@ std::optional<ChildRun> Measure(const std::string& self, const char* mode, int t
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The disk driver paces its callbacks by the buffer's duration and writes to /dev/null:
-  // the same timing on every machine, and nothing heard.
-  setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+  // Through the sound server that PULSE_SERVER names, as a player hears the game. Without
+  // one, SDL's disk driver: it paces its callbacks by the buffer's duration and writes to
+  // /dev/null, the same timing on every machine, and nothing heard.
+  const bool throughServer = std::getenv("PULSE_SERVER") != nullptr;
+  if (!throughServer) {
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+  }
+  if (argc > 2 && std::strcmp(argv[1], "--child-session") == 0) return Child(Mode::Session, std::atoi(argv[2]));
   if (argc > 1 && std::strcmp(argv[1], "--child-startup") == 0) return Child(Mode::Startup);
   if (argc > 1 && std::strcmp(argv[1], "--child-latency") == 0) return Child(Mode::Latency);
   if (argc > 1 && std::strcmp(argv[1], "--child-idle") == 0) return Child(Mode::Idle);
@@ -398,19 +429,28 @@ int main(int argc, char** argv) {
     buffer = Values(run->out, "buffer_frames")[0];
   }
   std::sort(startups.begin(), startups.end());
-  std::printf("# SDL audio driver %s, video driver %s; %d process starts, min %.1f ms, max %.1f ms\n", driver.c_str(),
+  std::printf("# %s; SDL audio driver %s, video driver %s; %d process starts, min %.1f ms, max %.1f ms\n",
+              throughServer ? "through the PulseAudio server of PULSE_SERVER" : "no sound server", driver.c_str(),
               video.c_str(), kStartupRuns, startups.front(), startups.back());
   std::printf("audio_buffer: %s frames\n", buffer.c_str());
   std::printf("audio_buffer_duration: %.2f ms\n", std::stod(buffer) * 1e3 / 48'000.0);
-  std::printf("startup_to_first_intro_sample: %.1f ms\n", Median(startups));
+  // Through a server the first sample also waits for the sink's first request: a null sink
+  // that has been idle wakes on its old, long timer.
+  std::printf("startup_to_first_intro_sample%s: %.1f ms\n", throughServer ? "_through_server" : "", Median(startups));
   std::fflush(stdout);
 
   std::vector<double> latencies;
+  std::vector<double> endToEnd;  // the key's answer leaving the sound server
   int unanswered = 0;
   for (int i = 0; i < kLatencyRuns; ++i) {
     const std::optional<ChildRun> run = Measure(self, "--child-latency", 60);
     if (!run) return 1;
-    for (const std::string& l : Values(run->out, "latency_ms")) latencies.push_back(std::stod(l));
+    const std::vector<std::string> own = Values(run->out, "latency_ms");
+    const std::vector<std::string> server = Values(run->out, "server_latency_ms");
+    for (std::size_t k = 0; k < own.size(); ++k) {
+      latencies.push_back(std::stod(own[k]));
+      if (k < server.size() && std::stod(server[k]) >= 0.0) endToEnd.push_back(latencies.back() + std::stod(server[k]));
+    }
     unanswered += std::stoi(Values(run->out, "unanswered")[0]);
   }
   if (latencies.empty()) {
@@ -427,6 +467,14 @@ int main(int argc, char** argv) {
   std::printf("key_to_sound_latency_p95: %.2f ms\n", Percentile(latencies, 95));
   std::printf("key_to_sound_latency_max: %.2f ms\n", latencies.back());
   std::printf("keys_unanswered: %d presses\n", unanswered);
+  if (throughServer && !endToEnd.empty()) {
+    std::sort(endToEnd.begin(), endToEnd.end());
+    std::printf("# the same presses to the answer's first sample leaving the sound server (the latency it\n");
+    std::printf("# reports for the stream added to each)\n");
+    std::printf("key_to_sound_leaving_server_median: %.2f ms\n", Median(endToEnd));
+    std::printf("key_to_sound_leaving_server_p95: %.2f ms\n", Percentile(endToEnd, 95));
+    std::printf("key_to_sound_leaving_server_max: %.2f ms\n", endToEnd.back());
+  }
   std::fflush(stdout);
 
   std::vector<double> idle;

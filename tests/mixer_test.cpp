@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include "clip_builder.h"
+#include "support/sim_harness.h"
+#include "support/test_data.h"
 
 namespace vesquin {
 namespace {
@@ -245,7 +249,7 @@ TEST(MixerVoices, ConvertedClipsKeepTheirFullLengthAndLevel) {
 
 TEST(MixerVoices, LoopsWithoutAClickAtTheSeam) {
   // 441 Hz at 22,050 Hz: exactly 441 periods in one second, converted to 48 kHz.
-  for (const std::uint32_t rate : {22'050U, 48'000U}) {
+  for (const std::uint32_t rate : {8'000U, 22'050U, 44'100U, 48'000U}) {
     SCOPED_TRACE(rate);
     Mixer mixer;
     auto voice = mixer.CreateVoice(MakeClip(1, rate, 16, Sine(441.0, rate, rate, 12'000.0)), false);
@@ -318,6 +322,194 @@ TEST(MixerVoices, RefusalsAndTheListener) {
   ASSERT_NE(empty, nullptr);
   empty->Play(false);
   EXPECT_EQ(empty->Status(), 0U);
+}
+
+// The sample before the silence that follows frame `from` on the left channel (0 when the
+// output is silent from there), and how many frames after `from` it lies.
+struct LastSound {
+  int value = 0;
+  std::size_t after = 0;
+};
+LastSound LastBeforeSilence(const std::vector<std::int16_t>& out, std::size_t stride, std::size_t from) {
+  LastSound last;
+  for (std::size_t i = from; i < out.size() / stride; ++i) {
+    if (out[i * stride] != 0) last = {out[i * stride], i - from};
+  }
+  return last;
+}
+
+TEST(MixerFades, StoppingReleasingOrRestartingAtAnyPointEndsNearSilence) {
+  // A loud tone (-0.8 dBFS), stopped at many points of its cycle, in every way the game
+  // stops a clip: a hard cut there would leave a step of up to 30,000.
+  const auto tone = Sine(997.0, 48'000, 48'000, 30'000.0);
+  int largestCut = 0;
+  for (std::size_t at = 101; at < 2'000; at += 37) {
+    SCOPED_TRACE(at);
+    for (const int way : {0, 1, 2, 3}) {
+      SCOPED_TRACE(way);
+      Mixer mixer(2, "/nonexistent/filters.sofa");
+      // way 3: a 3-D voice (speaker gains without filters) stopped like a flat one.
+      auto voice = mixer.CreateVoice(MakeClip(1, 48'000, 16, tone), way == 3);
+      ASSERT_NE(voice, nullptr);
+      voice->Play(way == 1);
+      const auto before = Render(mixer, at);
+      largestCut = std::max(largestCut, std::abs(static_cast<int>(before[2 * (at - 1)])));
+      auto silent = mixer.CreateVoice(Constant(0, 48'000), false);
+      if (way == 0 || way == 3) voice->Stop();
+      if (way == 1) voice.reset();
+      if (way == 2) {
+        // A restart fades the old play out; measured with the new play at zero volume.
+        voice->SetVolume(kVolumeSilent);
+        voice->SetCurrentPosition(0);
+        voice->Play(false);
+      }
+      const auto after = Render(mixer, 1'000);
+      const LastSound last = LastBeforeSilence(after, 2, 0);
+      EXPECT_LE(std::abs(last.value), 64);
+      EXPECT_LT(last.after, Mixer::kFadeFrames + (way == 2 ? Mixer::kRampFrames : 0));
+      // The fade starts where the clip was, not with a step: no larger than the tone's own
+      // largest step between two frames (30,000 * 2 pi * 997 / 48,000 = 3,916).
+      EXPECT_LT(std::abs(after[0] - before[2 * (at - 1)]), 3'920);
+    }
+  }
+  EXPECT_GT(largestCut, 25'000);
+}
+
+TEST(MixerFades, AStopHeardAfterItsFadeResumesWhereItStopped) {
+  Mixer mixer;
+  auto voice = mixer.CreateVoice(Counting(2'000), false);
+  voice->Play(false);
+  Render(mixer, 500);
+  voice->Stop();
+  EXPECT_EQ(voice->Status(), 0U);
+  Render(mixer, 300);
+  voice->Play(false);  // as ResumeClip
+  const auto out = Render(mixer, 10);
+  EXPECT_EQ(out[0], 500);
+  EXPECT_EQ(out[18], 509);
+
+  // A play stopped before any of it was heard leaves nothing to fade.
+  voice->SetCurrentPosition(0);
+  voice->Stop();
+  Render(mixer, 200);
+  voice->Play(false);
+  voice->Stop();
+  const auto none = Render(mixer, 200);
+  EXPECT_EQ(*std::max_element(none.begin(), none.end()), 0);
+}
+
+TEST(MixerThreads, QueriesAnswerAtOnceWhileTheRendererCatchesUp) {
+  Mixer mixer;
+  auto voice = mixer.CreateVoice(Counting(1'000), false);
+  // Nothing rendered in between: each query answers as the last command left the voice.
+  voice->Play(true);
+  EXPECT_EQ(voice->Status(), kStatusLooping);
+  voice->Stop();
+  EXPECT_EQ(voice->Status(), 0U);
+  voice->Play(false);
+  EXPECT_EQ(voice->Status(), kStatusPlaying);
+  Render(mixer, 999);
+  EXPECT_EQ(voice->Status(), kStatusPlaying);
+  Render(mixer, 1);
+  EXPECT_EQ(voice->Status(), 0U);  // the end, as the renderer published it
+}
+
+TEST(MixerThreads, AdvanceMovesEveryVoiceOnAsRenderDoes) {
+  Mixer rendered;
+  Mixer advanced;
+  std::vector<std::unique_ptr<SoundVoice>> a;
+  std::vector<std::unique_ptr<SoundVoice>> b;
+  for (Mixer* m : {&rendered, &advanced}) {
+    auto& voices = m == &rendered ? a : b;
+    voices.push_back(m->CreateVoice(Counting(700), false));
+    voices.push_back(m->CreateVoice(MakeClip(1, 22'050, 16, Sine(300.0, 22'050, 5'000, 9'000.0)), false));
+    voices.push_back(m->CreateVoice(Counting(3'000), false));
+    voices[0]->Play(true);
+    voices[1]->Play(false);
+    voices[2]->Play(false);
+    voices[1]->SetVolume(-900);
+  }
+  std::vector<std::int16_t> scratch(1'234 * 2);
+  rendered.Render(scratch.data(), 1'234);
+  advanced.Advance(1'234);
+  for (auto* voices : {&a, &b}) {
+    (*voices)[2]->Stop();  // mid-fade when the two are compared
+    (*voices)[0]->SetPan(-700);
+  }
+  rendered.Render(scratch.data(), 60);
+  advanced.Advance(60);
+  EXPECT_EQ(rendered.FramesRendered(), advanced.FramesRendered());
+  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i]->Status(), b[i]->Status()) << i;
+  EXPECT_EQ(Render(rendered, 20'000), Render(advanced, 20'000));
+  for (std::size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i]->Status(), b[i]->Status()) << i;
+}
+
+TEST(MixerThreads, TheGameNeverWaitsForTheRendererNorTheRendererForTheGame) {
+  // The audio callback's side on a thread of its own, as the sound output runs it, while the
+  // game thread loads, plays, places, stops, waits for ends and lets clips go. Run under
+  // ThreadSanitizer in the checks.
+  Mixer mixer;
+  std::atomic<bool> done{false};
+  std::thread renderer([&] {
+    std::vector<std::int16_t> buffer(256 * 2);
+    while (!done.load()) {
+      mixer.Render(buffer.data(), 256);
+      mixer.Advance(64);
+    }
+  });
+  const ClipImage shortClip = MakeClip(1, 22'050, 16, Sine(500.0, 22'050, 300, 9'000.0));
+  const ClipImage spatialClip = MakeClip(1, 48'000, 16, Sine(700.0, 48'000, 2'000, 9'000.0));
+  for (int round = 0; round < 30; ++round) {
+    auto flat = mixer.CreateVoice(shortClip, false);
+    auto spatial = mixer.CreateVoice(spatialClip, true);
+    ASSERT_NE(flat, nullptr);
+    ASSERT_NE(spatial, nullptr);
+    spatial->SetPosition(static_cast<float>(round % 7) - 3.0F, 0.0F, 2.0F);
+    spatial->SetMinDistance(1.5F);
+    spatial->Play(true);
+    flat->SetPan(round * 100);
+    flat->Play(false);
+    // As PlayClipAndWait: the end reaches the game thread.
+    while (flat->Status() == kStatusPlaying) std::this_thread::yield();
+    EXPECT_EQ(spatial->Status(), kStatusLooping);
+    spatial->SetPosition(1.0F, 0.0F, static_cast<float>(round % 3));
+    if (round % 2 == 0) spatial->Stop();
+    EXPECT_NE(spatial->Status(), kStatusPlaying);
+  }
+  done = true;
+  renderer.join();
+}
+
+TEST(MixerFades, CtrlDuringTheIntroFadesTheIntroOut) {
+  // The whole game on the simulator: a loud intro cut by Ctrl at many points, with every
+  // other clip silent, so that what follows the stop is the intro's fade alone.
+  testing::TempFolder data;
+  testing::MakeGameData(data.path(), {{"game/game_intro.vgz", 3'000}});
+  const std::filesystem::path intro = data.path() / "game" / "game_intro.vgz";
+  testing::WriteFile(intro, testing::MakeClipFile(3'000, 1, 22'050, 16, 441.0, 0.9));
+  for (const char* name : {"menu/bgrn.vgz", "menu/arrows.vgz"}) {
+    testing::WriteFile(data.path() / name, testing::MakeClipFile(2'000, 1, 48'000, 16, 440.0, 0.0));
+  }
+  testing::TempFolder work;
+  for (const int ms : {333, 1'001, 1'717, 2'468}) {
+    SCOPED_TRACE(ms);
+    SimOptions options;
+    options.dataFolder = data.str() + "/";
+    options.wavPath = (work.path() / "out.wav").string();
+    const testing::SimRun run =
+        testing::RunSim(options, "wait " + std::to_string(ms) + "\nkey Ctrl\nwait 100\n");
+    ASSERT_TRUE(run.Has(std::to_string(ms) + " stop game\\game_intro.vgz")) << run.Text();
+    const std::vector<std::uint8_t> bytes = testing::ReadFile(options.wavPath);
+    std::vector<std::int16_t> out((bytes.size() - 44) / 2);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      out[i] = static_cast<std::int16_t>(bytes[44 + 2 * i] | (bytes[45 + 2 * i] << 8));
+    }
+    const std::size_t stop = static_cast<std::size_t>(ms) * 48;
+    const LastSound last = LastBeforeSilence(out, 2, stop);
+    EXPECT_LE(std::abs(last.value), 64);
+    EXPECT_LT(last.after, Mixer::kFadeFrames);
+    EXPECT_GT(Rms(out, 2, 0, stop - 480, stop), 10'000.0);  // it was loud up to the stop
+  }
 }
 
 }  // namespace

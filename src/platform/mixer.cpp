@@ -190,6 +190,7 @@ struct Voice {
   bool playing = false;
   bool looping = false;
   bool announceStart = false;
+  bool sounded = false;   // frames have been mixed since the last start from silence
   bool released = false;  // the game has let go: freed once silent
 
   // Per output channel: the gain in force, the one being ramped to, and the ramp's step.
@@ -319,9 +320,10 @@ struct Mixer::Core {
     v.rampLeft = kRampFrames;
   }
 
-  // What is sounding now goes on from where it is as a fading tail.
+  // What is sounding now goes on from where it is as a fading tail. A play that has not yet
+  // been heard is simply dropped.
   void StartTail(Voice& v) {
-    if (!v.playing) return;
+    if (!v.playing || !v.sounded) return;
     v.tailPosition = v.position;
     v.tailLeft = kFadeFrames;
     v.tailLoops = v.looping;
@@ -382,6 +384,7 @@ struct Mixer::Core {
         if (!v->playing) {
           v->gain = v->target;
           v->rampLeft = 0;
+          v->sounded = false;
         }
         v->playing = true;
         v->looping = c.looping;
@@ -580,6 +583,7 @@ struct Mixer::Core {
         if (hook != nullptr && v.position == 0) hook(hookContext, rendered.load(std::memory_order_relaxed) + done);
       }
       const std::size_t take = std::min<std::size_t>(count - done, v.frames - v.position);
+      v.sounded = true;
       if (block == nullptr) {
         SkipVoice(v, take);
       } else {

@@ -1,5 +1,7 @@
 #include "platform/sdl_audio.h"
 
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace vesquin {
@@ -18,6 +20,13 @@ int DefaultOutputChannels() {
   return 2;
 }
 
+// Our own PulseAudio stream, unless the player has chosen another of SDL's drivers.
+bool WantsPulseAudio() {
+  const char* driver = std::getenv("SDL_AUDIODRIVER");
+  return driver == nullptr || *driver == '\0' || std::strcmp(driver, "pulseaudio") == 0 ||
+         std::strcmp(driver, "pulse") == 0;
+}
+
 }  // namespace
 
 void SdlAudioOutput::Device::Close() {
@@ -33,6 +42,10 @@ std::unique_ptr<SdlAudioOutput> SdlAudioOutput::Open() {
   std::unique_ptr<SdlAudioOutput> output;
   try {
     output.reset(new SdlAudioOutput());
+    // How the stream is named in the player's sound settings.
+    SDL_SetHint(SDL_HINT_APP_NAME, "Vesquin");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Vesquin");
+    SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Vesquin");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
     output->subsystem_.initialised = true;
     output->mixer_ = std::make_unique<Mixer>(2);
@@ -51,11 +64,27 @@ void SDLCALL SdlAudioOutput::Fill(void* self, Uint8* stream, int bytes) {
   output->mixer_->Render(reinterpret_cast<std::int16_t*>(stream), frames);
 }
 
-bool SdlAudioOutput::OpenDevice() {
+void SdlAudioOutput::CloseOutput() {
   device_.Close();
+  pulse_.reset();
   bufferFrames_ = 0;
   lastAttemptMs_ = SDL_GetTicks();
+}
+
+bool SdlAudioOutput::OpenDevice() {
+  CloseOutput();
   deviceAdded_ = false;
+
+  if (WantsPulseAudio()) {
+    pulse_ = PulseOutput::Open(*mixer_, DefaultOutputChannels());
+    if (pulse_) {
+      channels_ = pulse_->Channels();
+      bufferFrames_ = static_cast<std::uint16_t>(pulse_->RequestFrames());
+      // Applied by the stream's first request.
+      mixer_->SetOutputChannels(channels_);
+      return true;
+    }
+  }
 
   SDL_AudioSpec want{};
   want.freq = static_cast<int>(Mixer::kSampleRate);
@@ -93,21 +122,22 @@ std::unique_ptr<SoundListener> SdlAudioOutput::CreateListener() { return mixer_-
 void SdlAudioOutput::HandleEvent(const SDL_Event& event) {
   if (event.type == SDL_AUDIODEVICEREMOVED && event.adevice.iscapture == 0 && event.adevice.which == device_.id &&
       device_.id != 0) {
-    device_.Close();
-    bufferFrames_ = 0;
-    lastAttemptMs_ = SDL_GetTicks();
+    CloseOutput();
   } else if (event.type == SDL_AUDIODEVICEADDED && event.adevice.iscapture == 0) {
     deviceAdded_ = true;
   }
 }
 
 void SdlAudioOutput::Maintain() {
+  if (pulse_) {
+    if (!pulse_->Failed()) return;
+    CloseOutput();  // the server went away: try again later
+    return;
+  }
   if (device_.id != 0) {
     if (SDL_GetAudioDeviceStatus(device_.id) != SDL_AUDIO_STOPPED) return;
     // Lost without an event reaching us: give it up and try again later.
-    device_.Close();
-    bufferFrames_ = 0;
-    lastAttemptMs_ = SDL_GetTicks();
+    CloseOutput();
     return;
   }
   if (deviceAdded_ || SDL_GetTicks() - lastAttemptMs_ >= kRetryMs) OpenDevice();

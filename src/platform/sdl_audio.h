@@ -1,7 +1,8 @@
 #pragma once
-// The sound card side: SDL's default output at 48 kHz with a 256-frame buffer, fed by the
-// game's own Mixer. The output may go away (headphones unplugged, sound server restarted):
-// the mixer and its voices live on, and the default output is reopened when it comes back.
+// The sound card side, fed by the game's own Mixer at 48 kHz: a PulseAudio stream of our own
+// where a sound server runs (the desktop's case), otherwise SDL's default output with a
+// 256-frame buffer. The output may go away (headphones unplugged, sound server restarted):
+// the mixer and its voices live on, and the output is reopened when it comes back.
 
 #include <SDL.h>
 
@@ -9,6 +10,7 @@
 #include <memory>
 
 #include "platform/mixer.h"
+#include "platform/pulse_output.h"
 
 namespace vesquin {
 
@@ -33,9 +35,15 @@ class SdlAudioOutput : public SoundDevice {
   // otherwise about once a second).
   void Maintain();
 
-  bool IsOpen() const { return device_.id != 0; }
-  // Frames per device buffer as opened (0 while closed), and output channels.
+  bool IsOpen() const { return device_.id != 0 || pulse_ != nullptr; }
+  // Frames per device buffer (for PulseAudio: per request of the server) as opened, 0 while
+  // closed.
   std::uint16_t BufferFrames() const { return bufferFrames_; }
+  // How long a sample rendered now takes to leave the sound server, as the server reports
+  // it; -1 when the output is not a PulseAudio stream or cannot tell.
+  double ServerLatencyMs() const { return pulse_ ? pulse_->LatencyMs() : -1.0; }
+  // The audio callback's timing on a PulseAudio stream (all zero otherwise).
+  CallbackStats Stats() const { return pulse_ ? pulse_->Stats() : CallbackStats{}; }
   Mixer& GetMixer() { return *mixer_; }
 
  private:
@@ -59,11 +67,13 @@ class SdlAudioOutput : public SoundDevice {
 
   SdlAudioOutput() = default;
   bool OpenDevice();
+  void CloseOutput();
   static void SDLCALL Fill(void* mixer, Uint8* stream, int bytes);
 
   AudioSubsystem subsystem_;  // first in, last out
   std::unique_ptr<Mixer> mixer_;
   Device device_;
+  std::unique_ptr<PulseOutput> pulse_;
   std::uint16_t bufferFrames_ = 0;
   int channels_ = 2;
   bool deviceAdded_ = false;

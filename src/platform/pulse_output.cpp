@@ -1,0 +1,238 @@
+#include "platform/pulse_output.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+
+namespace vesquin {
+namespace {
+
+constexpr const char* kName = "Vesquin";
+constexpr const char* kIconName = "vesquin";
+constexpr std::uint32_t kFrameBytesPerChannel = 2;
+
+pa_channel_map ChannelMap(int channels) {
+  pa_channel_map map{};
+  map.channels = static_cast<std::uint8_t>(channels);
+  // The mixer's layouts: front left and right; then the back pair; 5.1 adds centre and LFE
+  // before the back pair.
+  static constexpr pa_channel_position_t kQuad[] = {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT,
+                                                    PA_CHANNEL_POSITION_REAR_LEFT, PA_CHANNEL_POSITION_REAR_RIGHT};
+  static constexpr pa_channel_position_t kSix[] = {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT,
+                                                   PA_CHANNEL_POSITION_FRONT_CENTER, PA_CHANNEL_POSITION_LFE,
+                                                   PA_CHANNEL_POSITION_REAR_LEFT, PA_CHANNEL_POSITION_REAR_RIGHT};
+  const pa_channel_position_t* positions = channels == 6 ? kSix : kQuad;
+  for (int c = 0; c < channels; ++c) map.map[c] = positions[c];
+  return map;
+}
+
+// Names the client or the stream for the player's sound settings.
+struct Proplist {
+  pa_proplist* list = pa_proplist_new();
+  Proplist() {
+    pa_proplist_sets(list, PA_PROP_APPLICATION_NAME, kName);
+    pa_proplist_sets(list, PA_PROP_APPLICATION_ID, kIconName);
+    pa_proplist_sets(list, PA_PROP_APPLICATION_ICON_NAME, kIconName);
+    pa_proplist_sets(list, PA_PROP_MEDIA_NAME, kName);
+    pa_proplist_sets(list, PA_PROP_MEDIA_ROLE, "game");
+  }
+  ~Proplist() { pa_proplist_free(list); }
+  Proplist(const Proplist&) = delete;
+  Proplist& operator=(const Proplist&) = delete;
+};
+
+// Holds the loop's lock for a scope.
+class LoopLock {
+ public:
+  explicit LoopLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+  ~LoopLock() { pa_threaded_mainloop_unlock(loop_); }
+  LoopLock(const LoopLock&) = delete;
+  LoopLock& operator=(const LoopLock&) = delete;
+
+ private:
+  pa_threaded_mainloop* loop_;
+};
+
+// Runs once on the loop's thread, the one that renders: audio must win the cores over busy
+// programs of the same user, so it asks for real-time scheduling below the server's own
+// (priority 5 on Debian), else for a higher nice level. Without either right it stays as it
+// is, and the stream's target grows if it runs dry.
+void RaisePriority(pa_mainloop_api* /*api*/, void* /*unused*/) {
+  sched_param param{};
+  param.sched_priority = 4;
+  if (pthread_setschedparam(pthread_self(), SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0) return;
+  setpriority(PRIO_PROCESS, 0, -11);
+}
+
+}  // namespace
+
+void PulseOutput::MainloopDeleter::operator()(pa_threaded_mainloop* m) const {
+  pa_threaded_mainloop_stop(m);
+  pa_threaded_mainloop_free(m);
+}
+
+void PulseOutput::ContextDeleter::operator()(pa_context* c) const {
+  pa_context_set_state_callback(c, nullptr, nullptr);
+  pa_context_disconnect(c);
+  pa_context_unref(c);
+}
+
+void PulseOutput::StreamDeleter::operator()(pa_stream* s) const {
+  pa_stream_set_state_callback(s, nullptr, nullptr);
+  pa_stream_set_write_callback(s, nullptr, nullptr);
+  pa_stream_set_underflow_callback(s, nullptr, nullptr);
+  pa_stream_disconnect(s);
+  pa_stream_unref(s);
+}
+
+std::unique_ptr<PulseOutput> PulseOutput::Open(Mixer& mixer, int channels) {
+  std::unique_ptr<PulseOutput> output;
+  try {
+    output.reset(new PulseOutput(mixer, channels == 4 || channels == 6 ? channels : 2));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (!output->Start()) return nullptr;
+  return output;
+}
+
+PulseOutput::~PulseOutput() {
+  // The loop's thread stops before the stream and the context go.
+  if (loop_) pa_threaded_mainloop_stop(loop_.get());
+  stream_.reset();
+  context_.reset();
+}
+
+bool PulseOutput::Start() {
+  loop_.reset(pa_threaded_mainloop_new());
+  if (!loop_) return false;
+  {
+    const Proplist props;
+    context_.reset(pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_.get()), kName, props.list));
+  }
+  if (!context_) return false;
+  pa_context_set_state_callback(context_.get(), &PulseOutput::OnContextState, this);
+  if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
+  {
+    LoopLock hold(loop_.get());
+    pa_mainloop_api_once(pa_threaded_mainloop_get_api(loop_.get()), &RaisePriority, nullptr);
+  }
+  if (pa_threaded_mainloop_start(loop_.get()) < 0) return false;
+  return WaitReady();
+}
+
+bool PulseOutput::WaitReady() {
+  LoopLock hold(loop_.get());
+  for (;;) {
+    const pa_context_state_t state = pa_context_get_state(context_.get());
+    if (state == PA_CONTEXT_READY) break;
+    if (!PA_CONTEXT_IS_GOOD(state)) return false;
+    pa_threaded_mainloop_wait(loop_.get());
+  }
+
+  const pa_sample_spec spec{PA_SAMPLE_S16LE, Mixer::kSampleRate, static_cast<std::uint8_t>(channels_)};
+  const pa_channel_map map = ChannelMap(channels_);
+  {
+    const Proplist props;
+    stream_.reset(pa_stream_new_with_proplist(context_.get(), kName, &spec, &map, props.list));
+  }
+  if (!stream_) return false;
+  pa_stream_set_state_callback(stream_.get(), &PulseOutput::OnStreamState, this);
+  pa_stream_set_write_callback(stream_.get(), &PulseOutput::OnWrite, this);
+  pa_stream_set_underflow_callback(stream_.get(), &PulseOutput::OnUnderflow, this);
+
+  const std::uint32_t frameBytes = kFrameBytesPerChannel * static_cast<std::uint32_t>(channels_);
+  pa_buffer_attr attr{};
+  attr.maxlength = static_cast<std::uint32_t>(-1);
+  attr.tlength = targetFrames_ * frameBytes;
+  attr.prebuf = static_cast<std::uint32_t>(-1);
+  attr.minreq = kRequestFrames * frameBytes;
+  attr.fragsize = static_cast<std::uint32_t>(-1);
+  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                    PA_STREAM_INTERPOLATE_TIMING);
+  if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, nullptr, nullptr) < 0) return false;
+  for (;;) {
+    const pa_stream_state_t state = pa_stream_get_state(stream_.get());
+    if (state == PA_STREAM_READY) return true;
+    if (!PA_STREAM_IS_GOOD(state)) return false;
+    pa_threaded_mainloop_wait(loop_.get());
+  }
+}
+
+void PulseOutput::OnContextState(pa_context* context, void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) output->failed_.store(true, std::memory_order_release);
+  pa_threaded_mainloop_signal(output->loop_.get(), 0);
+}
+
+void PulseOutput::OnStreamState(pa_stream* stream, void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) output->failed_.store(true, std::memory_order_release);
+  pa_threaded_mainloop_signal(output->loop_.get(), 0);
+}
+
+// The audio callback: the server wants `bytes` more. Renders straight into the server's
+// own memory block.
+void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  const auto began = std::chrono::steady_clock::now();
+  const std::size_t frameBytes = kFrameBytesPerChannel * static_cast<std::size_t>(output->channels_);
+  while (bytes >= frameBytes) {
+    void* data = nullptr;
+    std::size_t size = bytes;
+    if (pa_stream_begin_write(stream, &data, &size) < 0 || data == nullptr) return;
+    size = std::min(size, bytes) / frameBytes * frameBytes;
+    if (size == 0) {
+      pa_stream_cancel_write(stream);
+      return;
+    }
+    output->mixer_.Render(static_cast<std::int16_t*>(data), size / frameBytes);
+    if (pa_stream_write(stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
+    bytes -= size;
+  }
+  const auto took = static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - began).count());
+  output->callbacks_.fetch_add(1, std::memory_order_relaxed);
+  if (took > output->longestNs_.load(std::memory_order_relaxed)) output->longestNs_.store(took, std::memory_order_relaxed);
+  constexpr std::uint64_t kHalfRequestNs = 1'000'000'000ULL * kRequestFrames / Mixer::kSampleRate / 2;
+  if (took > kHalfRequestNs) output->overHalf_.fetch_add(1, std::memory_order_relaxed);
+}
+
+// The server ran dry: ask it to keep more queued from now on.
+void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  output->underruns_.fetch_add(1, std::memory_order_relaxed);
+  if (output->targetFrames_ >= kLongestTargetFrames) return;
+  output->targetFrames_ = std::min(kLongestTargetFrames, output->targetFrames_ * 3 / 2);
+  const std::uint32_t frameBytes = kFrameBytesPerChannel * static_cast<std::uint32_t>(output->channels_);
+  pa_buffer_attr attr{};
+  attr.maxlength = static_cast<std::uint32_t>(-1);
+  attr.tlength = output->targetFrames_ * frameBytes;
+  attr.prebuf = static_cast<std::uint32_t>(-1);
+  attr.minreq = kRequestFrames * frameBytes;
+  attr.fragsize = static_cast<std::uint32_t>(-1);
+  if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) pa_operation_unref(op);
+}
+
+double PulseOutput::LatencyMs() const {
+  LoopLock hold(loop_.get());
+  pa_usec_t usec = 0;
+  int negative = 0;
+  if (pa_stream_get_latency(stream_.get(), &usec, &negative) < 0) return -1.0;
+  return negative != 0 ? 0.0 : static_cast<double>(usec) / 1e3;
+}
+
+CallbackStats PulseOutput::Stats() const {
+  CallbackStats s;
+  s.callbacks = callbacks_.load(std::memory_order_relaxed);
+  s.longestNs = longestNs_.load(std::memory_order_relaxed);
+  s.overHalfPeriod = overHalf_.load(std::memory_order_relaxed);
+  s.underruns = underruns_.load(std::memory_order_relaxed);
+  return s;
+}
+
+}  // namespace vesquin

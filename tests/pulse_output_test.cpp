@@ -1,0 +1,132 @@
+// The PulseAudio stream against a private server of its own (a null sink at 48 kHz in a fresh
+// runtime folder): the mixer is heard at the sink, the stream carries the game's names, and
+// a server that goes away is noticed. Skipped where pulseaudio is not installed.
+
+#include "platform/pulse_output.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "clip_builder.h"
+#include "support/test_data.h"
+
+extern char** environ;
+
+namespace vesquin {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4'096];
+    std::size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, got);
+    pclose(pipe);
+  }
+  return text;
+}
+
+class PulseOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Output("command -v pulseaudio").empty()) GTEST_SKIP() << "pulseaudio is not installed";
+    socket_ = (folder_.path() / "native").string();
+    std::ofstream(folder_.path() / "server.pa")
+        << "load-module module-native-protocol-unix socket=" << socket_ << " auth-anonymous=1\n"
+        << "load-module module-null-sink sink_name=capture rate=48000 channels=2\n"
+        << "set-default-sink capture\n";
+    const std::string config = (folder_.path() / "server.pa").string();
+    const std::string home = "HOME=" + folder_.str();
+    const std::string runtime = "XDG_RUNTIME_DIR=" + folder_.str();
+    const char* argv[] = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                          "--disallow-exit", "--log-target=stderr", "--log-level=0", "-F", config.c_str(), nullptr};
+    const char* env[] = {home.c_str(), runtime.c_str(), "PATH=/usr/bin:/bin", nullptr};
+    ASSERT_EQ(posix_spawnp(&server_, "pulseaudio", nullptr, nullptr, const_cast<char**>(argv),
+                           const_cast<char**>(env)),
+              0);
+    setenv("PULSE_SERVER", ("unix:" + socket_).c_str(), 1);
+    // Ready once the sink is there (the socket comes first).
+    bool ready = false;
+    for (int i = 0; i < 100 && !ready; ++i) {
+      ready = Pulse("pactl list short sinks").find("capture") != std::string::npos;
+      if (!ready) std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(ready);
+  }
+
+  void TearDown() override { StopServer(); }
+
+  void StopServer() {
+    if (server_ <= 0) return;
+    kill(server_, SIGTERM);
+    waitpid(server_, nullptr, 0);
+    server_ = 0;
+  }
+
+  std::string Pulse(const std::string& arguments) {
+    return Output("PULSE_SERVER=unix:" + socket_ + " " + arguments + " 2>/dev/null");
+  }
+
+  testing::TempFolder folder_;
+  std::string socket_;
+  pid_t server_ = 0;
+};
+
+TEST_F(PulseOutputTest, TheMixerIsHeardAtTheSinkUnderTheGamesName) {
+  Mixer mixer;
+  auto voice = mixer.CreateVoice(testclips::MakeClip(1, 48'000, 16, testclips::Sine(440.0, 48'000, 4'800, 9'000.0)),
+                                 false);
+  voice->Play(true);
+  auto output = PulseOutput::Open(mixer, 2);
+  ASSERT_NE(output, nullptr);
+  // A null sink that has been idle wakes late the first time (on its long idle timer).
+  for (int i = 0; i < 250 && output->Stats().callbacks < 20; ++i) std::this_thread::sleep_for(20ms);
+
+  // What the sink plays: the tone, not silence.
+  const std::string capture = (folder_.path() / "capture.raw").string();
+  Pulse("timeout 1 parec --device=capture.monitor --format=s16le --rate=48000 --channels=2 --raw > '" + capture + "'");
+  const std::vector<std::uint8_t> bytes = testing::ReadFile(capture);
+  int loudest = 0;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    loudest = std::max(loudest, std::abs(static_cast<int>(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)))));
+  }
+  EXPECT_GT(loudest, 8'000);
+
+  const std::string inputs = Pulse("pactl list sink-inputs");
+  EXPECT_NE(inputs.find("application.name = \"Vesquin\""), std::string::npos) << inputs;
+  EXPECT_NE(inputs.find("media.name = \"Vesquin\""), std::string::npos) << inputs;
+  EXPECT_NE(inputs.find("application.icon_name = \"vesquin\""), std::string::npos) << inputs;
+
+  EXPECT_FALSE(output->Failed());
+  EXPECT_GT(output->Stats().callbacks, 10U);
+  const double latency = output->LatencyMs();
+  EXPECT_GT(latency, 0.0);
+  EXPECT_LT(latency, 100.0);
+}
+
+TEST_F(PulseOutputTest, AServerThatGoesAwayIsNoticedAndNoneIsRefused) {
+  Mixer mixer;
+  auto output = PulseOutput::Open(mixer, 2);
+  ASSERT_NE(output, nullptr);
+  StopServer();
+  for (int i = 0; i < 100 && !output->Failed(); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(output->Failed());
+  output.reset();
+  EXPECT_EQ(PulseOutput::Open(mixer, 2), nullptr);  // nothing listens any more
+}
+
+}  // namespace
+}  // namespace vesquin
