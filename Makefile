@@ -1,6 +1,8 @@
 # Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
-# runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer); `make bench`
-# builds and runs the sound benchmarks (the latency one under Xvfb).
+# runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer, and the mixer's
+# thread tests under ThreadSanitizer); `make bench`
+# builds and runs the sound benchmarks (the latency one under Xvfb, then everything heard
+# through a private PulseAudio server).
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
@@ -39,6 +41,7 @@ check: test test-sanitized test-thread
 bench: build
 	./$(BUILD)/bin/vesquin-bench-sound
 	xvfb-run -a ./$(BUILD)/bin/vesquin-bench-latency
+	bash bench/pulse_session.sh $(BUILD)/bin
 
 assets:
 	bash assets/generate.sh

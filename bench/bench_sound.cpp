@@ -3,6 +3,8 @@
 //   - mixing: microseconds of work per voice per second of audio rendered, 256-frame blocks;
 //   - HRTF: the same for 3-D voices on stereo output, and that as a share of one core;
 //   - conversion at load of clips recorded at other rates;
+//   - the largest clip the format allows at its slowest common rate (10,000,000 bytes, 4 kHz,
+//     8-bit) loaded by a fresh process: the load's time and the process's peak memory;
 //   - opening the HRTF filter set (done when the first 3-D clip is loaded);
 //   - loading the whole data folder through the game's own loader (name look-up, one read,
 //     checks, conversion), with the files in the page cache.
@@ -12,9 +14,13 @@
 // DATA_FOLDER defaults to the folder of this program (the build's bin folder, where the game's
 // data folder lies); when it holds no clip files, generated clips stand in for it.
 
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -32,6 +38,8 @@
 #include "shell/services.h"
 #include "sound/clip_file.h"
 #include "sound/sound.h"
+
+extern char** environ;
 
 namespace {
 
@@ -166,9 +174,46 @@ struct QuietMachine final : vesquin::Clock, vesquin::Http, vesquin::Window, vesq
   void Release() override {}
 };
 
+// The largest clip file the loader takes: 44 + 9,999,956 bytes, 8-bit mono at 4,000 Hz
+// (41 minutes of audio), a tone with some noise.
+void WriteWorstClip(const fs::path& file) {
+  constexpr std::uint32_t kRate = 4'000;
+  constexpr std::uint32_t kLength = 10'000'000 - 44;
+  std::vector<std::uint8_t> b(44 + kLength);
+  auto put = [&](std::size_t at, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  std::copy_n("RIFF", 4, b.begin());
+  put(4, 36 + kLength, 4);
+  std::copy_n("WAVEfmt ", 8, b.begin() + 8);
+  put(16, 16, 4);
+  put(20, 1, 2);
+  put(22, 1, 2);
+  put(24, kRate, 4);
+  put(28, kRate, 4);
+  put(32, 1, 2);
+  put(34, 8, 2);
+  std::copy_n("data", 4, b.begin() + 36);
+  put(40, kLength, 4);
+  std::mt19937 random(5);
+  std::uniform_int_distribution<int> noise(-8, 8);
+  for (std::size_t i = 0; i < kLength; ++i) {
+    const double tone = 90.0 * std::sin(2.0 * std::numbers::pi * 440.0 * static_cast<double>(i) / kRate);
+    b[44 + i] = static_cast<std::uint8_t>(128 + static_cast<int>(tone) + noise(random));
+  }
+  vesquin::ReverseClipHeader(b);
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+// In a fresh process: loads `name` below `dataFolder` through the game's loader and prints
+// the load's milliseconds and the process's peak resident memory.
+int LoadOne(const std::string& dataFolder, const std::string& name);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--load-one") return LoadOne(argv[2], argv[3]);
   fs::path folder = argc > 1 ? fs::path(argv[1]) : fs::weakly_canonical(fs::absolute(argv[0])).parent_path();
   std::vector<std::string> names = ClipNames(folder);
   fs::path generated;
@@ -200,6 +245,7 @@ int main(int argc, char** argv) {
   const double hrtfPerVoice = (RenderCost(4, true, 5) - empty) / 4.0;
   Print("hrtf_per_3d_voice_per_audio_second", hrtfPerVoice, "us");
   Print("hrtf_share_of_one_core_per_3d_voice", hrtfPerVoice / 1e4, "%");
+  Print("convert_8000_mono_per_audio_second", ConversionCost(8'000, 1, 5), "ms");
   Print("convert_22050_mono_per_audio_second", ConversionCost(22'050, 1, 5), "ms");
   Print("convert_44100_stereo_per_audio_second", ConversionCost(44'100, 2, 5), "ms");
   Print("convert_48000_stereo_per_audio_second", ConversionCost(48'000, 2, 5), "ms");
@@ -244,5 +290,71 @@ int main(int argc, char** argv) {
               loadedCount, audioSeconds);
   Print("load_whole_data_folder", loadMs, "ms");
   if (!generated.empty()) fs::remove_all(generated);
+
+  // The worst case of one load, each time in a fresh process (its peak memory is the load's).
+  const fs::path worst = fs::temp_directory_path() / ("vesquin-bench-worst-" + std::to_string(getpid()));
+  WriteWorstClip(worst / "big" / "clip.vgz");
+  std::vector<double> worstMs;
+  std::vector<double> worstMb;
+  const std::string self = fs::weakly_canonical(fs::absolute(argv[0])).string();
+  const std::string worstFolder = worst.string() + "/";
+  for (int run = 0; run < 3; ++run) {
+    std::array<int, 2> fds{};
+    if (pipe(fds.data()) != 0) break;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const char* childArgs[] = {self.c_str(), "--load-one", worstFolder.c_str(), "big\\clip.vgz", nullptr};
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, const_cast<char**>(childArgs), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    std::string out;
+    char buffer[256];
+    ssize_t got = 0;
+    while (spawned == 0 && (got = read(fds[0], buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(got));
+    close(fds[0]);
+    if (spawned != 0) break;
+    waitpid(pid, nullptr, 0);
+    double ms = -1.0;
+    double mb = -1.0;
+    if (std::sscanf(out.c_str(), "%lf %lf", &ms, &mb) == 2 && ms >= 0.0) {
+      worstMs.push_back(ms);
+      worstMb.push_back(mb);
+    }
+  }
+  fs::remove_all(worst);
+  if (worstMs.empty()) {
+    std::printf("# the largest clip could not be loaded\n");
+    return 1;
+  }
+  std::printf("# the largest clip: 10,000,000 bytes, 4,000 Hz 8-bit mono, loaded in a fresh process, %zu runs\n",
+              worstMs.size());
+  Print("load_largest_clip", Median(worstMs), "ms");
+  Print("load_largest_clip_peak_memory", Median(worstMb), "MB");
   return 0;
 }
+
+namespace {
+
+int LoadOne(const std::string& dataFolder, const std::string& name) {
+  QuietMachine machine;
+  vesquin::PosixFileSystem files;
+  vesquin::StandardRandom random;
+  vesquin::GameObserver observer;
+  vesquin::Services services{machine, files, machine, machine, machine, random, observer};
+  Mixer mixer;
+  vesquin::Sound sound(services, dataFolder);
+  sound.SetDevice(&mixer);
+  const auto start = Clock::now();
+  vesquin::SoundClip clip = sound.LoadClip(name);
+  const double ms = Seconds(Clock::now() - start) * 1e3;
+  if (!clip) return 1;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("%.3f %.1f\n", ms, static_cast<double>(usage.ru_maxrss) / 1024.0);
+  return 0;
+}
+
+}  // namespace
