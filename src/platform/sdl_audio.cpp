@@ -68,7 +68,7 @@ void SdlAudioOutput::CloseOutput() {
   device_.Close();
   pulse_.reset();
   bufferFrames_ = 0;
-  lastAttemptMs_ = SDL_GetTicks();
+  lastAttemptMs_ = lastAdvanceMs_ = SDL_GetTicks();
 }
 
 bool SdlAudioOutput::OpenDevice() {
@@ -140,7 +140,12 @@ void SdlAudioOutput::Maintain() {
     CloseOutput();
     return;
   }
-  if (deviceAdded_ || SDL_GetTicks() - lastAttemptMs_ >= kRetryMs) OpenDevice();
+  // No output renders: the clips' time goes on here, so that a clip still ends when it
+  // should and commands do not pile up for a renderer that is not there.
+  const std::uint32_t now = SDL_GetTicks();
+  mixer_->Advance(static_cast<std::size_t>(now - lastAdvanceMs_) * (Mixer::kSampleRate / 1'000));
+  lastAdvanceMs_ = now;
+  if (deviceAdded_ || now - lastAttemptMs_ >= kRetryMs) OpenDevice();
 }
 
 }  // namespace vesquin

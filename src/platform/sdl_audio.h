@@ -32,7 +32,8 @@ class SdlAudioOutput : public SoundDevice {
   void HandleEvent(const SDL_Event& event);
   // Called on every tick of the main loop: closes an output that has stopped and reopens the
   // default output when one is there again (at once after SDL reports a new device,
-  // otherwise about once a second).
+  // otherwise about once a second). While no output is open it moves the mixer on by the
+  // time that has passed.
   void Maintain();
 
   bool IsOpen() const { return device_.id != 0 || pulse_ != nullptr; }
@@ -78,6 +79,7 @@ class SdlAudioOutput : public SoundDevice {
   int channels_ = 2;
   bool deviceAdded_ = false;
   std::uint32_t lastAttemptMs_ = 0;
+  std::uint32_t lastAdvanceMs_ = 0;  // while closed: how far the mixer has been moved on
 };
 
 }  // namespace vesquin
