@@ -45,6 +45,19 @@ struct Proplist {
   Proplist& operator=(const Proplist&) = delete;
 };
 
+// What the stream asks of the server: `targetFrames` between the mixer and the sink, asked
+// for at least kRequestFrames at a time; the server chooses the rest.
+pa_buffer_attr BufferAttr(std::uint32_t targetFrames, int channels) {
+  const std::uint32_t frameBytes = kFrameBytesPerChannel * static_cast<std::uint32_t>(channels);
+  pa_buffer_attr attr{};
+  attr.maxlength = static_cast<std::uint32_t>(-1);
+  attr.tlength = targetFrames * frameBytes;
+  attr.prebuf = static_cast<std::uint32_t>(-1);
+  attr.minreq = PulseOutput::kRequestFrames * frameBytes;
+  attr.fragsize = static_cast<std::uint32_t>(-1);
+  return attr;
+}
+
 // Holds the loop's lock for a scope.
 class LoopLock {
  public:
@@ -145,13 +158,7 @@ bool PulseOutput::WaitReady() {
   pa_stream_set_write_callback(stream_.get(), &PulseOutput::OnWrite, this);
   pa_stream_set_underflow_callback(stream_.get(), &PulseOutput::OnUnderflow, this);
 
-  const std::uint32_t frameBytes = kFrameBytesPerChannel * static_cast<std::uint32_t>(channels_);
-  pa_buffer_attr attr{};
-  attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = targetFrames_ * frameBytes;
-  attr.prebuf = static_cast<std::uint32_t>(-1);
-  attr.minreq = kRequestFrames * frameBytes;
-  attr.fragsize = static_cast<std::uint32_t>(-1);
+  const pa_buffer_attr attr = BufferAttr(targetFrames_, channels_);
   const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
                                                     PA_STREAM_INTERPOLATE_TIMING);
   if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, nullptr, nullptr) < 0) return false;
@@ -208,13 +215,7 @@ void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
   output->underruns_.fetch_add(1, std::memory_order_relaxed);
   if (output->targetFrames_ >= kLongestTargetFrames) return;
   output->targetFrames_ = std::min(kLongestTargetFrames, output->targetFrames_ * 3 / 2);
-  const std::uint32_t frameBytes = kFrameBytesPerChannel * static_cast<std::uint32_t>(output->channels_);
-  pa_buffer_attr attr{};
-  attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = output->targetFrames_ * frameBytes;
-  attr.prebuf = static_cast<std::uint32_t>(-1);
-  attr.minreq = kRequestFrames * frameBytes;
-  attr.fragsize = static_cast<std::uint32_t>(-1);
+  const pa_buffer_attr attr = BufferAttr(output->targetFrames_, output->channels_);
   if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) pa_operation_unref(op);
 }
 
