@@ -76,12 +76,12 @@ bool SdlAudioOutput::OpenDevice() {
   deviceAdded_ = false;
 
   if (WantsPulseAudio()) {
-    pulse_ = PulseOutput::Open(*mixer_, DefaultOutputChannels());
+    // The layout reaches the mixer before the stream's first request does.
+    channels_ = DefaultOutputChannels();
+    mixer_->SetOutputChannels(channels_);
+    pulse_ = PulseOutput::Open(*mixer_, channels_);
     if (pulse_) {
-      channels_ = pulse_->Channels();
       bufferFrames_ = static_cast<std::uint16_t>(pulse_->RequestFrames());
-      // Applied by the stream's first request.
-      mixer_->SetOutputChannels(channels_);
       return true;
     }
   }
