@@ -175,16 +175,29 @@ TEST_F(HttpTest, ConnectionLimitsPerAddressAndInAll) {
   hold("127.0.0.2");
   std::this_thread::sleep_for(200ms);
   EXPECT_TRUE(refused("127.0.0.2")) << "a third connection from one address is closed at once";
+  // All four slots full, one address holding two of them: a newcomer takes one of those two
+  // at once rather than wait behind them.
   hold("127.0.0.3");
   hold("127.0.0.4");
   std::this_thread::sleep_for(200ms);
-  // At the total limit the server stops accepting: a new client waits in the kernel's queue,
-  // unanswered, until a slot frees.
+  auto served_at_once = HttpGet(server.Url("/vesquin/"), 2s);
+  EXPECT_EQ(served_at_once.status, 200) << served_at_once.error;
+  bool closed = false;
+  held[0]->ReadUntilClosed(1s, &closed);
+  bool closed_second = false;
+  held[1]->ReadUntilClosed(1s, &closed_second);
+  EXPECT_TRUE(closed || closed_second) << "one of the two slots of 127.0.0.2 went to the newcomer";
+
+  // Every slot held by a different address: a new client waits, unanswered and not reset,
+  // until a slot frees.
+  held.clear();
+  for (const char* source : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.6"}) hold(source);
+  std::this_thread::sleep_for(200ms);
   RawClient waiting(server.port(), "127.0.0.5");
   ASSERT_TRUE(waiting.connected());
   waiting.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-  bool closed = false;
   EXPECT_EQ(waiting.ReadUntilClosed(1s, &closed), "") << "a fifth connection in all is not served";
+  EXPECT_FALSE(closed);
   held.clear();
   EXPECT_EQ(waiting.ReadUntilClosed(5s).rfind("HTTP/1.1 200", 0), 0u) << "it is served once slots come back";
   EXPECT_EQ(HttpGet(server.Url("/vesquin/")).status, 200);

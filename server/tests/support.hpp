@@ -13,7 +13,7 @@
 #include "http_server.hpp"
 #include "query.hpp"
 #include "service.hpp"
-#include "store.hpp"
+#include "sqlite_store.hpp"
 
 namespace vesquin::scored::testing {
 
