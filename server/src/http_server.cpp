@@ -283,10 +283,11 @@ struct Callbacks {
     auto* self = static_cast<HttpServer*>(cls);
     char buf[512];
     std::vsnprintf(buf, sizeof buf, format, args);
-    std::string line = UtcNow() + " libmicrohttpd: " + buf;
+    std::string line = std::string("libmicrohttpd: ") + buf;
     while (!line.empty() && line.back() == '\n') line.pop_back();
     try {
-      self->Log(line);
+      // One line per closed connection would flood the log under attack; the format is the kind.
+      if (auto first = self->refusals_.Note(format, line, Clock::now())) self->Log(UtcNow() + " " + *first);
     } catch (...) {
     }
   }
@@ -402,7 +403,7 @@ HttpServer::~HttpServer() { Stop(); }
 void HttpServer::Log(const std::string& line) { log_(EscapeForLog(line)); }
 
 void HttpServer::NoteRefusal(const std::string& reason, const std::string& client) {
-  if (auto line = refusals_.Note(reason, client, Clock::now())) Log(UtcNow() + " " + *line);
+  if (auto line = refusals_.Note(reason, client + " " + reason, Clock::now())) Log(UtcNow() + " " + *line);
 }
 
 void HttpServer::Wake() {

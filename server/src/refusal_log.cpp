@@ -4,16 +4,15 @@
 
 namespace vesquin::scored {
 
-std::optional<std::string> RefusalLog::Note(std::string_view reason, std::string_view client,
-                                            Clock::time_point now) {
+std::optional<std::string> RefusalLog::Note(std::string_view kind, std::string_view line, Clock::time_point now) {
   std::lock_guard lock(mutex_);
-  auto it = kinds_.find(reason);
+  auto it = kinds_.find(kind);
   if (it == kinds_.end()) {
-    kinds_.emplace(std::string(reason), Kind{now, 0, {}});
-    return std::string(client) + " " + std::string(reason);
+    kinds_.emplace(std::string(kind), Kind{now, 0, {}});
+    return std::string(line);
   }
   ++it->second.counted;
-  it->second.last_client = client;
+  it->second.last_line = line;
   return std::nullopt;
 }
 
@@ -33,8 +32,7 @@ std::vector<std::string> RefusalLog::Flush(Clock::time_point now) {
     auto seconds = std::chrono::duration_cast<std::chrono::milliseconds>(now - k.window_start).count() / 1000.0;
     char span[32];
     std::snprintf(span, sizeof span, "%.1f", seconds);
-    lines.push_back(std::to_string(k.counted) + " more in " + span + " s: " + it->first + " (last " +
-                    k.last_client + ")");
+    lines.push_back(std::to_string(k.counted) + " more in " + span + " s like: " + k.last_line);
     k = Kind{now, 0, {}};
     ++it;
   }

@@ -1,6 +1,7 @@
 #pragma once
-// Log lines for refused and closed connections, summarised: the first refusal of a kind is
-// logged at once, later ones of that kind are counted and logged as one line per window.
+// Log lines for refused and closed connections and the HTTP library's complaints, summarised:
+// the first line of a kind is logged at once, later ones of that kind within the window are
+// counted and logged as one line when the window ends.
 
 #include <chrono>
 #include <map>
@@ -17,8 +18,8 @@ public:
   using Clock = std::chrono::steady_clock;
   explicit RefusalLog(std::chrono::milliseconds window = std::chrono::seconds(5)) : window_(window) {}
 
-  // A line to log now, or nothing when this refusal is counted into a later summary.
-  std::optional<std::string> Note(std::string_view reason, std::string_view client, Clock::time_point now);
+  // `line` to log now, or nothing when it is counted into a later summary of its kind.
+  std::optional<std::string> Note(std::string_view kind, std::string_view line, Clock::time_point now);
   // Summaries of the windows that have ended.
   std::vector<std::string> Flush(Clock::time_point now);
 
@@ -26,7 +27,7 @@ private:
   struct Kind {
     Clock::time_point window_start;
     unsigned counted = 0;
-    std::string last_client;
+    std::string last_line;
   };
   const std::chrono::milliseconds window_;
   std::mutex mutex_;
