@@ -71,16 +71,16 @@ ConnectionTable::Admission ConnectionTable::Arrive(Id id, const std::string& add
       return out;
     }
   }
-  SetState(e, State::kWaiting);
-  out.verdict = Verdict::kWait;
-  if (waiting_ >= limits_.max_waiting) {
-    // The waiting list is full: shed what the heaviest address holds there, so that accepting
-    // goes on for the others. Only when no address holds two more is the accept queue used.
+  if (waiting_ + 1 >= limits_.max_waiting) {
+    // The waiting list is full with this one: shed what the heaviest address holds there, so that
+    // accepting goes on for the others. Only when no address holds two more is the accept queue used.
     if (auto victim = EvictionCandidate(address_key, State::kWaiting)) {
       SetState(entries_[*victim], State::kClosing);
       out.evict = victim;
     }
   }
+  SetState(e, State::kWaiting);
+  out.verdict = Verdict::kWait;
   return out;
 }
 
