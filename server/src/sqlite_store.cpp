@@ -140,8 +140,10 @@ SqliteStore::~SqliteStore() {
     stopping_ = true;
   }
   queue_ready_.notify_all();
+  checkpoint_wanted_.notify_all();
   // The writer commits what is still queued before it ends, so nothing accepted is dropped.
   if (writer_.joinable()) writer_.join();
+  if (checkpointer_.joinable()) checkpointer_.join();
 }
 
 Result<std::unique_ptr<SqliteStore>> SqliteStore::Open(const std::string& path) {
@@ -164,10 +166,16 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::Open(const std::string& path) 
   auto writer = store->OpenConnection(static_cast<int>(kWriteBound.count()));
   if (!writer) return R::Fail(path + ": " + writer.error());
   store->writer_connection_ = std::move(*writer);
+  auto checkpointer = store->OpenConnection(kReadBusyTimeoutMs);
+  if (!checkpointer) return R::Fail(path + ": " + checkpointer.error());
+  store->checkpoint_connection_ = std::move(*checkpointer);
+  // Replaces SQLite's automatic checkpoint, which would run inside a commit.
+  sqlite3_wal_hook(store->writer_connection_->db.get(), &SqliteStore::OnWalCommit, store.get());
   auto reader = store->OpenConnection(kReadBusyTimeoutMs);
   if (!reader) return R::Fail(path + ": " + reader.error());
   store->Release(std::move(*reader));
   store->writer_ = std::thread([s = store.get()] { s->WriterLoop(); });
+  store->checkpointer_ = std::thread([s = store.get()] { s->CheckpointLoop(); });
   return R::Ok(std::move(store));
 }
 
@@ -269,8 +277,44 @@ void SqliteStore::WriterLoop() {
         fresh.push_back(std::move(job));
     }
     if (fresh.empty()) continue;
-    Status st = Commit(fresh);
+    Status st;
+    {
+      std::lock_guard gate(commit_gate_);
+      st = Commit(fresh);
+    }
     for (Job& job : fresh) job.done(st);
+  }
+}
+
+int SqliteStore::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
+  // SQLite's own threshold for an automatic checkpoint.
+  constexpr int kCheckpointFrames = 1000;
+  if (frames >= kCheckpointFrames) {
+    auto* store = static_cast<SqliteStore*>(self);
+    {
+      std::lock_guard lock(store->queue_mutex_);
+      store->wal_grown_ = true;
+    }
+    store->checkpoint_wanted_.notify_one();
+  }
+  return SQLITE_OK;
+}
+
+void SqliteStore::CheckpointLoop() {
+  for (;;) {
+    {
+      std::unique_lock lock(queue_mutex_);
+      checkpoint_wanted_.wait(lock, [this] { return stopping_ || wal_grown_; });
+      if (stopping_) return;
+      wal_grown_ = false;
+    }
+    // PASSIVE copies what no reader still needs and never blocks the writer. The log only starts
+    // over once everything in it is copied, which a busy writer would never let happen; so a
+    // second pass, between two commits, copies the little that was added meanwhile.
+    sqlite3* db = checkpoint_connection_->db.get();
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    std::lock_guard gate(commit_gate_);
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   }
 }
 

@@ -10,6 +10,8 @@
 #include <span>
 #include <thread>
 
+#include <sqlite3.h>
+
 #include "store.hpp"
 
 namespace vesquin::scored {
@@ -56,6 +58,8 @@ private:
   void Enqueue(Job job);
   void WriterLoop();
   Status Commit(const std::vector<Job>& jobs);
+  void CheckpointLoop();
+  static int OnWalCommit(void* self, sqlite3* db, const char* name, int frames);
 
   std::string path_;
   // Read connections; the writer never touches this pool or its mutex.
@@ -68,6 +72,14 @@ private:
   std::deque<Job> queue_;
   bool stopping_ = false;
   std::thread writer_;
+
+  // Checkpoints run on a thread of their own, so that no commit ever waits for one.
+  std::unique_ptr<Connection> checkpoint_connection_;
+  std::condition_variable checkpoint_wanted_;
+  bool wal_grown_ = false;  // under queue_mutex_
+  // Held by the writer for each commit, and by the checkpointer for its short last pass.
+  std::mutex commit_gate_;
+  std::thread checkpointer_;
 };
 
 }  // namespace vesquin::scored
