@@ -224,17 +224,17 @@ struct Callbacks {
     if (!holder) return;
     Ctx& ctx = **holder;
     try {
-      const char* closed_because = nullptr;
+      bool closed_here = false;
       {
         std::lock_guard lock(self->slots_mutex_);
         auto id = SlotOf(connection);
         self->table_.RequestEnded(id, Clock::now());
-        if (auto it = self->slots_.find(id); it != self->slots_.end()) closed_because = it->second.closed_because;
+        if (auto it = self->slots_.find(id); it != self->slots_.end()) closed_here = it->second.closed_here;
       }
       if (!ctx.queued) {
         // Never answered: counted with the refusals rather than a line each, since a flood of
         // these is what an attack looks like. This side's own reason was noted when it closed.
-        if (!closed_because) {
+        if (!closed_here) {
           const char* why = TerminationText(toe);
           self->NoteRefusal(std::string("request unfinished: ") + (why ? why : "closed"), ctx.client);
         }
@@ -411,7 +411,7 @@ void HttpServer::Wake() {
   [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
 }
 
-void HttpServer::CloseLocked(ConnectionTable::Id id, const char* why) {
+void HttpServer::CloseLocked(ConnectionTable::Id id) {
   auto it = slots_.find(id);
   if (it == slots_.end()) return;
   Slot& slot = it->second;
@@ -422,7 +422,7 @@ void HttpServer::CloseLocked(ConnectionTable::Id id, const char* why) {
     return;
   }
   // Served: cutting the socket makes libmicrohttpd close it and report it closed.
-  slot.closed_because = why;
+  slot.closed_here = true;
   ::shutdown(slot.watch.get(), SHUT_RDWR);
 }
 
@@ -492,7 +492,7 @@ void HttpServer::AcceptReady(std::vector<ConnectionTable::Id>& to_serve) {
     if (admission.evict) {
       const char* why = "closed: its slot went to a less busy address";
       if (auto it = slots_.find(*admission.evict); it != slots_.end()) notes.emplace_back(why, it->second.peer);
-      CloseLocked(*admission.evict, why);
+      CloseLocked(*admission.evict);
     }
     if (admission.verdict == ConnectionTable::Verdict::kServe) to_serve.push_back(id);
   }
@@ -526,7 +526,7 @@ void HttpServer::AcceptLoop() {
         auto it = slots_.find(id);
         if (it == slots_.end()) continue;
         expired_peers.push_back(it->second.peer);
-        CloseLocked(id, deadline_reason.c_str());
+        CloseLocked(id);
       }
       for (auto id : table_.Promote(now)) to_serve.push_back(id);
     }

@@ -70,7 +70,7 @@ private:
     sockaddr_storage address{};
     socklen_t address_length = 0;
     std::string peer;
-    const char* closed_because = nullptr;  // set when this side decided to close it
+    bool closed_here = false;  // this side cut it (and noted why)
   };
   struct DaemonStopper {
     void operator()(MHD_Daemon* d) const;
@@ -84,7 +84,7 @@ private:
   void AcceptLoop();
   void AcceptReady(std::vector<ConnectionTable::Id>& to_serve);
   // With slots_mutex_ held: closes a connection this side gave up on.
-  void CloseLocked(ConnectionTable::Id id, const char* why);
+  void CloseLocked(ConnectionTable::Id id);
   void Serve(ConnectionTable::Id id);
   void Wake();
 
