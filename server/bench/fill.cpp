@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "store.hpp"
+#include "sqlite_store.hpp"
 
 using namespace vesquin::scored;
 
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   long n = std::strtol(argv[2], nullptr, 10);
-  auto store = Store::Open(argv[1]);
+  auto store = SqliteStore::Open(argv[1]);
   if (!store) {
     std::fprintf(stderr, "scored-bench-fill: %s\n", store.error().c_str());
     return 1;

@@ -1,32 +1,34 @@
 #include "http_server.hpp"
 
+#include <fcntl.h>
 #include <microhttpd.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
+#include "rate_limit.hpp"
+#include "text.hpp"
+
 namespace vesquin::scored {
 namespace {
 
-// Room for a 4 KiB URL and ordinary headers; anything larger MHD itself refuses.
-constexpr std::size_t kConnectionMemory = 16 * 1024;
+// Room for a 4 KiB URL and generous headers, so that the answers for requests too large are
+// this server's own (with its headers); only a request beyond this gets libmicrohttpd's page.
+constexpr std::size_t kConnectionMemory = 32 * 1024;
+constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
+// How often the accept loop looks for connections past their deadline.
+constexpr int kTickMs = 100;
 
-class UniqueFd {
-public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-private:
-  int fd_;
-};
+using Clock = std::chrono::steady_clock;
 
 struct ResponseDestroyer {
   void operator()(MHD_Response* r) const { MHD_destroy_response(r); }
@@ -37,7 +39,8 @@ std::string NumericAddress(const sockaddr* sa) {
   socklen_t len = sa->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
   char host[NI_MAXHOST];
   if (getnameinfo(sa, len, host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0) return "-";
-  return host;
+  // A dual-stack socket sees IPv4 clients as ::ffff:a.b.c.d; they are logged and limited as IPv4.
+  return CanonicalAddress(host).value_or(host);
 }
 
 std::string UtcNow() {
@@ -64,37 +67,70 @@ const char* TerminationText(MHD_RequestTerminationCode toe) {
   return "closed";
 }
 
+ConnectionTable::Id SlotOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info ? reinterpret_cast<std::uintptr_t>(info->socket_context) : 0;
+}
+
+struct HeaderScan {
+  std::size_t bytes = 0;
+  std::string forwarded_for;  // every X-Forwarded-For header, joined in order
+};
+
+MHD_Result ScanHeader(void* cls, MHD_ValueKind, const char* key, size_t key_size, const char* value,
+                      size_t value_size) {
+  auto* scan = static_cast<HeaderScan*>(cls);
+  scan->bytes += key_size + value_size + 4;
+  if (key && strcasecmp(key, "X-Forwarded-For") == 0 && value) {
+    if (!scan->forwarded_for.empty()) scan->forwarded_for += ",";
+    scan->forwarded_for.append(value, value_size);
+  }
+  return MHD_YES;
+}
+
 }  // namespace
 
 struct HttpServer::RequestContext {
   std::string raw_uri;
+  std::string peer;
   std::string client;
   std::string method;
-  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+  Clock::time_point started = Clock::now();
+  MHD_Connection* connection = nullptr;
   bool headers_seen = false;
-  bool answered = false;
+  bool handed = false;  // given to the service
+  bool queued = false;  // the answer is with libmicrohttpd
   unsigned status = 0;
   std::size_t bytes = 0;
   std::string note;
+
+  // Between the service's reply, possibly from the store's writer thread, and libmicrohttpd's.
+  std::mutex mutex;
+  std::optional<HttpResponse> reply;
+  bool suspended = false;
 };
 
 struct Callbacks {
   using Ctx = HttpServer::RequestContext;
+  // What libmicrohttpd holds per request: the context is shared with a pending reply.
+  using Holder = std::shared_ptr<Ctx>;
 
   // Called once per request with the URL as received, before MHD decodes it.
   static void* OnUri(void* cls, const char* uri, MHD_Connection* connection) noexcept {
     auto* self = static_cast<HttpServer*>(cls);
     try {
-      auto ctx = std::make_unique<Ctx>();
+      auto ctx = std::make_shared<Ctx>();
       ctx->raw_uri = uri ? uri : "";
+      ctx->connection = connection;
       const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-      ctx->client = NumericAddress(info ? info->client_addr : nullptr);
+      ctx->peer = NumericAddress(info ? info->client_addr : nullptr);
+      ctx->client = ctx->peer;
       {
         std::lock_guard lock(self->inflight_mutex_);
         ++self->inflight_;
       }
       // Owned by MHD from here; OnCompleted takes it back.
-      return ctx.release();
+      return new Holder(std::move(ctx));
     } catch (...) {
       return nullptr;
     }
@@ -104,61 +140,118 @@ struct Callbacks {
                              const char* /*version*/, const char* /*upload_data*/, std::size_t* upload_data_size,
                              void** req_cls) noexcept {
     auto* self = static_cast<HttpServer*>(cls);
-    auto* ctx = static_cast<Ctx*>(*req_cls);
-    if (ctx == nullptr) return MHD_NO;  // out of memory in OnUri: drop the connection
-    if (ctx->answered) {
+    auto* holder = static_cast<Holder*>(*req_cls);
+    if (holder == nullptr) return MHD_NO;  // out of memory in OnUri: drop the connection
+    Ctx& ctx = **holder;
+    if (ctx.queued) {
       *upload_data_size = 0;  // a body is never read; the answer is already queued
       return MHD_YES;
     }
     try {
-      const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-      const char* chunked =
-          MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
-      bool has_body = *upload_data_size > 0 || chunked != nullptr || (length && std::strcmp(length, "0") != 0);
-      // Without a body, answer on the second call, once MHD has the whole request: an answer
-      // queued earlier makes MHD close the connection instead of keeping it alive.
-      if (!has_body && !ctx->headers_seen) {
-        ctx->headers_seen = true;
-        return MHD_YES;
+      if (!ctx.handed) {
+        const char* length =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+        const char* chunked =
+            MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+        bool has_body = *upload_data_size > 0 || chunked != nullptr || (length && std::strcmp(length, "0") != 0);
+        bool first_call = !ctx.headers_seen;
+        if (first_call) {
+          ctx.headers_seen = true;
+          std::lock_guard lock(self->slots_mutex_);
+          self->table_.RequestStarted(SlotOf(connection));
+        }
+        // Without a body, answer on the second call, once MHD has the whole request: an answer
+        // queued earlier makes MHD close the connection instead of keeping it alive.
+        if (!has_body && first_call) return MHD_YES;
+        ctx.method = method ? method : "";
+        HeaderScan scan;
+        MHD_get_connection_values_n(connection, MHD_HEADER_KIND, &ScanHeader, &scan);
+        ctx.client = self->proxies_.ClientOf(ctx.peer, scan.forwarded_for);
+        ctx.handed = true;
+        HttpRequest request{ctx.method, ctx.raw_uri, ctx.client, has_body};
+        if (scan.bytes > kMaxHeaderBytes) request.headers_too_large = true;
+        Holder keep = *holder;
+        {
+          std::lock_guard count(self->inflight_mutex_);
+          ++self->pending_replies_;
+        }
+        self->service_.Handle(request, [keep, self](HttpResponse r) {
+          {
+            std::lock_guard lock(keep->mutex);
+            keep->reply = std::move(r);
+            if (keep->suspended) {
+              keep->suspended = false;
+              MHD_resume_connection(keep->connection);
+            }
+          }
+          std::lock_guard count(self->inflight_mutex_);
+          if (--self->pending_replies_ == 0) self->inflight_done_.notify_all();
+        });
       }
-      ctx->answered = true;
-      ctx->method = method ? method : "";
-
-      HttpResponse answer = self->service_.Handle({ctx->method, ctx->raw_uri, ctx->client, has_body});
+      std::optional<HttpResponse> answer;
+      {
+        std::lock_guard lock(ctx.mutex);
+        if (!ctx.reply) {
+          // The store answers later, from its writer; no worker thread waits for it meanwhile.
+          MHD_suspend_connection(connection);
+          ctx.suspended = true;
+          return MHD_YES;
+        }
+        answer = std::move(ctx.reply);
+        ctx.reply.reset();
+      }
       std::unique_ptr<MHD_Response, ResponseDestroyer> response(MHD_create_response_from_buffer(
-          answer.body.size(), answer.body.data(), MHD_RESPMEM_MUST_COPY));
+          answer->body.size(), answer->body.data(), MHD_RESPMEM_MUST_COPY));
       if (!response) return MHD_NO;
-      MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, answer.content_type.c_str());
-      for (const auto& [name, value] : answer.headers)
+      MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, answer->content_type.c_str());
+      for (const auto& [name, value] : answer->headers)
         MHD_add_response_header(response.get(), name.c_str(), value.c_str());
-      ctx->status = answer.status;
-      ctx->bytes = answer.body.size();
-      ctx->note = std::move(answer.note);
-      return MHD_queue_response(connection, answer.status, response.get());
+      ctx.status = answer->status;
+      ctx.bytes = answer->body.size();
+      ctx.note = std::move(answer->note);
+      ctx.queued = true;
+      return MHD_queue_response(connection, answer->status, response.get());
     } catch (...) {
       return MHD_NO;
     }
   }
 
-  static void OnCompleted(void* cls, MHD_Connection* /*connection*/, void** req_cls,
+  static void OnCompleted(void* cls, MHD_Connection* connection, void** req_cls,
                           MHD_RequestTerminationCode toe) noexcept {
     auto* self = static_cast<HttpServer*>(cls);
-    std::unique_ptr<Ctx> ctx(static_cast<Ctx*>(*req_cls));
+    std::unique_ptr<Holder> holder(static_cast<Holder*>(*req_cls));
     *req_cls = nullptr;
-    if (!ctx) return;
+    if (!holder) return;
+    Ctx& ctx = **holder;
     try {
-      auto elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - ctx->started);
-      // The query is left out: it holds players' postal addresses.
-      std::string path = ctx->raw_uri.substr(0, ctx->raw_uri.find('?'));
-      if (path.size() > 200) path = path.substr(0, 200) + "...";
-      char timing[32];
-      std::snprintf(timing, sizeof timing, "%.1fms", elapsed.count());
-      std::string line = UtcNow() + " " + ctx->client + " " + (ctx->method.empty() ? "-" : ctx->method) + " " +
-                         path + " " + (ctx->status ? std::to_string(ctx->status) : "-") + " " +
-                         std::to_string(ctx->bytes) + "B " + timing;
-      if (!ctx->note.empty()) line += " " + ctx->note;
-      if (const char* why = TerminationText(toe)) line += std::string(" (") + why + ")";
-      self->log_(line);
+      bool closed_here = false;
+      {
+        std::lock_guard lock(self->slots_mutex_);
+        auto id = SlotOf(connection);
+        self->table_.RequestEnded(id, Clock::now());
+        if (auto it = self->slots_.find(id); it != self->slots_.end()) closed_here = it->second.closed_here;
+      }
+      if (!ctx.queued) {
+        // Never answered: counted with the refusals rather than a line each, since a flood of
+        // these is what an attack looks like. This side's own reason was noted when it closed.
+        if (!closed_here) {
+          const char* why = TerminationText(toe);
+          self->NoteRefusal(std::string("request unfinished: ") + (why ? why : "closed"), ctx.client);
+        }
+      } else {
+        auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - ctx.started);
+        // The query is left out: it holds players' postal addresses.
+        std::string path = ctx.raw_uri.substr(0, ctx.raw_uri.find('?'));
+        if (path.size() > 200) path = path.substr(0, 200) + "...";
+        char timing[32];
+        std::snprintf(timing, sizeof timing, "%.1fms", elapsed.count());
+        std::string who = ctx.client == ctx.peer ? ctx.client : ctx.client + " (via " + ctx.peer + ")";
+        std::string line = UtcNow() + " " + who + " " + (ctx.method.empty() ? "-" : ctx.method) + " " + path +
+                           " " + std::to_string(ctx.status) + " " + std::to_string(ctx.bytes) + "B " + timing;
+        if (!ctx.note.empty()) line += " " + ctx.note;
+        if (const char* why = TerminationText(toe)) line += std::string(" (") + why + ")";
+        self->Log(line);
+      }
     } catch (...) {
       // Logging must never take a request down.
     }
@@ -166,14 +259,35 @@ struct Callbacks {
     if (--self->inflight_ == 0) self->inflight_done_.notify_all();
   }
 
+  static void OnConnection(void* cls, MHD_Connection* connection, void** socket_context,
+                           MHD_ConnectionNotificationCode code) noexcept {
+    auto* self = static_cast<HttpServer*>(cls);
+    std::lock_guard lock(self->slots_mutex_);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+      if (!info) return;
+      auto it = self->starting_.find(info->connect_fd);
+      if (it == self->starting_.end()) return;
+      *socket_context = reinterpret_cast<void*>(static_cast<std::uintptr_t>(it->second));
+      self->starting_.erase(it);
+      return;
+    }
+    auto id = static_cast<ConnectionTable::Id>(reinterpret_cast<std::uintptr_t>(*socket_context));
+    if (id == 0) return;
+    self->slots_.erase(id);  // closes the duplicate; libmicrohttpd closes its own socket
+    self->table_.Closed(id);
+    self->Wake();            // a slot is free: someone waiting may be served
+  }
+
   static void OnMhdError(void* cls, const char* format, va_list args) noexcept {
     auto* self = static_cast<HttpServer*>(cls);
     char buf[512];
     std::vsnprintf(buf, sizeof buf, format, args);
-    std::string line = UtcNow() + " libmicrohttpd: " + buf;
+    std::string line = std::string("libmicrohttpd: ") + buf;
     while (!line.empty() && line.back() == '\n') line.pop_back();
     try {
-      self->log_(line);
+      // One line per closed connection would flood the log under attack; the format is the kind.
+      if (auto first = self->refusals_.Note(format, line, Clock::now())) self->Log(UtcNow() + " " + *first);
     } catch (...) {
     }
   }
@@ -227,48 +341,231 @@ Result<ListenAddress> ParseListenAddress(const std::string& text) {
   return R::Ok(out);
 }
 
+HttpServer::HttpServer(Service& service, const ServerOptions& options, LogSink log)
+    : service_(service),
+      log_(std::move(log)),
+      options_(options),
+      table_(ConnectionLimits{options.max_connections, options.max_per_address, 4 * options.max_connections,
+                              std::chrono::seconds(options.request_timeout_seconds)}) {}
+
 Result<std::unique_ptr<HttpServer>> HttpServer::Start(Service& service, const ServerOptions& options, LogSink log) {
   using R = Result<std::unique_ptr<HttpServer>>;
   auto address = ParseListenAddress(options.listen);
   if (!address) return R::Fail(address.error());
-  std::unique_ptr<HttpServer> server(new HttpServer(service, std::move(log)));
+  std::unique_ptr<HttpServer> server(new HttpServer(service, options, std::move(log)));
+  for (const std::string& network : options.trusted_proxies)
+    if (auto st = server->proxies_.Add(network); !st) return R::Fail("--trusted-proxy: " + st.error);
 
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_ITC | MHD_USE_ERROR_LOG;
+  const int family = address->ipv6 ? AF_INET6 : AF_INET;
+  server->listener_ = UniqueFd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!server->listener_) return R::Fail(std::string("cannot create a socket: ") + std::strerror(errno));
+  int one = 1, zero = 0;
+  setsockopt(server->listener_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  // [::] serves IPv4 clients too.
+  if (address->ipv6) setsockopt(server->listener_.get(), IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+  if (::bind(server->listener_.get(), reinterpret_cast<sockaddr*>(&address->storage), address->length) != 0 ||
+      ::listen(server->listener_.get(), SOMAXCONN) != 0)
+    return R::Fail("cannot listen on " + options.listen + ": " + std::strerror(errno));
+  sockaddr_storage bound{};
+  socklen_t bound_length = sizeof bound;
+  getsockname(server->listener_.get(), reinterpret_cast<sockaddr*>(&bound), &bound_length);
+  server->port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                           : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+  server->wake_ = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (!server->wake_) return R::Fail(std::string("cannot create an eventfd: ") + std::strerror(errno));
+
+  // The accept loop keeps the count; libmicrohttpd's own limit only has to stay out of its way,
+  // with room for connections that are closing.
+  unsigned mhd_limit = (2 * options.max_connections + 16) * options.threads;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_NO_LISTEN_SOCKET |
+                   MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
   if (address->ipv6) flags |= MHD_USE_IPv6;
   MHD_Daemon* daemon = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &Callbacks::OnAccess, server.get(),
       // The logger first, so that MHD's complaints about later options reach it too.
       MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::OnMhdError, server.get(),
-      MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address->storage),
       MHD_OPTION_THREAD_POOL_SIZE, options.threads,
-      MHD_OPTION_CONNECTION_LIMIT, options.max_connections,
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, options.max_per_address,
+      MHD_OPTION_CONNECTION_LIMIT, mhd_limit,
       MHD_OPTION_CONNECTION_TIMEOUT, options.timeout_seconds,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
-      MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
       MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::OnUri, server.get(),
       MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::OnCompleted, server.get(),
+      MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::OnConnection, server.get(),
       MHD_OPTION_END);
-  if (daemon == nullptr) return R::Fail("cannot listen on " + options.listen + " (address in use or not local?)");
+  if (daemon == nullptr) return R::Fail("cannot start the HTTP daemon for " + options.listen);
   server->daemon_.reset(daemon);
-  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_BIND_PORT);
-  server->port_ = info ? info->port : 0;
+  server->acceptor_ = std::thread([s = server.get()] { s->AcceptLoop(); });
   return R::Ok(std::move(server));
 }
 
 HttpServer::~HttpServer() { Stop(); }
 
+void HttpServer::Log(const std::string& line) { log_(EscapeForLog(line)); }
+
+void HttpServer::NoteRefusal(const std::string& reason, const std::string& client) {
+  if (auto line = refusals_.Note(reason, client + " " + reason, Clock::now())) Log(UtcNow() + " " + *line);
+}
+
+void HttpServer::Wake() {
+  std::uint64_t one = 1;
+  [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
+}
+
+void HttpServer::CloseLocked(ConnectionTable::Id id) {
+  auto it = slots_.find(id);
+  if (it == slots_.end()) return;
+  Slot& slot = it->second;
+  if (slot.fd) {
+    // Still waiting here: libmicrohttpd never saw it.
+    slots_.erase(it);
+    table_.Closed(id);
+    return;
+  }
+  // Served: cutting the socket makes libmicrohttpd close it and report it closed.
+  slot.closed_here = true;
+  ::shutdown(slot.watch.get(), SHUT_RDWR);
+}
+
+void HttpServer::Serve(ConnectionTable::Id id) {
+  int fd;
+  sockaddr_storage address;
+  socklen_t length;
+  {
+    std::lock_guard lock(slots_mutex_);
+    auto it = slots_.find(id);
+    if (it == slots_.end()) return;
+    Slot& slot = it->second;
+    slot.watch = UniqueFd(::fcntl(slot.fd.get(), F_DUPFD_CLOEXEC, 0));
+    if (!slot.watch) {
+      slots_.erase(it);
+      table_.Closed(id);
+      return;
+    }
+    fd = slot.fd.Release();
+    address = slot.address;
+    length = slot.address_length;
+    starting_[fd] = id;
+  }
+  // Outside the lock: libmicrohttpd may report the connection from its own threads at once.
+  if (MHD_add_connection(daemon_.get(), fd, reinterpret_cast<sockaddr*>(&address), length) != MHD_YES) {
+    // libmicrohttpd has closed the socket.
+    std::lock_guard lock(slots_mutex_);
+    if (auto it = starting_.find(fd); it != starting_.end() && it->second == id) starting_.erase(it);
+    slots_.erase(id);
+    table_.Closed(id);
+  }
+}
+
+void HttpServer::AcceptReady(std::vector<ConnectionTable::Id>& to_serve) {
+  std::vector<std::pair<std::string, std::string>> notes;  // reason, client; logged outside the lock
+  // A bounded batch, so that deadlines are looked at even under a flood.
+  for (int i = 0; i < 64; ++i) {
+    {
+      // Past this, further clients wait in the kernel's accept queue.
+      std::lock_guard lock(slots_mutex_);
+      if (!table_.CanHoldMore()) break;
+    }
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    UniqueFd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length,
+                          SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd) break;  // EAGAIN, or the peer gave up already
+    int one = 1;
+    setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::string peer = NumericAddress(reinterpret_cast<sockaddr*>(&address));
+    bool trusted = proxies_.Contains(peer);
+
+    std::lock_guard lock(slots_mutex_);
+    ConnectionTable::Id id = next_id_++;
+    auto admission = table_.Arrive(id, RateLimitKey(peer), trusted, Clock::now());
+    if (admission.verdict == ConnectionTable::Verdict::kRefuse) {
+      notes.emplace_back("refused: " + std::to_string(options_.max_per_address) +
+                             " connections from this address already",
+                         peer);
+      continue;  // fd closes here
+    }
+    Slot& slot = slots_[id];
+    slot.fd = std::move(fd);
+    slot.address = address;
+    slot.address_length = length;
+    slot.peer = peer;
+    if (admission.evict) {
+      const char* why = "closed: its slot went to a less busy address";
+      if (auto it = slots_.find(*admission.evict); it != slots_.end()) notes.emplace_back(why, it->second.peer);
+      CloseLocked(*admission.evict);
+    }
+    if (admission.verdict == ConnectionTable::Verdict::kServe) to_serve.push_back(id);
+  }
+  for (auto& [reason, client] : notes) NoteRefusal(reason, client);
+}
+
+void HttpServer::AcceptLoop() {
+  const std::string deadline_reason =
+      "closed: request head not complete within " + std::to_string(options_.request_timeout_seconds) + " s";
+  while (!stopping_.load()) {
+    bool can_hold;
+    {
+      std::lock_guard lock(slots_mutex_);
+      can_hold = table_.CanHoldMore();
+    }
+    pollfd fds[2] = {{wake_.get(), POLLIN, 0}, {listener_.get(), static_cast<short>(can_hold ? POLLIN : 0), 0}};
+    ::poll(fds, 2, kTickMs);
+    if (fds[0].revents & POLLIN) {
+      std::uint64_t count;
+      [[maybe_unused]] auto n = ::read(wake_.get(), &count, sizeof count);
+    }
+    if (stopping_.load()) break;
+
+    std::vector<ConnectionTable::Id> to_serve;
+    if (fds[1].revents & POLLIN) AcceptReady(to_serve);
+    std::vector<std::string> expired_peers;
+    {
+      std::lock_guard lock(slots_mutex_);
+      auto now = Clock::now();
+      for (auto id : table_.Expired(now)) {
+        auto it = slots_.find(id);
+        if (it == slots_.end()) continue;
+        expired_peers.push_back(it->second.peer);
+        CloseLocked(id);
+      }
+      for (auto id : table_.Promote(now)) to_serve.push_back(id);
+    }
+    for (auto id : to_serve) Serve(id);
+    for (const auto& peer : expired_peers) NoteRefusal(deadline_reason, peer);
+    for (const auto& line : refusals_.Flush(Clock::now())) Log(UtcNow() + " " + line);
+  }
+}
+
 void HttpServer::Stop(std::chrono::milliseconds drain) {
   if (!daemon_) return;
+  // Closing the listening socket refuses new clients at once.
+  stopping_ = true;
+  Wake();
+  if (acceptor_.joinable()) acceptor_.join();
+  listener_.Reset();
   {
-    // Quiesce hands the listening socket back; closing it at once refuses new clients.
-    UniqueFd listener(MHD_quiesce_daemon(daemon_.get()));
+    // Connections that were still waiting never reached the service; they are simply closed.
+    std::lock_guard lock(slots_mutex_);
+    for (auto it = slots_.begin(); it != slots_.end();) {
+      if (it->second.fd) {
+        table_.Closed(it->first);
+        it = slots_.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
   {
     std::unique_lock lock(inflight_mutex_);
     inflight_done_.wait_for(lock, drain, [this] { return inflight_ == 0; });
+    // libmicrohttpd must not be stopped with a connection suspended; the store answers every
+    // submission within its bound, so this wait ends.
+    inflight_done_.wait(lock, [this] { return pending_replies_ == 0; });
   }
   daemon_.reset();
+  std::lock_guard lock(slots_mutex_);
+  slots_.clear();
+  starting_.clear();
 }
 
 }  // namespace vesquin::scored

@@ -1,8 +1,10 @@
 #pragma once
-// The HTTP front on libmicrohttpd: connection limits, time-outs, the raw query, the request log.
+// The HTTP front: an accept loop of its own that decides who gets a connection slot (see
+// connection_table.hpp), libmicrohttpd for the protocol, the raw query, the request log.
 
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -10,9 +12,16 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
 
+#include "connection_table.hpp"
+#include "refusal_log.hpp"
 #include "result.hpp"
 #include "service.hpp"
+#include "trusted_proxies.hpp"
+#include "unique_fd.hpp"
 
 struct MHD_Daemon;
 
@@ -23,7 +32,9 @@ struct ServerOptions {
   unsigned threads = 4;
   unsigned max_connections = 64;
   unsigned max_per_address = 8;
-  unsigned timeout_seconds = 10;  // an idle or stalled connection is closed after this
+  unsigned timeout_seconds = 10;         // a connection that stalls (sends or reads nothing) is closed
+  unsigned request_timeout_seconds = 5;  // the whole request head must arrive within this
+  std::vector<std::string> trusted_proxies;  // ADDR[/PREFIX]
 };
 
 struct ListenAddress {
@@ -53,20 +64,52 @@ public:
 
 private:
   struct RequestContext;
+  struct Slot {
+    UniqueFd fd;     // the socket while it waits here; libmicrohttpd owns it once served
+    UniqueFd watch;  // a duplicate kept while served, to cut the connection short
+    sockaddr_storage address{};
+    socklen_t address_length = 0;
+    std::string peer;
+    bool closed_here = false;  // this side cut it (and noted why)
+  };
   struct DaemonStopper {
     void operator()(MHD_Daemon* d) const;
   };
-  HttpServer(Service& service, LogSink log) : service_(service), log_(std::move(log)) {}
+  HttpServer(Service& service, const ServerOptions& options, LogSink log);
 
   friend struct Callbacks;  // libmicrohttpd's C callbacks, defined beside the implementation
 
+  void Log(const std::string& line);
+  void NoteRefusal(const std::string& reason, const std::string& client);
+  void AcceptLoop();
+  void AcceptReady(std::vector<ConnectionTable::Id>& to_serve);
+  // With slots_mutex_ held: closes a connection this side gave up on.
+  void CloseLocked(ConnectionTable::Id id);
+  void Serve(ConnectionTable::Id id);
+  void Wake();
+
   Service& service_;
   LogSink log_;
+  ServerOptions options_;
+  TrustedProxies proxies_;
   std::unique_ptr<MHD_Daemon, DaemonStopper> daemon_;
+  UniqueFd listener_;
+  UniqueFd wake_;  // eventfd: slots freed, or stopping
+  std::thread acceptor_;
+  std::atomic<bool> stopping_{false};
   std::uint16_t port_ = 0;
+
+  std::mutex slots_mutex_;
+  ConnectionTable table_;
+  std::unordered_map<ConnectionTable::Id, Slot> slots_;
+  std::unordered_map<int, ConnectionTable::Id> starting_;  // libmicrohttpd's socket -> slot, until it starts
+  ConnectionTable::Id next_id_ = 1;
+  RefusalLog refusals_;
+
   std::mutex inflight_mutex_;
   std::condition_variable inflight_done_;
   int inflight_ = 0;
+  int pending_replies_ = 0;  // answers the service still owes
 };
 
 }  // namespace vesquin::scored

@@ -9,7 +9,8 @@
 #include "http_server.hpp"
 #include "options.hpp"
 #include "service.hpp"
-#include "store.hpp"
+#include "sqlite_store.hpp"
+#include "text.hpp"
 
 using namespace vesquin::scored;
 
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  auto store = Store::Open(options->db);
+  auto store = SqliteStore::Open(options->db);
   if (!store) {
     std::fprintf(stderr, "vesquin-scored: %s\n", store.error().c_str());
     return 1;
@@ -49,8 +50,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string where = options->server.listen.substr(0, options->server.listen.rfind(':'));
-  LogToStderr("vesquin-scored: listening on " + where + ":" + std::to_string((*server)->port()) + ", table " +
-              options->db);
+  LogToStderr(EscapeForLog("vesquin-scored: listening on " + where + ":" + std::to_string((*server)->port()) +
+                           ", table " + options->db));
 
   int signal_number = 0;
   sigwait(&stop_signals, &signal_number);

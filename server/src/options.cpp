@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "trusted_proxies.hpp"
+
 namespace vesquin::scored {
 namespace {
 
@@ -23,7 +25,11 @@ std::string Usage() {
          "  --threads N             worker threads (default 4)\n"
          "  --max-connections N     open connections in all (default 64)\n"
          "  --max-per-address N     open connections per client address (default 8)\n"
-         "  --timeout S             seconds before an idle or stalled connection is closed (default 10)\n"
+         "  --timeout S             seconds before a stalled connection is closed (default 10)\n"
+         "  --request-timeout S     seconds from a connection's start (or its last answer) to a\n"
+         "                          complete request head, whatever trickles in (default 5)\n"
+         "  --trusted-proxy ADDR[/PREFIX]\n"
+         "                          a reverse proxy whose X-Forwarded-For names the client; repeatable\n"
          "  --help, --version\n";
 }
 
@@ -67,6 +73,11 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
       ok = number(1, 100000, o.server.max_per_address);
     } else if (key == "--timeout") {
       ok = number(1, 3600, o.server.timeout_seconds);
+    } else if (key == "--request-timeout") {
+      ok = number(1, 3600, o.server.request_timeout_seconds);
+    } else if (key == "--trusted-proxy") {
+      ok = TrustedProxies().Add(value).ok;
+      o.server.trusted_proxies.push_back(value);
     } else {
       return R::Fail("unknown option " + key);
     }

@@ -118,6 +118,9 @@ Result<Submission> ParseSubmission(std::string_view raw_query) {
 
   for (const auto& f : fields) {
     if (!f.seen) return Result<Submission>::Fail(std::string("missing ") + f.key);
+    // A details file saved with CRLF line ends leaves a carriage return on every field; one is
+    // dropped so that such a player is stored and found like any other.
+    if (!f.target->empty() && f.target->back() == '\r') f.target->pop_back();
     if (f.target->size() > kMaxFieldBytes)
       return Result<Submission>::Fail(std::string(f.key) + " is longer than 99 bytes");
     for (unsigned char c : *f.target)

@@ -37,24 +37,29 @@ Service::Service(Store& store, ServiceOptions options)
   if (!options_.steady_now) options_.steady_now = [] { return RateLimiter::Clock::now(); };
 }
 
-HttpResponse Service::Handle(const HttpRequest& request) noexcept {
-  HttpResponse r;
-  try {
-    r = Route(request);
-  } catch (const std::exception& e) {
-    r = Text(500, "internal error\n", e.what());
-  } catch (...) {
-    r = Text(500, "internal error\n", "unknown exception");
-  }
+void Service::Handle(const HttpRequest& request, Reply reply) noexcept {
   // Cheap hardening on every answer, not only the page.
-  r.headers.emplace_back("X-Content-Type-Options", "nosniff");
-  r.headers.emplace_back("Referrer-Policy", "no-referrer");
-  r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
-  return r;
+  auto send = [](Reply& to, HttpResponse r) {
+    r.headers.emplace_back("X-Content-Type-Options", "nosniff");
+    r.headers.emplace_back("Referrer-Policy", "no-referrer");
+    r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
+    to(std::move(r));
+  };
+  Reply later = [reply, send](HttpResponse r) mutable { send(reply, std::move(r)); };
+  std::optional<HttpResponse> now;
+  try {
+    now = Route(request, later);
+  } catch (const std::exception& e) {
+    now = Text(500, "internal error\n", e.what());
+  } catch (...) {
+    now = Text(500, "internal error\n", "unknown exception");
+  }
+  if (now) send(reply, std::move(*now));
 }
 
-HttpResponse Service::Route(const HttpRequest& request) {
+std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& reply) {
   if (request.raw_uri.size() > kMaxUriBytes) return Text(414, "URL longer than 4096 bytes\n", "uri too long");
+  if (request.headers_too_large) return Text(431, "request headers too large\n", "headers too large");
   if (request.method != "GET" && request.method != "HEAD") {
     HttpResponse r = Text(405, "only GET is served\n", "method");
     r.headers.emplace_back("Allow", "GET, HEAD");
@@ -68,7 +73,15 @@ HttpResponse Service::Route(const HttpRequest& request) {
     query = path.substr(q + 1);
     path = path.substr(0, q);
   }
-  if (path == "/vesquin/top1.php") return SubmitScore(query, request.client);
+  if (path == "/vesquin/top1.php") {
+    // HEAD asks what a GET would answer; it must not store anything.
+    if (request.method == "HEAD") {
+      HttpResponse r = Text(200, "", "HEAD: nothing stored");
+      r.headers.emplace_back("Cache-Control", "no-store");
+      return r;
+    }
+    return SubmitScore(query, request.client, reply);
+  }
   if (path == "/vesquin/top2.php") return AnswerPlace(query);
   if (path == "/vesquin/") return Page(false);
   if (path == "/vesquin/top.json") return Page(true);
@@ -80,7 +93,7 @@ HttpResponse Service::Route(const HttpRequest& request) {
   return Text(404, "not found\n", "not found");
 }
 
-HttpResponse Service::SubmitScore(std::string_view query, std::string_view client) {
+std::optional<HttpResponse> Service::SubmitScore(std::string_view query, std::string_view client, Reply& reply) {
   auto submission = ParseSubmission(query);
   if (!submission) return Text(400, submission.error() + "\n", "rejected: " + submission.error());
   if (!limiter_.Allow(RateLimitKey(client), options_.steady_now())) {
@@ -88,10 +101,18 @@ HttpResponse Service::SubmitScore(std::string_view query, std::string_view clien
     r.headers.emplace_back("Retry-After", "60");
     return r;
   }
-  if (auto st = store_.Submit(*submission, client, options_.now_ms()); !st) return Unavailable(st.error);
-  HttpResponse r = Text(200, "", "stored score " + std::to_string(submission->score));
-  r.headers.emplace_back("Cache-Control", "no-store");
-  return r;
+  int score = submission->score;
+  store_.SubmitAsync(std::move(*submission), std::string(client), options_.now_ms(),
+                     [reply = std::move(reply), score](Status st) {
+                       if (!st) {
+                         reply(Unavailable(st.error));
+                         return;
+                       }
+                       HttpResponse r = Text(200, "", "stored score " + std::to_string(score));
+                       r.headers.emplace_back("Cache-Control", "no-store");
+                       reply(std::move(r));
+                     });
+  return std::nullopt;
 }
 
 HttpResponse Service::AnswerPlace(std::string_view query) {

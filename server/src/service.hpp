@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,8 +19,9 @@ inline constexpr std::size_t kMaxUriBytes = 4096;
 struct HttpRequest {
   std::string_view method;
   std::string_view raw_uri;  // path and query exactly as received
-  std::string_view client;   // numeric address of the peer
+  std::string_view client;   // numeric address of the client (the peer, or as a trusted proxy says)
   bool has_body = false;
+  bool headers_too_large = false;
 };
 
 struct HttpResponse {
@@ -38,13 +40,17 @@ struct ServiceOptions {
 
 class Service {
 public:
+  using Reply = std::function<void(HttpResponse)>;
+
   Service(Store& store, ServiceOptions options);
-  // Never throws: any failure becomes an error status.
-  HttpResponse Handle(const HttpRequest& request) noexcept;
+  // Calls `reply` exactly once: at once, or for a submission from the store's writer thread once
+  // it is committed. Never throws: any failure becomes an error status.
+  void Handle(const HttpRequest& request, Reply reply) noexcept;
 
 private:
-  HttpResponse Route(const HttpRequest& request);
-  HttpResponse SubmitScore(std::string_view query, std::string_view client);
+  // Empty when the answer comes later through `reply`.
+  std::optional<HttpResponse> Route(const HttpRequest& request, Reply& reply);
+  std::optional<HttpResponse> SubmitScore(std::string_view query, std::string_view client, Reply& reply);
   HttpResponse AnswerPlace(std::string_view query);
   HttpResponse Page(bool json);
 

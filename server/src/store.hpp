@@ -1,12 +1,11 @@
 #pragma once
-// The score table on SQLite: every submission is logged, and one line per player holds
-// that player's best score. Safe to use from many threads at once.
+// The score table as the service sees it: every submission is logged, and one line per player
+// holds that player's best score. Implementations are safe to use from many threads at once.
 
+#include <chrono>
 #include <cstdint>
-#include <memory>
-#include <mutex>
+#include <functional>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,43 +33,25 @@ struct StoreCounts {
 
 class Store {
 public:
-  static constexpr int kSchemaVersion = 2;
   static constexpr int kTopTen = 10;
+  // A write that cannot be committed within this is refused, unstored, rather than left waiting.
+  static constexpr std::chrono::milliseconds kWriteBound{2000};
 
-  // Creates or migrates the file forward. Refuses a file of a newer schema.
-  static Result<std::unique_ptr<Store>> Open(const std::string& path);
-  ~Store();
-  Store(const Store&) = delete;
-  Store& operator=(const Store&) = delete;
+  using Done = std::function<void(Status)>;
 
-  // Logs the submission and raises the player's line if the score beats its best.
-  // Returns only once the change is committed.
+  virtual ~Store() = default;
+
+  // Logs the submission and raises the player's line if the score beats its best. `done` is
+  // called once, from another thread, after the change is durably committed or with the reason
+  // it was not stored; it must return quickly.
+  virtual void SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) = 0;
+  // The same, waiting for the outcome.
   Status Submit(const Submission& submission, std::string_view client, std::int64_t now_ms);
-  // Many submissions in one transaction (bulk imports, benchmarks).
-  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t now_ms);
 
   // The place 1..10 of the player's line, or nothing when it is lower or absent.
-  Result<std::optional<int>> PlaceInTopTen(const Player& player);
-  Result<std::vector<TableRow>> Top(int limit);
-  Result<StoreCounts> Counts();
-  Result<int> SchemaVersion();
-  // The query plans of the read paths, to check that they go through indexes.
-  Result<std::string> ExplainReads();
-
-private:
-  struct Connection;
-  class Lease;
-  explicit Store(std::string path);
-  Result<std::unique_ptr<Connection>> OpenConnection();
-  Result<Lease> Acquire();
-  void Release(std::unique_ptr<Connection> connection);
-
-  std::string path_;
-  std::mutex pool_mutex_;
-  std::vector<std::unique_ptr<Connection>> idle_;
-  // Writers queue here instead of spinning on SQLite's busy handler; BEGIN IMMEDIATE and
-  // the busy time-out still guard against other processes (an operator's sqlite3 shell).
-  std::mutex write_mutex_;
+  virtual Result<std::optional<int>> PlaceInTopTen(const Player& player) = 0;
+  virtual Result<std::vector<TableRow>> Top(int limit) = 0;
+  virtual Result<StoreCounts> Counts() = 0;
 };
 
 }  // namespace vesquin::scored

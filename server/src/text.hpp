@@ -19,4 +19,8 @@ std::string HtmlEscape(std::string_view utf8);
 // A JSON string literal with quotes. Also escapes < > & so the text is inert if pasted into HTML.
 std::string JsonString(std::string_view utf8);
 
+// For log lines: every byte outside printable ASCII becomes \xHH and a backslash \\, so that
+// nothing a client sends can move an operator's terminal or forge a line of its own.
+std::string EscapeForLog(std::string_view bytes);
+
 }  // namespace vesquin::scored

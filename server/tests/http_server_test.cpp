@@ -7,7 +7,9 @@
 #include <atomic>
 #include <thread>
 
+#include "slow_attack.hpp"
 #include "support.hpp"
+#include <sqlite3.h>
 
 namespace vesquin::scored {
 namespace {
@@ -175,16 +177,29 @@ TEST_F(HttpTest, ConnectionLimitsPerAddressAndInAll) {
   hold("127.0.0.2");
   std::this_thread::sleep_for(200ms);
   EXPECT_TRUE(refused("127.0.0.2")) << "a third connection from one address is closed at once";
+  // All four slots full, one address holding two of them: a newcomer takes one of those two
+  // at once rather than wait behind them.
   hold("127.0.0.3");
   hold("127.0.0.4");
   std::this_thread::sleep_for(200ms);
-  // At the total limit the server stops accepting: a new client waits in the kernel's queue,
-  // unanswered, until a slot frees.
+  auto served_at_once = HttpGet(server.Url("/vesquin/"), 2s);
+  EXPECT_EQ(served_at_once.status, 200) << served_at_once.error;
+  bool closed = false;
+  held[0]->ReadUntilClosed(1s, &closed);
+  bool closed_second = false;
+  held[1]->ReadUntilClosed(1s, &closed_second);
+  EXPECT_TRUE(closed || closed_second) << "one of the two slots of 127.0.0.2 went to the newcomer";
+
+  // Every slot held by a different address: a new client waits, unanswered and not reset,
+  // until a slot frees.
+  held.clear();
+  for (const char* source : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.6"}) hold(source);
+  std::this_thread::sleep_for(200ms);
   RawClient waiting(server.port(), "127.0.0.5");
   ASSERT_TRUE(waiting.connected());
   waiting.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-  bool closed = false;
   EXPECT_EQ(waiting.ReadUntilClosed(1s, &closed), "") << "a fifth connection in all is not served";
+  EXPECT_FALSE(closed);
   held.clear();
   EXPECT_EQ(waiting.ReadUntilClosed(5s).rfind("HTTP/1.1 200", 0), 0u) << "it is served once slots come back";
   EXPECT_EQ(HttpGet(server.Url("/vesquin/")).status, 200);
@@ -211,6 +226,163 @@ TEST_F(HttpTest, SlowAndEndlessClientsAreCutOff) {
   std::string answer = endless.ReadUntilClosed(3s, &closed);
   EXPECT_TRUE(closed);
   EXPECT_EQ(answer.find("200 OK"), std::string::npos);
+}
+
+TEST_F(HttpTest, TricklingClientsAreClosedAtTheRequestDeadline) {
+  TestServer::Settings settings;
+  settings.server.request_timeout_seconds = 1;  // the idle limit (10 s) is never reached
+  TestServer server(db, settings);
+  RawClient trickle(server.port(), "127.0.0.2");
+  trickle.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\n");
+  auto start = std::chrono::steady_clock::now();
+  bool closed = false;
+  for (int i = 0; i < 20 && !closed; ++i) {
+    trickle.Send("X-Slow: " + std::to_string(i) + "\r\n");
+    trickle.ReadUntilClosed(300ms, &closed);
+  }
+  EXPECT_TRUE(closed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+
+  // A kept-alive connection gets a fresh deadline after each answer.
+  RawClient kept(server.port(), "127.0.0.3");
+  for (int i = 0; i < 3; ++i) {
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(kept.Send("GET /vesquin/top.json HTTP/1.1\r\nHost: x\r\n\r\n"));
+    auto answer = kept.ReadUntilClosed(300ms, &closed);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << "request " << i;
+    ASSERT_FALSE(closed);
+  }
+  server.http().Stop();
+  int notes = 0;
+  for (const auto& l : server.LogLines()) notes += l.find("request head not complete within 1 s") != std::string::npos;
+  EXPECT_GE(notes, 1);
+}
+
+TEST_F(HttpTest, SlowClientAttackLeavesANormalClientServed) {
+  // 200 sockets from 25 addresses trickling header lines, against the default slot limits.
+  TestServer::Settings settings;
+  settings.server.request_timeout_seconds = 2;
+  TestServer server(db, settings);
+  bench::AttackSettings attack;
+  attack.port = server.port();
+  attack.line_interval = 1s;
+  attack.duration = 6s;
+  attack.normal_timeout = 2s;
+  auto report = bench::RunSlowClientAttack(attack);
+  EXPECT_EQ(report.normal_failures, 0);
+  EXPECT_GT(report.latencies_ms.size(), 20u);
+  EXPECT_GT(report.attack_connections, 200) << "the attack was cut off and came back";
+  std::printf("normal client during the attack: p50 %.1f ms, p99 %.1f ms, %zu requests\n", report.Percentile(50),
+              report.Percentile(99), report.latencies_ms.size());
+}
+
+TEST_F(HttpTest, LogLinesEscapeControlBytesAndSummariseRefusals) {
+  TestServer::Settings settings;
+  settings.server.max_per_address = 2;
+  TestServer server(db, settings);
+  {
+    RawClient c(server.port());
+    c.Send("GET /vesquin/\x1b[2J\rFAKE 200 line\x7f\xe9 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    c.ReadUntilClosed(2s);
+  }
+  // A flood of connections from one address: most are refused.
+  std::vector<std::unique_ptr<RawClient>> flood;
+  for (int i = 0; i < 40; ++i) flood.push_back(std::make_unique<RawClient>(server.port(), "127.0.0.9"));
+  std::this_thread::sleep_for(300ms);
+  flood.clear();
+  server.http().Stop();
+  auto lines = server.LogLines();
+  bool escaped = false;
+  int refusal_lines = 0;
+  for (const auto& l : lines) {
+    for (unsigned char c : l) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << l;
+    escaped |= l.find("GET /vesquin/\\x1b[2J\\x0dFAKE 200 line\\x7f\\xe9 404") != std::string::npos;
+    refusal_lines += l.find("connections from this address already") != std::string::npos;
+  }
+  EXPECT_TRUE(escaped);
+  EXPECT_GE(refusal_lines, 1);
+  EXPECT_LE(refusal_lines, 2) << "one line at once, the rest counted into one summary";
+  EXPECT_LT(lines.size(), 10u);
+}
+
+TEST_F(HttpTest, HeadStoresNothingAndOwnErrorAnswersCarryTheHeaders) {
+  TestServer server(db);
+  std::string target = "/vesquin/top1.php?" + GameQuery(MakePlayer("head"), 5);
+  {
+    RawClient c(server.port());
+    c.Send("HEAD " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(c.ReadUntilClosed(3s).rfind("HTTP/1.1 200", 0), 0u);
+  }
+  EXPECT_EQ(server.store().Counts()->submissions, 0);
+
+  auto too_long = HttpGet(server.Url("/vesquin/top1.php?pad=" + std::string(4100, 'a')));
+  EXPECT_EQ(too_long.status, 414);
+  EXPECT_EQ(too_long.headers["x-content-type-options"], "nosniff");
+  EXPECT_EQ(too_long.headers["content-security-policy"], "default-src 'none'; style-src 'unsafe-inline'");
+  RawClient big(server.port());
+  std::string headers;
+  for (int i = 0; i < 12; ++i) headers += "X-Big-" + std::to_string(i) + ": " + std::string(1000, 'b') + "\r\n";
+  big.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\n" + headers + "Connection: close\r\n\r\n");
+  auto answer = big.ReadUntilClosed(3s);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 431", 0), 0u) << answer.substr(0, 80);
+  EXPECT_NE(answer.find("X-Content-Type-Options: nosniff"), std::string::npos);
+}
+
+TEST_F(HttpTest, CrlfDetailsAreStoredAndFoundWithoutTheCarriageReturn) {
+  TestServer server(db);
+  Player crlf{"Ann\r", "Lee\r", "1 Road\r", "UK\r"};
+  ASSERT_EQ(server.Submit(crlf, 42).status, 200);
+  EXPECT_EQ(server.AskPlace(crlf, 42).body, "1");
+  EXPECT_EQ(server.AskPlace(MakePlayer("Ann", "Lee", "1 Road", "UK"), 42).body, "1") << "one player, one line";
+  EXPECT_EQ(server.store().Top(1)->at(0).first_name, "Ann");
+}
+
+TEST_F(HttpTest, TrustedProxyNamesTheClientOthersCannot) {
+  TestServer::Settings settings;
+  settings.rate_limit = 1;
+  settings.server.trusted_proxies = {"127.0.0.1/32"};
+  TestServer server(db, settings);
+  auto submit = [&](const std::string& source, const std::string& forwarded, const std::string& who) {
+    RawClient c(server.port(), source);
+    c.Send("GET /vesquin/top1.php?" + GameQuery(MakePlayer(who), 5) +
+           " HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: " + forwarded + "\r\nConnection: close\r\n\r\n");
+    auto answer = c.ReadUntilClosed(3s);
+    return answer.substr(9, 3);
+  };
+  // Behind the proxy, each player is limited under their own address.
+  EXPECT_EQ(submit("127.0.0.1", "198.51.100.7", "a"), "200");
+  EXPECT_EQ(submit("127.0.0.1", "198.51.100.8", "b"), "200");
+  EXPECT_EQ(submit("127.0.0.1", "203.0.113.1, 198.51.100.7", "c"), "429") << "the right-most entry counts";
+  // From any other peer the header is ignored: it cannot dodge the limit.
+  EXPECT_EQ(submit("127.0.0.2", "192.0.2.1", "d"), "200");
+  EXPECT_EQ(submit("127.0.0.2", "192.0.2.2", "e"), "429");
+  server.http().Stop();
+  bool via = false;
+  for (const auto& l : server.LogLines()) via |= l.find(" 198.51.100.8 (via 127.0.0.1) GET") != std::string::npos;
+  EXPECT_TRUE(via);
+}
+
+TEST_F(HttpTest, ReadersAnswerWhileAnotherProcessHoldsTheWriteLock) {
+  TestServer server(db);
+  ASSERT_EQ(server.Submit(MakePlayer("before"), 50).status, 200);
+  sqlite3* operator_shell = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &operator_shell), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(operator_shell, "BEGIN IMMEDIATE; DELETE FROM players;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(server.AskPlace(MakePlayer("before"), 50).body, "1");
+  EXPECT_EQ(HttpGet(server.Url("/vesquin/top.json")).status, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << "readers never wait for the writer";
+  // A submission cannot commit: refused within the bound, and not stored.
+  auto refused = server.Submit(MakePlayer("during"), 60);
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_FALSE(refused.body.empty());
+  EXPECT_FALSE(refused.body[0] >= '0' && refused.body[0] <= '9');
+  sqlite3_exec(operator_shell, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(operator_shell);
+  EXPECT_EQ(server.AskPlace(MakePlayer("during"), 60).body, "");
+  EXPECT_EQ(server.Submit(MakePlayer("after"), 70).status, 200);
+  EXPECT_EQ(server.AskPlace(MakePlayer("after"), 70).body, "1");
 }
 
 TEST_F(HttpTest, PageAndJsonShowTheTableSafely) {

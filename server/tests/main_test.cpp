@@ -8,7 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -117,6 +121,51 @@ TEST(Program, StopsCleanlyOnSignalsAndKeepsTheTable) {
     EXPECT_NE(log.find("GET /vesquin/top1.php 200"), std::string::npos) << log;
     EXPECT_NE(log.find("vesquin-scored: stopped"), std::string::npos) << log;
   }
+}
+
+TEST(Program, KillDashNineUnderLoadLosesNoAnsweredSubmission) {
+  TempDir dir;
+  std::string db = dir.File("scores.db");
+  std::vector<std::string> answered;
+  {
+    Child child({"--db", db, "--listen", "127.0.0.1:0", "--rate-limit", "0", "--max-per-address", "64"});
+    int port = StartedPort(child);
+    ASSERT_GT(port, 0);
+    std::string base = "http://127.0.0.1:" + std::to_string(port) + "/vesquin/top1.php?";
+    std::mutex mutex;
+    std::atomic<bool> killed{false};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 8; ++t) {
+      senders.emplace_back([&, t] {
+        for (int i = 0; !killed; ++i) {
+          std::string name = "p" + std::to_string(t) + "-" + std::to_string(i);
+          if (HttpGet(base + testing::GameQuery(MakePlayer(name), 1 + i % 100), 5s).status == 200) {
+            std::lock_guard lock(mutex);
+            answered.push_back(name);
+          }
+        }
+      });
+    }
+    std::this_thread::sleep_for(1500ms);
+    child.Signal(SIGKILL);
+    killed = true;
+    for (auto& s : senders) s.join();
+  }
+  ASSERT_GT(answered.size(), 50u);
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(db.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  std::unique_ptr<sqlite3, decltype(&sqlite3_close)> conn(raw, &sqlite3_close);
+  sqlite3_stmt* find = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT count(*) FROM players WHERE first_name = ?1", -1, &find, nullptr),
+            SQLITE_OK);
+  int lost = 0;
+  for (const auto& name : answered) {
+    sqlite3_bind_blob(find, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(find) != SQLITE_ROW || sqlite3_column_int(find, 0) != 1) ++lost;
+    sqlite3_reset(find);
+  }
+  sqlite3_finalize(find);
+  EXPECT_EQ(lost, 0) << "of " << answered.size() << " answered submissions";
 }
 
 TEST(Program, RefusesBadOptionsAndBadFiles) {

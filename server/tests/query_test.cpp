@@ -83,11 +83,22 @@ TEST(ParseSubmission, RefusesLongFieldsControlBytesAndBrokenEscapes) {
   EXPECT_EQ(ParseSubmission(Query(too_long, "b", "c", "d", "5")).error(), "first_name is longer than 99 bytes");
   // 99 bytes once decoded is the limit, whatever the encoded length.
   EXPECT_TRUE(ParseSubmission(Query(PercentEncode(std::string(33, '\xE9')) + std::string(66, 'a'), "b", "c", "d", "5")));
-  for (const char* control : {"%00", "%0A", "%0D", "%09", "%1F", "%7F"}) {
+  for (const char* control : {"%00", "%0A", "%0D%0D", "%0Dx", "%09", "%1F", "%7F"}) {
     auto s = ParseSubmission(Query("a", std::string("x") + control, "c", "d", "5"));
     EXPECT_EQ(s.error(), "last_name holds a control character") << control;
   }
   EXPECT_FALSE(ParseSubmission(Query("a%", "b", "c", "d", "5")));
+}
+
+TEST(ParseSubmission, DropsOneTrailingCarriageReturnPerField) {
+  // What the game sends from a details file saved with CRLF line ends.
+  auto s = ParseSubmission(Query("Ann%0D", "Lee%0D", "1%20Road%0D", "UK%0D", "42"));
+  ASSERT_TRUE(s) << s.error();
+  EXPECT_EQ(s->player, (Player{"Ann", "Lee", "1 Road", "UK"}));
+  EXPECT_EQ(ParseSubmission(Query("%0D", "b", "c", "d", "5"))->player.first_name, "");
+  // The carriage return does not count towards the 99 bytes.
+  EXPECT_TRUE(ParseSubmission(Query(std::string(99, 'x') + "%0D", "b", "c", "d", "5")));
+  EXPECT_FALSE(ParseSubmission(Query("a", "b", "c", "d", "5%0D")));
 }
 
 TEST(ParseSubmission, ReasonsAreOneLine) {

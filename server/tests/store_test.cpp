@@ -1,4 +1,4 @@
-#include "store.hpp"
+#include "sqlite_store.hpp"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -14,7 +14,7 @@ using testing::TempDir;
 class StoreTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    auto s = Store::Open(dir.File("scores.db"));
+    auto s = SqliteStore::Open(dir.File("scores.db"));
     ASSERT_TRUE(s) << s.error();
     store = std::move(*s);
   }
@@ -36,7 +36,7 @@ protected:
   }
 
   TempDir dir;
-  std::unique_ptr<Store> store;
+  std::unique_ptr<SqliteStore> store;
   std::int64_t clock_ms = 1'700'000'000'000;
 };
 
@@ -126,14 +126,14 @@ TEST_F(StoreTest, TableSurvivesReopening) {
   Submit(MakePlayer("a"), 30);
   Submit(MakePlayer("b"), 90);
   store.reset();
-  auto again = Store::Open(dir.File("scores.db"));
+  auto again = SqliteStore::Open(dir.File("scores.db"));
   ASSERT_TRUE(again) << again.error();
   EXPECT_EQ((*again)->Top(10)->at(0).first_name, "b");
   EXPECT_EQ(*(*again)->PlaceInTopTen(MakePlayer("a")), 2);
 }
 
 TEST_F(StoreTest, FileIsWalAtCurrentSchema) {
-  EXPECT_EQ(*store->SchemaVersion(), Store::kSchemaVersion);
+  EXPECT_EQ(*store->SchemaVersion(), SqliteStore::kSchemaVersion);
   sqlite3* raw = nullptr;
   ASSERT_EQ(sqlite3_open(dir.File("scores.db").c_str(), &raw), SQLITE_OK);
   sqlite3_stmt* stmt = nullptr;
@@ -184,7 +184,7 @@ TEST(StoreSchema, MigratesAFirstReleaseFileForward) {
     INSERT INTO players VALUES(1, x'6f6c64', x'54', x'41', x'43', 77, 1000, 1);
     PRAGMA user_version = 1;
   )sql");
-  auto store = Store::Open(path);
+  auto store = SqliteStore::Open(path);
   ASSERT_TRUE(store) << store.error();
   EXPECT_EQ(*(*store)->SchemaVersion(), 2);
   EXPECT_EQ(*(*store)->PlaceInTopTen(Player{"old", "T", "A", "C"}), 1);
@@ -197,7 +197,7 @@ TEST(StoreSchema, RefusesAFileFromANewerServer) {
   TempDir dir;
   std::string path = dir.File("new.db");
   RawExec(path, "PRAGMA user_version = 99;");
-  auto store = Store::Open(path);
+  auto store = SqliteStore::Open(path);
   ASSERT_FALSE(store);
   EXPECT_NE(store.error().find("newer"), std::string::npos) << store.error();
 }
@@ -208,8 +208,8 @@ TEST(StoreSchema, RefusesAFileThatIsNotADatabase) {
   FILE* f = fopen(path.c_str(), "w");
   fputs("this is not a database, only some text long enough to fill a header of one hundred bytes......", f);
   fclose(f);
-  EXPECT_FALSE(Store::Open(path));
-  EXPECT_FALSE(Store::Open(dir.File("missing-folder/scores.db")));
+  EXPECT_FALSE(SqliteStore::Open(path));
+  EXPECT_FALSE(SqliteStore::Open(dir.File("missing-folder/scores.db")));
 }
 
 }  // namespace

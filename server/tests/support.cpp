@@ -146,7 +146,7 @@ std::string RawClient::ReadUntilClosed(std::chrono::milliseconds timeout, bool* 
 }
 
 TestServer::TestServer(const std::string& db_path, Settings settings) {
-  auto store = Store::Open(db_path);
+  auto store = SqliteStore::Open(db_path);
   if (!store) throw std::runtime_error(store.error());
   store_ = std::move(*store);
   service_ = std::make_unique<Service>(*store_, ServiceOptions{settings.rate_limit, {}, {}});

@@ -13,7 +13,7 @@
 #include "http_server.hpp"
 #include "query.hpp"
 #include "service.hpp"
-#include "store.hpp"
+#include "sqlite_store.hpp"
 
 namespace vesquin::scored::testing {
 
@@ -63,7 +63,7 @@ class TestServer {
 public:
   struct Settings {
     unsigned rate_limit = 0;  // off unless a test is about it
-    ServerOptions server{"127.0.0.1:0", 2, 64, 8, 10};
+    ServerOptions server{"127.0.0.1:0", 2, 64, 8, 10, 5, {}};
   };
   explicit TestServer(const std::string& db_path) : TestServer(db_path, Settings()) {}
   TestServer(const std::string& db_path, Settings settings);

@@ -37,5 +37,12 @@ TEST(JsonString, EscapesQuotesControlsAndMarkup) {
   EXPECT_EQ(JsonString("\xC3\xA9"), "\"\xC3\xA9\"");
 }
 
+TEST(EscapeForLog, LeavesOnlyPrintableAscii) {
+  EXPECT_EQ(EscapeForLog("/vesquin/a b~"), "/vesquin/a b~");
+  EXPECT_EQ(EscapeForLog(std::string("\x1b[2J\r\n\x00\x7f\xc3\xa9", 10)), "\\x1b[2J\\x0d\\x0a\\x00\\x7f\\xc3\\xa9");
+  // A backslash is doubled, so an escape sent literally cannot pass for one made here.
+  EXPECT_EQ(EscapeForLog("\\x41"), "\\\\x41");
+}
+
 }  // namespace
 }  // namespace vesquin::scored

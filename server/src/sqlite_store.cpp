@@ -1,0 +1,439 @@
+#include "sqlite_store.hpp"
+
+#include <array>
+#include <future>
+
+#include "sqlite.hpp"
+
+namespace vesquin::scored {
+namespace {
+
+// Readers only meet a lock in rare WAL recoveries; the writer waits no longer than its bound.
+constexpr int kReadBusyTimeoutMs = 5000;
+// Enough for any burst that queues during one commit, small enough to keep a transaction short.
+constexpr std::size_t kMaxEntriesPerCommit = 4096;
+
+// Each entry takes the schema from version N to N+1. Never edit a released entry; append.
+constexpr std::array<const char*, SqliteStore::kSchemaVersion> kMigrations = {
+    // 1: the submission log and one line per player.
+    R"sql(
+CREATE TABLE submissions(
+  id INTEGER PRIMARY KEY,
+  received_at INTEGER NOT NULL,
+  client TEXT NOT NULL,
+  first_name BLOB NOT NULL,
+  last_name BLOB NOT NULL,
+  addr BLOB NOT NULL,
+  country BLOB NOT NULL,
+  score INTEGER NOT NULL);
+CREATE TABLE players(
+  id INTEGER PRIMARY KEY,
+  first_name BLOB NOT NULL,
+  last_name BLOB NOT NULL,
+  addr BLOB NOT NULL,
+  country BLOB NOT NULL,
+  best_score INTEGER NOT NULL,
+  reached_at INTEGER NOT NULL,
+  reached_submission INTEGER NOT NULL,
+  UNIQUE(first_name, last_name, addr, country));
+CREATE INDEX players_rank ON players(best_score DESC, reached_submission ASC);
+)sql",
+    // 2: tie each log entry to its table line, so moderators can find a player's history.
+    R"sql(
+ALTER TABLE submissions ADD COLUMN player_id INTEGER;
+UPDATE submissions SET player_id = (
+  SELECT p.id FROM players p
+  WHERE p.first_name = submissions.first_name AND p.last_name = submissions.last_name
+    AND p.addr = submissions.addr AND p.country = submissions.country);
+CREATE INDEX submissions_player ON submissions(player_id);
+CREATE INDEX submissions_received ON submissions(received_at);
+)sql",
+};
+
+constexpr const char* kInsertSubmission =
+    "INSERT INTO submissions(received_at, client, first_name, last_name, addr, country, score) "
+    "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+// Strictly greater: a repeat or a worse score leaves the line, and its time, alone.
+constexpr const char* kUpsertPlayer =
+    "INSERT INTO players(first_name, last_name, addr, country, best_score, reached_at, reached_submission) "
+    "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7) "
+    "ON CONFLICT(first_name, last_name, addr, country) DO UPDATE SET "
+    "best_score = excluded.best_score, reached_at = excluded.reached_at, "
+    "reached_submission = excluded.reached_submission "
+    "WHERE excluded.best_score > players.best_score";
+constexpr const char* kLinkSubmission =
+    "UPDATE submissions SET player_id = (SELECT id FROM players WHERE first_name = ?1 AND last_name = ?2 "
+    "AND addr = ?3 AND country = ?4) WHERE id = ?5";
+// Ten rows off the rank index, each flagged whether it is the player's: one snapshot, no scan.
+constexpr const char* kPlaceQuery =
+    "SELECT id = (SELECT id FROM players WHERE first_name = ?1 AND last_name = ?2 AND addr = ?3 "
+    "AND country = ?4) FROM players ORDER BY best_score DESC, reached_submission ASC LIMIT 10";
+constexpr const char* kTopQuery =
+    "SELECT first_name, last_name, country, best_score, reached_at FROM players "
+    "ORDER BY best_score DESC, reached_submission ASC LIMIT ?1";
+
+void BindPlayer(sqlite::Statement& s, const Player& p, int first_index) {
+  s.BindBlob(first_index, p.first_name);
+  s.BindBlob(first_index + 1, p.last_name);
+  s.BindBlob(first_index + 2, p.addr);
+  s.BindBlob(first_index + 3, p.country);
+}
+
+Result<std::int64_t> QueryInt(sqlite::Database& db, const char* sql) {
+  auto s = sqlite::Statement::Prepare(db, sql);
+  if (!s) return Result<std::int64_t>::Fail(s.error());
+  if (s->Step() != SQLITE_ROW) return Result<std::int64_t>::Fail(db.LastError());
+  return Result<std::int64_t>::Ok(s->ColumnInt(0));
+}
+
+Status Migrate(sqlite::Database& db) {
+  if (auto st = db.Exec("BEGIN IMMEDIATE"); !st) return st;
+  auto fail = [&db](std::string why) {
+    db.Exec("ROLLBACK");
+    return Status::Fail(std::move(why));
+  };
+  auto version = QueryInt(db, "PRAGMA user_version");
+  if (!version) return fail(version.error());
+  if (*version > SqliteStore::kSchemaVersion)
+    return fail("the database has schema version " + std::to_string(*version) + ", newer than this server's " +
+                std::to_string(SqliteStore::kSchemaVersion));
+  for (auto v = *version; v < SqliteStore::kSchemaVersion; ++v) {
+    if (auto st = db.Exec(kMigrations[static_cast<std::size_t>(v)]); !st)
+      return fail("migration to schema version " + std::to_string(v + 1) + " failed: " + st.error);
+  }
+  if (*version != SqliteStore::kSchemaVersion) {
+    std::string pragma = "PRAGMA user_version = " + std::to_string(SqliteStore::kSchemaVersion);
+    if (auto st = db.Exec(pragma.c_str()); !st) return fail(st.error);
+  }
+  if (auto st = db.Exec("COMMIT"); !st) return fail(st.error);
+  return Status::Ok();
+}
+
+}  // namespace
+
+struct SqliteStore::Connection {
+  sqlite::Database db;
+  sqlite::Statement insert_submission, upsert_player, link_submission, place, top;
+};
+
+class SqliteStore::Lease {
+public:
+  Lease(SqliteStore* store, std::unique_ptr<Connection> c) : store_(store), c_(std::move(c)) {}
+  Lease(Lease&&) = default;
+  Lease& operator=(Lease&&) = delete;
+  ~Lease() {
+    if (c_) store_->Release(std::move(c_));
+  }
+  Connection& operator*() { return *c_; }
+  Connection* operator->() { return c_.get(); }
+
+private:
+  SqliteStore* store_;
+  std::unique_ptr<Connection> c_;
+};
+
+SqliteStore::SqliteStore(std::string path) : path_(std::move(path)) {}
+
+SqliteStore::~SqliteStore() {
+  {
+    std::lock_guard lock(queue_mutex_);
+    stopping_ = true;
+  }
+  queue_ready_.notify_all();
+  checkpoint_wanted_.notify_all();
+  // The writer commits what is still queued before it ends, so nothing accepted is dropped.
+  if (writer_.joinable()) writer_.join();
+  if (checkpointer_.joinable()) checkpointer_.join();
+}
+
+Result<std::unique_ptr<SqliteStore>> SqliteStore::Open(const std::string& path) {
+  using R = Result<std::unique_ptr<SqliteStore>>;
+  std::unique_ptr<SqliteStore> store(new SqliteStore(path));
+  {
+    auto db = sqlite::Database::Open(path);
+    if (!db) return R::Fail(db.error());
+    sqlite3_busy_timeout(db->get(), kReadBusyTimeoutMs);
+    // WAL lets readers (top2, the page) run while a submission commits.
+    {
+      auto s = sqlite::Statement::Prepare(*db, "PRAGMA journal_mode=WAL");
+      if (!s) return R::Fail(path + ": " + s.error());
+      if (s->Step() != SQLITE_ROW || s->ColumnBytes(0) != "wal")
+        return R::Fail(path + ": cannot switch to WAL mode: " + db->LastError());
+    }
+    if (auto st = Migrate(*db); !st) return R::Fail(path + ": " + st.error);
+  }
+  // Both kinds of connection open now, so that a bad file fails at start-up, not at the first request.
+  auto writer = store->OpenConnection(static_cast<int>(kWriteBound.count()));
+  if (!writer) return R::Fail(path + ": " + writer.error());
+  store->writer_connection_ = std::move(*writer);
+  auto checkpointer = store->OpenConnection(kReadBusyTimeoutMs);
+  if (!checkpointer) return R::Fail(path + ": " + checkpointer.error());
+  store->checkpoint_connection_ = std::move(*checkpointer);
+  // Replaces SQLite's automatic checkpoint, which would run inside a commit.
+  sqlite3_wal_hook(store->writer_connection_->db.get(), &SqliteStore::OnWalCommit, store.get());
+  auto reader = store->OpenConnection(kReadBusyTimeoutMs);
+  if (!reader) return R::Fail(path + ": " + reader.error());
+  store->Release(std::move(*reader));
+  store->writer_ = std::thread([s = store.get()] { s->WriterLoop(); });
+  store->checkpointer_ = std::thread([s = store.get()] { s->CheckpointLoop(); });
+  return R::Ok(std::move(store));
+}
+
+Result<std::unique_ptr<SqliteStore::Connection>> SqliteStore::OpenConnection(int busy_timeout_ms) {
+  using R = Result<std::unique_ptr<Connection>>;
+  auto db = sqlite::Database::Open(path_);
+  if (!db) return R::Fail(db.error());
+  auto c = std::make_unique<Connection>();
+  c->db = std::move(*db);
+  sqlite3_busy_timeout(c->db.get(), busy_timeout_ms);
+  // FULL: a submission answered 200 survives even a power cut, not only a crash of this process.
+  if (auto st = c->db.Exec("PRAGMA synchronous=FULL"); !st) return R::Fail(st.error);
+  struct {
+    sqlite::Statement* target;
+    const char* sql;
+  } statements[] = {{&c->insert_submission, kInsertSubmission},
+                    {&c->upsert_player, kUpsertPlayer},
+                    {&c->link_submission, kLinkSubmission},
+                    {&c->place, kPlaceQuery},
+                    {&c->top, kTopQuery}};
+  for (auto& [target, sql] : statements) {
+    auto s = sqlite::Statement::Prepare(c->db, sql);
+    if (!s) return R::Fail(s.error());
+    *target = std::move(*s);
+  }
+  return R::Ok(std::move(c));
+}
+
+Result<SqliteStore::Lease> SqliteStore::Acquire() {
+  {
+    std::lock_guard lock(pool_mutex_);
+    if (!idle_.empty()) {
+      auto c = std::move(idle_.back());
+      idle_.pop_back();
+      return Result<Lease>::Ok(Lease(this, std::move(c)));
+    }
+  }
+  auto c = OpenConnection(kReadBusyTimeoutMs);
+  if (!c) return Result<Lease>::Fail(c.error());
+  return Result<Lease>::Ok(Lease(this, std::move(*c)));
+}
+
+void SqliteStore::Release(std::unique_ptr<Connection> connection) {
+  // A connection left inside a transaction by a failure is rolled back before reuse.
+  if (!sqlite3_get_autocommit(connection->db.get())) connection->db.Exec("ROLLBACK");
+  std::lock_guard lock(pool_mutex_);
+  idle_.push_back(std::move(connection));
+}
+
+void SqliteStore::SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) {
+  Job job;
+  job.entries.push_back({std::move(submission), std::move(client), now_ms});
+  job.done = std::move(done);
+  Enqueue(std::move(job));
+}
+
+Status SqliteStore::SubmitBatch(std::span<const Submission> submissions, std::string_view client,
+                                std::int64_t now_ms) {
+  Job job;
+  for (const Submission& s : submissions) job.entries.push_back({s, std::string(client), now_ms});
+  std::promise<Status> outcome;
+  auto result = outcome.get_future();
+  job.done = [&outcome](Status st) { outcome.set_value(std::move(st)); };
+  Enqueue(std::move(job));
+  return result.get();
+}
+
+void SqliteStore::Enqueue(Job job) {
+  job.queued = std::chrono::steady_clock::now();
+  {
+    std::lock_guard lock(queue_mutex_);
+    queue_.push_back(std::move(job));
+  }
+  queue_ready_.notify_one();
+}
+
+void SqliteStore::WriterLoop() {
+  for (;;) {
+    std::vector<Job> jobs;
+    {
+      std::unique_lock lock(queue_mutex_);
+      queue_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // stopping, and nothing left to commit
+      std::size_t entries = 0;
+      while (!queue_.empty() && (jobs.empty() || entries + queue_.front().entries.size() <= kMaxEntriesPerCommit)) {
+        entries += queue_.front().entries.size();
+        jobs.push_back(std::move(queue_.front()));
+        queue_.pop_front();
+      }
+    }
+    // Jobs that queued behind a stuck commit (an operator holding the write lock) for longer than
+    // the bound are refused before they are written, so "not stored" is the truth.
+    auto now = std::chrono::steady_clock::now();
+    std::vector<Job> fresh;
+    for (Job& job : jobs) {
+      if (now - job.queued > kWriteBound)
+        job.done(Status::Fail("not committed within " + std::to_string(kWriteBound.count()) + " ms"));
+      else
+        fresh.push_back(std::move(job));
+    }
+    if (fresh.empty()) continue;
+    Status st;
+    {
+      std::lock_guard gate(commit_gate_);
+      st = Commit(fresh);
+    }
+    for (Job& job : fresh) job.done(st);
+  }
+}
+
+int SqliteStore::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
+  // SQLite's own threshold for an automatic checkpoint.
+  constexpr int kCheckpointFrames = 1000;
+  if (frames >= kCheckpointFrames) {
+    auto* store = static_cast<SqliteStore*>(self);
+    {
+      std::lock_guard lock(store->queue_mutex_);
+      store->wal_grown_ = true;
+    }
+    store->checkpoint_wanted_.notify_one();
+  }
+  return SQLITE_OK;
+}
+
+void SqliteStore::CheckpointLoop() {
+  for (;;) {
+    {
+      std::unique_lock lock(queue_mutex_);
+      checkpoint_wanted_.wait(lock, [this] { return stopping_ || wal_grown_; });
+      if (stopping_) return;
+      wal_grown_ = false;
+    }
+    // PASSIVE copies what no reader still needs and never blocks the writer. The log only starts
+    // over once everything in it is copied, which a busy writer would never let happen; so a
+    // second pass, between two commits, copies the little that was added meanwhile.
+    sqlite3* db = checkpoint_connection_->db.get();
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    std::lock_guard gate(commit_gate_);
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  }
+}
+
+Status SqliteStore::Commit(const std::vector<Job>& jobs) {
+  Connection& c = *writer_connection_;
+  if (auto st = c.db.Exec("BEGIN IMMEDIATE"); !st) return st;
+  // Rolls back on any early return.
+  struct RollbackUnlessCommitted {
+    sqlite::Database& db;
+    ~RollbackUnlessCommitted() {
+      if (!sqlite3_get_autocommit(db.get())) db.Exec("ROLLBACK");
+    }
+  } guard{c.db};
+
+  for (const Job& job : jobs) {
+    for (const Entry& e : job.entries) {
+      const Submission& s = e.submission;
+      std::int64_t submission_id;
+      {
+        sqlite::ResetOnExit reset(c.insert_submission);
+        c.insert_submission.BindInt(1, e.received_at_ms);
+        c.insert_submission.BindText(2, e.client);
+        BindPlayer(c.insert_submission, s.player, 3);
+        c.insert_submission.BindInt(7, s.score);
+        if (c.insert_submission.Step() != SQLITE_DONE) return Status::Fail(c.db.LastError());
+        submission_id = sqlite3_last_insert_rowid(c.db.get());
+      }
+      {
+        sqlite::ResetOnExit reset(c.upsert_player);
+        BindPlayer(c.upsert_player, s.player, 1);
+        c.upsert_player.BindInt(5, s.score);
+        c.upsert_player.BindInt(6, e.received_at_ms);
+        c.upsert_player.BindInt(7, submission_id);
+        if (c.upsert_player.Step() != SQLITE_DONE) return Status::Fail(c.db.LastError());
+      }
+      {
+        sqlite::ResetOnExit reset(c.link_submission);
+        BindPlayer(c.link_submission, s.player, 1);
+        c.link_submission.BindInt(5, submission_id);
+        if (c.link_submission.Step() != SQLITE_DONE) return Status::Fail(c.db.LastError());
+      }
+    }
+  }
+  // Only a successful COMMIT is reported as stored.
+  if (auto st = c.db.Exec("COMMIT"); !st) return st;
+  return Status::Ok();
+}
+
+Result<std::optional<int>> SqliteStore::PlaceInTopTen(const Player& player) {
+  using R = Result<std::optional<int>>;
+  auto lease = Acquire();
+  if (!lease) return R::Fail(lease.error());
+  auto& s = (*lease)->place;
+  sqlite::ResetOnExit reset(s);
+  BindPlayer(s, player, 1);
+  std::optional<int> place;
+  for (int row = 1;; ++row) {
+    int rc = s.Step();
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) return R::Fail((*lease)->db.LastError());
+    if (s.ColumnInt(0) == 1 && !place) place = row;
+  }
+  return R::Ok(place);
+}
+
+Result<std::vector<TableRow>> SqliteStore::Top(int limit) {
+  using R = Result<std::vector<TableRow>>;
+  auto lease = Acquire();
+  if (!lease) return R::Fail(lease.error());
+  auto& s = (*lease)->top;
+  sqlite::ResetOnExit reset(s);
+  s.BindInt(1, limit);
+  std::vector<TableRow> rows;
+  for (;;) {
+    int rc = s.Step();
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) return R::Fail((*lease)->db.LastError());
+    TableRow row;
+    row.place = static_cast<int>(rows.size()) + 1;
+    row.first_name = s.ColumnBytes(0);
+    row.last_name = s.ColumnBytes(1);
+    row.country = s.ColumnBytes(2);
+    row.score = static_cast<int>(s.ColumnInt(3));
+    row.reached_at_ms = s.ColumnInt(4);
+    rows.push_back(std::move(row));
+  }
+  return R::Ok(std::move(rows));
+}
+
+Result<StoreCounts> SqliteStore::Counts() {
+  using R = Result<StoreCounts>;
+  auto lease = Acquire();
+  if (!lease) return R::Fail(lease.error());
+  auto s = sqlite::Statement::Prepare((*lease)->db,
+                                      "SELECT (SELECT count(*) FROM players), (SELECT count(*) FROM submissions), "
+                                      "(SELECT count(*) FROM submissions WHERE player_id IS NULL)");
+  if (!s) return R::Fail(s.error());
+  if (s->Step() != SQLITE_ROW) return R::Fail((*lease)->db.LastError());
+  return R::Ok(StoreCounts{s->ColumnInt(0), s->ColumnInt(1), s->ColumnInt(2)});
+}
+
+Result<int> SqliteStore::SchemaVersion() {
+  auto lease = Acquire();
+  if (!lease) return Result<int>::Fail(lease.error());
+  auto v = QueryInt((*lease)->db, "PRAGMA user_version");
+  if (!v) return Result<int>::Fail(v.error());
+  return Result<int>::Ok(static_cast<int>(*v));
+}
+
+Result<std::string> SqliteStore::ExplainReads() {
+  auto lease = Acquire();
+  if (!lease) return Result<std::string>::Fail(lease.error());
+  std::string plans;
+  for (const char* sql : {kPlaceQuery, kTopQuery}) {
+    auto s = sqlite::Statement::Prepare((*lease)->db, std::string("EXPLAIN QUERY PLAN ") + sql);
+    if (!s) return Result<std::string>::Fail(s.error());
+    while (s->Step() == SQLITE_ROW) plans += s->ColumnBytes(3) + "\n";
+  }
+  return Result<std::string>::Ok(plans);
+}
+
+}  // namespace vesquin::scored

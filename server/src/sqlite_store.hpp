@@ -1,0 +1,85 @@
+#pragma once
+// The score table in one SQLite file. One writer thread commits whatever submissions have
+// queued in a single transaction; readers use connections of their own and, thanks to WAL,
+// never wait for it.
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+
+#include <sqlite3.h>
+
+#include "store.hpp"
+
+namespace vesquin::scored {
+
+class SqliteStore final : public Store {
+public:
+  static constexpr int kSchemaVersion = 2;
+
+  // Creates or migrates the file forward. Refuses a file of a newer schema.
+  static Result<std::unique_ptr<SqliteStore>> Open(const std::string& path);
+  ~SqliteStore() override;
+  SqliteStore(const SqliteStore&) = delete;
+  SqliteStore& operator=(const SqliteStore&) = delete;
+
+  void SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) override;
+  // Many submissions in one transaction (bulk imports, benchmarks); waits for the commit.
+  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t now_ms);
+
+  Result<std::optional<int>> PlaceInTopTen(const Player& player) override;
+  Result<std::vector<TableRow>> Top(int limit) override;
+  Result<StoreCounts> Counts() override;
+  Result<int> SchemaVersion();
+  // The query plans of the read paths, to check that they go through indexes.
+  Result<std::string> ExplainReads();
+
+private:
+  struct Connection;
+  class Lease;
+  struct Entry {
+    Submission submission;
+    std::string client;
+    std::int64_t received_at_ms = 0;
+  };
+  struct Job {
+    std::vector<Entry> entries;
+    Done done;
+    std::chrono::steady_clock::time_point queued;
+  };
+
+  explicit SqliteStore(std::string path);
+  Result<std::unique_ptr<Connection>> OpenConnection(int busy_timeout_ms);
+  Result<Lease> Acquire();
+  void Release(std::unique_ptr<Connection> connection);
+  void Enqueue(Job job);
+  void WriterLoop();
+  Status Commit(const std::vector<Job>& jobs);
+  void CheckpointLoop();
+  static int OnWalCommit(void* self, sqlite3* db, const char* name, int frames);
+
+  std::string path_;
+  // Read connections; the writer never touches this pool or its mutex.
+  std::mutex pool_mutex_;
+  std::vector<std::unique_ptr<Connection>> idle_;
+
+  std::unique_ptr<Connection> writer_connection_;
+  std::mutex queue_mutex_;
+  std::condition_variable queue_ready_;
+  std::deque<Job> queue_;
+  bool stopping_ = false;
+  std::thread writer_;
+
+  // Checkpoints run on a thread of their own, so that no commit ever waits for one.
+  std::unique_ptr<Connection> checkpoint_connection_;
+  std::condition_variable checkpoint_wanted_;
+  bool wal_grown_ = false;  // under queue_mutex_
+  // Held by the writer for each commit, and by the checkpointer for its short last pass.
+  std::mutex commit_gate_;
+  std::thread checkpointer_;
+};
+
+}  // namespace vesquin::scored

@@ -1,0 +1,39 @@
+#pragma once
+// A file descriptor closed when its owner goes.
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace vesquin::scored {
+
+class UniqueFd {
+public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  // Gives the descriptor up to a new owner.
+  int Release() { return std::exchange(fd_, -1); }
+  void Reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+private:
+  int fd_ = -1;
+};
+
+}  // namespace vesquin::scored
