@@ -7,9 +7,10 @@
 // Plain prompts on standard output and answers on standard input, one line each, so that a
 // screen reader reads it like any terminal program and answers can be piped in.
 //
-// Exit status: 0 written, 1 nothing written (quit, or the input ended), 2 a bad command line
-// or a file that cannot be written.
+// Exit status: 0 written, 1 nothing written (quit, Ctrl-C, or the input ended), 2 a bad
+// command line or a file that cannot be read or written.
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,6 +24,21 @@ namespace {
 
 namespace fs = std::filesystem;
 using vesquin::details::kFailed;
+
+// Ctrl-C while a question waits: the player hears that nothing was written. The file is
+// never half written: its replacement holds these signals off (details_file.cpp).
+extern "C" void SayNothingWritten(int) {
+  constexpr char kText[] = "\nStopped. Nothing was written.\n";
+  [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, kText, sizeof kText - 1);
+  ::_exit(vesquin::details::kNothingWritten);
+}
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = SayNothingWritten;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &action, nullptr);
+}
 
 void Usage(std::ostream& out) {
   out << "Usage: vesquin-details [FOLDER]\n"
@@ -61,6 +77,7 @@ int main(int argc, char** argv) {
       std::cerr << "vesquin-details: " << folder.string() << " is not a folder.\n";
       return kFailed;
     }
+    CatchStopSignals();
     // Piped answers are not seen as they are typed: repeat them after their prompts.
     const bool piped = ::isatty(STDIN_FILENO) == 0;
     return vesquin::details::RunDetailsDialogue(std::cin, std::cout, folder, piped);
