@@ -1,5 +1,5 @@
-# Makes the player's guide, plain text and HTML, from its Markdown source, which reads as
-# plain text already. Run at install time with GUIDE_SOURCE, GUIDE_PROGRAMS (the folder of
+# Makes the player's guide, HTML and plain text, from its Markdown source. The plain text is
+# the source without its heading and list marks, which a screen reader would read out. Run at install time with GUIDE_SOURCE, GUIDE_PROGRAMS (the folder of
 # the installed vesquin and vesquin-details), GUIDE_OUTPUT, GUIDE_VERSION,
 # GUIDE_SCORE_SERVER and GUIDE_MARKDOWN (markdown_py) set.
 
@@ -32,11 +32,11 @@ file(READ "${GUIDE_SOURCE}" text)
 string(REPLACE "@VERSION@" "${GUIDE_VERSION}" text "${text}")
 string(REPLACE "@SCORE_SERVER@" "${GUIDE_SCORE_SERVER}" text "${text}")
 string(REPLACE "@RUNTIME_PACKAGES@" "${packages}" text "${text}")
-file(WRITE "${GUIDE_OUTPUT}/player-guide.txt" "${text}")
-
+file(WRITE "${work}.md" "${text}")
 execute_process(
-  COMMAND "${GUIDE_MARKDOWN}" -o html "${GUIDE_OUTPUT}/player-guide.txt"
+  COMMAND "${GUIDE_MARKDOWN}" -o html "${work}.md"
   OUTPUT_VARIABLE body ERROR_VARIABLE problems RESULT_VARIABLE status)
+file(REMOVE "${work}.md")
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "The guide's HTML could not be made (python3-markdown): ${problems}")
 endif()
@@ -53,3 +53,8 @@ ${body}</main>
 </body>
 </html>
 ")
+
+string(REGEX REPLACE "^# " "" text "${text}")
+string(REGEX REPLACE "\n#+ " "\n" text "${text}")
+string(REPLACE "\n- " "\n  " text "${text}")
+file(WRITE "${GUIDE_OUTPUT}/player-guide.txt" "${text}")
