@@ -1,12 +1,14 @@
 # Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
 # runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer); `make bench`
-# builds and runs the sound benchmarks (the latency one under Xvfb).
+# builds and runs the sound benchmarks (the latency one under Xvfb); `make dist` makes the
+# release packages in dist/ from a fresh build folder.
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+DIST_BUILD ?= build-dist
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build play check test test-sanitized bench assets clean
+.PHONY: deps build play check test test-sanitized bench assets clean dist
 
 deps:
 	bash scripts/install-deps.sh
@@ -36,5 +38,16 @@ bench: build
 assets:
 	bash assets/generate.sh
 
+# The portable game folder (tar.gz) and the Debian package. VESQUIN_SCORE_SERVER=host:port
+# names the score table the release sends to.
+dist: deps
+	rm -rf $(DIST_BUILD) dist
+	cmake -S . -B $(DIST_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+		$(if $(VESQUIN_SCORE_SERVER),-DVESQUIN_SCORE_SERVER=$(VESQUIN_SCORE_SERVER))
+	cmake --build $(DIST_BUILD) -j$(JOBS) --target vesquin vesquin-details vesquin_package_files
+	cd $(DIST_BUILD) && cpack -G "TGZ;DEB" -B packages
+	mkdir -p dist
+	cp $(DIST_BUILD)/packages/*.tar.gz $(DIST_BUILD)/packages/*.deb dist/
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(DIST_BUILD) dist
