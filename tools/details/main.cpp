@@ -5,7 +5,8 @@
 //   vesquin-details FOLDER   writes FOLDER/config.dat
 //
 // Plain prompts on standard output and answers on standard input, one line each, so that a
-// screen reader reads it like any terminal program and answers can be piped in.
+// screen reader reads it like any terminal program and answers can be piped in. When
+// config.dat exists its details are read out first, and Enter keeps each of them.
 //
 // Exit status: 0 written, 1 nothing written (quit, Ctrl-C, or the input ended), 2 a bad
 // command line or a file that cannot be read or written.
@@ -43,7 +44,8 @@ void CatchStopSignals() {
 void Usage(std::ostream& out) {
   out << "Usage: vesquin-details [FOLDER]\n"
       << "Asks for your first name, last name, address and country, and writes them to config.dat\n"
-      << "in FOLDER, or beside this program (the game's folder) when no folder is given.\n";
+      << "in FOLDER, or beside this program (the game's folder) when no folder is given.\n"
+      << "When config.dat exists, Enter keeps each of its details and a single hyphen (-) empties one.\n";
 }
 
 }  // namespace
