@@ -153,6 +153,12 @@ TEST(DetailsDialogue, RefusesSpacesAtTheEndsAndFourEmptyAnswers) {
   EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\n\n\nNorway\n");
   EXPECT_NE(d.output.find("All four details are empty"), std::string::npos);
   EXPECT_NE(d.output.find("which a screen reader does not read out"), std::string::npos);
+
+  // A file made by hand: Enter cannot keep a detail that the game would read differently.
+  testing::WriteFile(folder.path() / "config.dat", {' ', 'A', '\n', 'B', '\n', 'C', '\n', 'D', '\n'});
+  const Dialogue kept = Talk(folder.path(), "\nAnn\n\n\n\ny\n");
+  EXPECT_EQ(kept.status, kWritten) << kept.output;
+  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nB\nC\nD\n");
 }
 
 TEST(DetailsDialogue, AFailedWriteGivesTheSystemsReasonAndKeepsTheAnswers) {

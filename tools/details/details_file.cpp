@@ -110,10 +110,11 @@ std::optional<std::string> AskField(std::istream& in, std::ostream& out, bool ec
     out << ": " << std::flush;
     std::optional<std::string> line = ReadLine(in, out, echo);
     if (!line) return std::nullopt;
-    if (line->empty()) return current;
     if (*line == kEmptyAnswer) return std::string();
-    const std::string problem = FieldProblem(*line);
-    if (problem.empty()) return line;
+    // A kept answer is checked too: a file made by hand may hold what the game misreads.
+    const std::string answer = line->empty() ? current : *line;
+    const std::string problem = FieldProblem(answer);
+    if (problem.empty()) return answer;
     out << problem << '\n';
   }
 }
