@@ -4,12 +4,13 @@
 # best.dat alone, a second player's list stays apart, the details tool writes into the
 # player's folder, and a new game in the package replaces the player's copy but keeps the
 # player's files.
-# Usage: deb_game_test.sh PATH/TO/vesquin_VERSION_amd64.deb PATH/TO/vesquin-sim
+# Usage: deb_game_test.sh PACKAGE-FOLDER VERSION PATH/TO/vesquin-sim
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" != --inner ]; then
-  deb=${1:?usage: deb_game_test.sh DEB VESQUIN-SIM}
-  sim=${2:?usage: deb_game_test.sh DEB VESQUIN-SIM}
+  usage="usage: deb_game_test.sh PACKAGE-FOLDER VERSION VESQUIN-SIM"
+  deb=${1:?$usage}/vesquin_${2:?$usage}_$(dpkg --print-architecture).deb
+  sim=${3:?$usage}
   command -v xvfb-run >/dev/null || { echo "FAIL: xvfb-run is missing (scripts/install-deps.sh installs it)"; exit 1; }
   exec timeout 150 xvfb-run -a -s "-screen 0 640x480x24" bash "$0" --inner "$deb" "$sim"
 fi

@@ -2,16 +2,25 @@
 # The release packages' own checks: lintian finds no error in the .deb, its Depends name the
 # libraries the programs link, the desktop entries and the AppStream metainfo validate, every
 # icon size is there, and the guide names the runtime packages and the score server.
-# Usage: package_files_test.sh PATH/TO/vesquin_VERSION_amd64.deb SCORE-SERVER
+# Usage: package_files_test.sh PACKAGE-FOLDER VERSION SCORE-SERVER
 set -u
-deb=${1:?usage: package_files_test.sh DEB SCORE-SERVER}
-server=${2:?usage: package_files_test.sh DEB SCORE-SERVER}
+usage="usage: package_files_test.sh PACKAGE-FOLDER VERSION SCORE-SERVER"
+packages=${1:?$usage}
+version=${2:?$usage}
+server=${3:?$usage}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 for tool in lintian appstreamcli desktop-file-validate dpkg-deb; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
 done
+
+# The names players and download pages expect.
+deb=$packages/vesquin_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "no $(basename "$deb") among: $(ls "$packages")"
+[ -f "$packages/vesquin-$version-linux-$(uname -m).tar.gz" ] ||
+  fail "no vesquin-$version-linux-$(uname -m).tar.gz among: $(ls "$packages")"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
 
 lintian --no-tag-display-limit "$deb" >"$scratch/lintian.log" 2>&1
 grep -q '^E: ' "$scratch/lintian.log" && fail "lintian reports errors: $(grep '^E: ' "$scratch/lintian.log")"

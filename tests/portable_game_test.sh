@@ -3,12 +3,13 @@
 # and letters outside ASCII, it holds the game, the details tool, every clip folder, the
 # picture, an empty best list, the guide and the licence, and a game won in it leaves its
 # score in that folder's best.dat, byte for byte as the game writes it.
-# Usage: portable_game_test.sh PATH/TO/vesquin-VERSION-linux-x86_64.tar.gz PATH/TO/vesquin-sim
+# Usage: portable_game_test.sh PACKAGE-FOLDER VERSION PATH/TO/vesquin-sim
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" != --inner ]; then
-  archive=${1:?usage: portable_game_test.sh ARCHIVE VESQUIN-SIM}
-  sim=${2:?usage: portable_game_test.sh ARCHIVE VESQUIN-SIM}
+  usage="usage: portable_game_test.sh PACKAGE-FOLDER VERSION VESQUIN-SIM"
+  archive=${1:?$usage}/vesquin-${2:?$usage}-linux-$(uname -m).tar.gz
+  sim=${3:?$usage}
   command -v xvfb-run >/dev/null || { echo "FAIL: xvfb-run is missing (scripts/install-deps.sh installs it)"; exit 1; }
   exec timeout 150 xvfb-run -a -s "-screen 0 640x480x24" bash "$0" --inner "$archive" "$sim"
 fi
