@@ -7,19 +7,13 @@
 # Usage: deb_game_test.sh PACKAGE-FOLDER VERSION PATH/TO/vesquin-sim
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
-if [ "${1:-}" != --inner ]; then
-  usage="usage: deb_game_test.sh PACKAGE-FOLDER VERSION VESQUIN-SIM"
-  deb=${1:?$usage}/vesquin_${2:?$usage}_$(dpkg --print-architecture).deb
-  sim=${3:?$usage}
-  command -v xvfb-run >/dev/null || { echo "FAIL: xvfb-run is missing (scripts/install-deps.sh installs it)"; exit 1; }
-  exec timeout 150 xvfb-run -a -s "-screen 0 640x480x24" bash "$0" --inner "$deb" "$sim"
-fi
-deb=$2
-sim=$3
+. "$here/support/won_game.sh"
+usage="usage: deb_game_test.sh PACKAGE-FOLDER VERSION VESQUIN-SIM"
+[ "${1:-}" = --inner ] || run_under_xvfb "$0" "${1:?$usage}" "${2:?$usage}" "${3:?$usage}"
+deb=$2/vesquin_$3_$(dpkg --print-architecture).deb
+sim=$4
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-. "$here/support/won_game.sh"
 won_game_tools
 command -v dpkg-deb >/dev/null || fail "dpkg-deb is missing"
 

@@ -6,19 +6,13 @@
 # Usage: portable_game_test.sh PACKAGE-FOLDER VERSION PATH/TO/vesquin-sim
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
-if [ "${1:-}" != --inner ]; then
-  usage="usage: portable_game_test.sh PACKAGE-FOLDER VERSION VESQUIN-SIM"
-  archive=${1:?$usage}/vesquin-${2:?$usage}-linux-$(uname -m).tar.gz
-  sim=${3:?$usage}
-  command -v xvfb-run >/dev/null || { echo "FAIL: xvfb-run is missing (scripts/install-deps.sh installs it)"; exit 1; }
-  exec timeout 150 xvfb-run -a -s "-screen 0 640x480x24" bash "$0" --inner "$archive" "$sim"
-fi
-archive=$2
-sim=$3
+. "$here/support/won_game.sh"
+usage="usage: portable_game_test.sh PACKAGE-FOLDER VERSION VESQUIN-SIM"
+[ "${1:-}" = --inner ] || run_under_xvfb "$0" "${1:?$usage}" "${2:?$usage}" "${3:?$usage}"
+archive=$2/vesquin-$3-linux-$(uname -m).tar.gz
+sim=$4
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-. "$here/support/won_game.sh"
 won_game_tools
 
 place="$scratch/Spiele für Åsa/mes jeux"

@@ -1,5 +1,5 @@
 # A whole game won through the real program under Xvfb, with SDL's disk audio driver and keys
-# from xdotool. Sourced by the package tests, which run under xvfb-run; `fail` is theirs.
+# from xdotool. Sourced by the package tests.
 #
 # The game seeds its generator with the time of day, so with the clock held at one second the
 # draws are known: the cat starts at east 14, north 12, and these keys walk the dog to it and
@@ -9,6 +9,21 @@ won_game_clock="2027-01-01 12:02:59"
 won_game_seed=1798804979
 won_game_keys="Up Up Up Up Up Up Up Up Up Up Up Up Right Up Up Left Up Right Up Left Up Right Up Right Up
   Left Up Left Up Right Up Up Up Left Up Right Up Up Left Up Right Up Up Left Up Up Up Up Up Up"
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# run_under_xvfb SCRIPT ARGS...: runs the script again on a private X server, with --inner
+# before its arguments. The search for a free display starts at a random number, so that
+# tests starting at the same moment do not race for one.
+run_under_xvfb() {
+  command -v xvfb-run >/dev/null || fail "xvfb-run is missing (scripts/install-deps.sh installs it)"
+  local script=$1
+  shift
+  exec timeout 150 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 640x480x24" bash "$script" --inner "$@"
+}
 
 won_game_tools() {
   local tool
