@@ -1,15 +1,16 @@
 # Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
 # runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer, and the mixer's
-# thread tests under ThreadSanitizer); `make bench`
-# builds and runs the sound benchmarks (the latency one under Xvfb, then everything heard
-# through a private PulseAudio server).
+# thread tests under ThreadSanitizer); `make bench` builds and runs the sound benchmarks (the
+# latency one under Xvfb, then everything heard through a private PulseAudio server);
+# `make dist` makes the release packages in dist/ from a fresh build folder.
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
+DIST_BUILD ?= build-dist
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build play check test test-sanitized test-thread bench assets clean
+.PHONY: deps build play check test test-sanitized test-thread bench assets clean dist
 
 deps:
 	bash scripts/install-deps.sh
@@ -46,5 +47,16 @@ bench: build
 assets:
 	bash assets/generate.sh
 
+# The portable game folder (tar.gz) and the Debian package. VESQUIN_SCORE_SERVER=host:port
+# names the score table the release sends to.
+dist: deps
+	rm -rf $(DIST_BUILD) dist
+	cmake -S . -B $(DIST_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+		$(if $(VESQUIN_SCORE_SERVER),-DVESQUIN_SCORE_SERVER=$(VESQUIN_SCORE_SERVER))
+	cmake --build $(DIST_BUILD) -j$(JOBS) --target vesquin vesquin-details vesquin_package_files
+	cd $(DIST_BUILD) && cpack -G "TGZ;DEB" -B packages
+	mkdir -p dist
+	cp $(DIST_BUILD)/packages/*.tar.gz $(DIST_BUILD)/packages/*.deb dist/
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(DIST_BUILD) dist

@@ -3,6 +3,7 @@
 #include "details_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <sstream>
 #include <string>
@@ -35,6 +36,9 @@ TEST(DetailsField, RefusesWhatTheGameWouldReadDifferently) {
   EXPECT_NE(FieldProblem(std::string("Ann\0", 4)).find("zero byte"), std::string::npos);
   EXPECT_NE(FieldProblem("Ann\r"), "");
   EXPECT_NE(FieldProblem("Ann\x1b[D"), "");  // an arrow key in a terminal without line editing
+  EXPECT_NE(FieldProblem(" Ann").find("space"), std::string::npos);
+  EXPECT_NE(FieldProblem("Ann ").find("space"), std::string::npos);
+  EXPECT_NE(FieldProblem(" "), "");
 }
 
 TEST(DetailsFile, TheGameReadsBackExactlyWhatWasWritten) {
@@ -67,7 +71,30 @@ TEST(DetailsFile, RefusesABadFieldOrAMissingFolderAndWritesNothing) {
   EXPECT_FALSE(WriteDetailsFile(folder.path(), {"A", "B`", "C", "D"}, error));
   EXPECT_NE(error.find("Last name"), std::string::npos);
   EXPECT_FALSE(WriteDetailsFile(folder.path() / "absent", {"A", "B", "C", "D"}, error));
+  EXPECT_NE(error.find("absent/config.dat: No such file or directory"), std::string::npos) << error;
   EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+}
+
+TEST(DetailsFile, NeverFollowsAPlantedLinkNorOpensWhatIsNoRegularFile) {
+  TempFolder folder;
+  const std::filesystem::path victim = folder.path() / "victim";
+  testing::WriteFile(victim, {'k', 'e', 'e', 'p'});
+  std::filesystem::create_symlink(victim, folder.path() / "config.dat.new");
+  std::string error;
+  ASSERT_TRUE(WriteDetailsFile(folder.path(), {"A", "B", "C", "D"}, error)) << error;
+  EXPECT_EQ(FileText(victim), "keep");
+  EXPECT_EQ(FileText(folder.path() / "config.dat"), "A\nB\nC\nD\n");
+
+  // A named pipe would hold a blocking open until some writer came, for ever.
+  TempFolder piped;
+  const std::filesystem::path pipe = piped.path() / "config.dat";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  Fields fields;
+  EXPECT_EQ(ReadDetailsFile(piped.path(), fields, error), ReadResult::Failed);
+  EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  EXPECT_FALSE(WriteDetailsFile(piped.path(), {"A", "B", "C", "D"}, error));
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(piped.path()), {}), 1);
 }
 
 struct Dialogue {
@@ -93,14 +120,59 @@ TEST(DetailsDialogue, AsksForEachDetailAgainUntilItCanBeWrittenThenWritesOnConfi
   EXPECT_NE(d.output.find("Please type y, n or q."), std::string::npos);
 }
 
-TEST(DetailsDialogue, NStartsOverAndPipedAnswersAreRepeatedAfterTheirPrompts) {
+TEST(DetailsDialogue, NKeepsWhatWasTypedAndPipedAnswersAreRepeatedAfterTheirPrompts) {
   TempFolder folder;
-  const Dialogue d = Talk(folder.path(), "A\nB\nC\nD\nn\nAnn\n\n\nNorway\nyes\n", true);
+  const Dialogue d = Talk(folder.path(), "A\nB\nC\nD\nn\nAnn\n\n-\nNorway\nyes\n", true);
+  EXPECT_EQ(d.status, kWritten) << d.output;
+  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nB\n\nNorway\n");
+  EXPECT_NE(d.output.find("Address: (empty)\n"), std::string::npos);
+  EXPECT_NE(d.output.find("\nFirst name (Enter keeps A): Ann\nLast name (Enter keeps B): \n"), std::string::npos)
+      << d.output;
+  EXPECT_NE(d.output.find("quit without writing: yes\n"), std::string::npos);
+}
+
+TEST(DetailsDialogue, SaysWhatIsPublicThenReadsOutTheCurrentDetailsAndEnterKeepsThem) {
+  TempFolder folder;
+  testing::WriteFile(folder.path() / "config.dat", {'A', 'n', 'n', '\n', '\n', 'S', 't', '\n', 'N', 'O', '\n'});
+  const Dialogue d = Talk(folder.path(), "\nLee\n-\n\ny\n");
+  EXPECT_EQ(d.status, kWritten) << d.output;
+  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nLee\n\nNO\n");
+  const std::size_t publicNote = d.output.find("last name and country appear on the public score table; your address never does");
+  const std::size_t now = d.output.find("Your details now:\nFirst name: Ann\nLast name: (empty)\nAddress: St\nCountry: NO\n");
+  const std::size_t firstQuestion = d.output.find("First name (Enter keeps Ann): ");
+  ASSERT_NE(publicNote, std::string::npos) << d.output;
+  ASSERT_NE(now, std::string::npos) << d.output;
+  EXPECT_LT(publicNote, firstQuestion);
+  EXPECT_LT(now, firstQuestion);
+}
+
+TEST(DetailsDialogue, RefusesSpacesAtTheEndsAndFourEmptyAnswers) {
+  TempFolder folder;
+  const Dialogue d = Talk(folder.path(), "\n\n\n\n Ann\nAnn\n\n\nNorway \nNorway\ny\n");
   EXPECT_EQ(d.status, kWritten) << d.output;
   EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\n\n\nNorway\n");
-  EXPECT_NE(d.output.find("Address: (empty)\n"), std::string::npos);
-  EXPECT_NE(d.output.find("\nFirst name: Ann\nLast name: \n"), std::string::npos) << d.output;
-  EXPECT_NE(d.output.find("quit without writing: yes\n"), std::string::npos);
+  EXPECT_NE(d.output.find("All four details are empty"), std::string::npos);
+  EXPECT_NE(d.output.find("which a screen reader does not read out"), std::string::npos);
+
+  // A file made by hand: Enter cannot keep a detail that the game would read differently.
+  testing::WriteFile(folder.path() / "config.dat", {' ', 'A', '\n', 'B', '\n', 'C', '\n', 'D', '\n'});
+  const Dialogue kept = Talk(folder.path(), "\nAnn\n\n\n\ny\n");
+  EXPECT_EQ(kept.status, kWritten) << kept.output;
+  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nB\nC\nD\n");
+}
+
+TEST(DetailsDialogue, AFailedWriteGivesTheSystemsReasonAndKeepsTheAnswers) {
+  TempFolder folder;
+  const std::filesystem::path gone = folder.path() / "gone";
+  const Dialogue d = Talk(gone, "Ann\nLee\nSt\nNO\ny\nn\n\nLees\n\n\nq\n");
+  EXPECT_EQ(d.status, kFailed);
+  EXPECT_NE(d.output.find("Could not write " + (gone / "config.dat").string() + ": No such file or directory."),
+            std::string::npos)
+      << d.output;
+  EXPECT_EQ(d.output.find("XXXXXX"), std::string::npos);
+  EXPECT_EQ(d.output.find(".new"), std::string::npos);
+  EXPECT_NE(d.output.find("First name (Enter keeps Ann): Last name (Enter keeps Lee): "), std::string::npos);
+  EXPECT_NE(d.output.find("Last name: Lees\n"), std::string::npos);
 }
 
 TEST(DetailsDialogue, QuittingOrEndedInputLeavesTheOldFileAlone) {

@@ -1,15 +1,74 @@
 #include "details_file.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <istream>
 #include <optional>
 #include <ostream>
-#include <system_error>
+#include <vector>
+
+#include "scores/player_details.h"
 
 namespace vesquin::details {
 namespace {
 
 constexpr const char* kFileName = "config.dat";
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  // Closes now, so that the caller sees a failed close; the errno of it on failure.
+  int Close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result == 0 ? 0 : errno;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string Reason(int error) { return std::strerror(error); }
+
+// Holds off Ctrl-C and the like while config.dat is being replaced, so that the file is
+// either the old one or the new one and what the tool says about it is true. A signal that
+// came meanwhile is dropped when the file was written (the tool is done anyway) and acts
+// afterwards when it was not.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigemptyset(&held_);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held_, signal);
+    pthread_sigmask(SIG_BLOCK, &held_, &previous_);
+  }
+  ~SignalsHeld() {
+    if (written_) {
+      const timespec now{};
+      while (sigtimedwait(&held_, nullptr, &now) > 0) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+  void Written() { written_ = true; }
+
+ private:
+  sigset_t held_;
+  sigset_t previous_;
+  bool written_ = false;
+};
 
 // One line of input without its line end; nothing when the input has ended.
 std::optional<std::string> ReadLine(std::istream& in, std::ostream& out, bool echo) {
@@ -34,14 +93,28 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// Asks for one detail until it is given in a form the game reads back unchanged.
-std::optional<std::string> AskField(std::istream& in, std::ostream& out, bool echo, const char* name) {
+bool AllEmpty(const Fields& fields) {
+  for (const std::string& field : fields) {
+    if (!field.empty()) return false;
+  }
+  return true;
+}
+
+// Asks for one detail until it is given in a form the game reads back unchanged. Enter
+// keeps `current`.
+std::optional<std::string> AskField(std::istream& in, std::ostream& out, bool echo, const char* name,
+                                    const std::string& current) {
   for (;;) {
-    out << name << ": " << std::flush;
+    out << name;
+    if (!current.empty()) out << " (Enter keeps " << current << ")";
+    out << ": " << std::flush;
     std::optional<std::string> line = ReadLine(in, out, echo);
     if (!line) return std::nullopt;
-    const std::string problem = FieldProblem(*line);
-    if (problem.empty()) return line;
+    if (*line == kEmptyAnswer) return std::string();
+    // A kept answer is checked too: a file made by hand may hold what the game misreads.
+    const std::string answer = line->empty() ? current : *line;
+    const std::string problem = FieldProblem(answer);
+    if (problem.empty()) return answer;
     out << problem << '\n';
   }
 }
@@ -50,7 +123,7 @@ enum class Answer { Write, Again, Quit, Ended };
 
 Answer AskToConfirm(std::istream& in, std::ostream& out, bool echo) {
   for (;;) {
-    out << "Write them? Type y to write, n to type them again, or q to quit without writing: " << std::flush;
+    out << "Write them? Type y to write, n to change them, or q to quit without writing: " << std::flush;
     std::optional<std::string> line = ReadLine(in, out, echo);
     if (!line) return Answer::Ended;
     const std::string answer = Lower(Trimmed(*line));
@@ -58,6 +131,12 @@ Answer AskToConfirm(std::istream& in, std::ostream& out, bool echo) {
     if (answer == "n" || answer == "no") return Answer::Again;
     if (answer == "q" || answer == "quit") return Answer::Quit;
     out << "Please type y, n or q.\n";
+  }
+}
+
+void SayFields(std::ostream& out, const Fields& fields) {
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    out << kFieldNames[i] << ": " << (fields[i].empty() ? "(empty)" : fields[i]) << '\n';
   }
 }
 
@@ -81,6 +160,11 @@ std::string FieldProblem(std::string_view text) {
              "Please type it again with letters, digits, spaces and punctuation only.";
     }
   }
+  // A screen reader does not voice them, so the player would not know they are there.
+  if (!text.empty() && (text.front() == ' ' || text.back() == ' ')) {
+    return "This starts or ends with a space, which a screen reader does not read out. "
+           "Please type it again without spaces at its start or end.";
+  }
   if (text.size() > kFieldLimit) {
     return "This is " + std::to_string(text.size()) + " bytes long, and at most " + std::to_string(kFieldLimit) +
            " fit. A letter outside A to Z can take two or more bytes. Please type a shorter one.";
@@ -98,7 +182,46 @@ std::string FormatDetailsFile(const Fields& fields) {
   return text;
 }
 
+ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, std::string& error) {
+  try {
+    const std::filesystem::path target = folder / kFileName;
+    // Without blocking: a named pipe in its place would hold the open until a writer came.
+    UniqueFd file(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0) {
+      if (errno == ENOENT) return ReadResult::Missing;
+      error = "Could not read " + target.string() + ": " + Reason(errno) + ".";
+      return ReadResult::Failed;
+    }
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      error = target.string() + " is not a regular file, so it is left alone.";
+      return ReadResult::Failed;
+    }
+    std::vector<std::uint8_t> bytes(kPlayerDetailsReadLimit);
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n = ::read(file.get(), bytes.data() + got, bytes.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error = "Could not read " + target.string() + ": " + Reason(errno) + ".";
+        return ReadResult::Failed;
+      }
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    PlayerDetails read;
+    if (!ParsePlayerDetails(bytes, read)) return ReadResult::Missing;
+    fields = {read.firstName, read.lastName, read.address, read.country};
+    return ReadResult::Read;
+  } catch (...) {
+    error = "Could not read " + (folder / kFileName).string() + ".";
+    return ReadResult::Failed;
+  }
+}
+
 bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields, std::string& error) {
+  const std::filesystem::path target = folder / kFileName;
   try {
     for (std::size_t i = 0; i < kFieldCount; ++i) {
       if (const std::string problem = FieldProblem(fields[i]); !problem.empty()) {
@@ -106,35 +229,45 @@ bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields,
         return false;
       }
     }
-    std::error_code code;
-    if (!std::filesystem::is_directory(folder, code)) {
-      error = "The folder " + folder.string() + " does not exist.";
+    const auto failed = [&](int reason) {
+      error = "Could not write " + target.string() + ": " + Reason(reason) + ".";
+      return false;
+    };
+    struct stat existing {};
+    if (::lstat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+      error = target.string() + " is not a regular file, so it is left alone.";
       return false;
     }
-    // Written beside the file and then renamed over it, so that a failed write leaves the
-    // old details whole.
-    const std::filesystem::path target = folder / kFileName;
-    const std::filesystem::path part = folder / (std::string(kFileName) + ".new");
     const std::string text = FormatDetailsFile(fields);
-    {
-      std::ofstream file(part, std::ios::binary | std::ios::trunc);
-      file.write(text.data(), static_cast<std::streamsize>(text.size()));
-      file.close();
-      if (!file) {
-        std::filesystem::remove(part, code);
-        error = "Could not write " + part.string() + ".";
-        return false;
-      }
+    SignalsHeld held;
+    // A fresh file of a name nobody can have planted (mkstemp creates it exclusively, so a
+    // symbolic link in its place is never followed), renamed over the old file, so that a
+    // failed write leaves the old details whole.
+    std::string part = (folder / (std::string(kFileName) + ".XXXXXX")).string();
+    UniqueFd file(::mkstemp(part.data()));
+    if (file.get() < 0) return failed(errno);
+    const auto discard = [&](int reason) {
+      ::unlink(part.c_str());
+      return failed(reason);
+    };
+    // mkstemp makes it private; the details are no secret from the player's other programs.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(file.get(), 0666 & ~mask) != 0) return discard(errno);
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(file.get(), text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return discard(errno);
+      done += static_cast<std::size_t>(n);
     }
-    std::filesystem::rename(part, target, code);
-    if (code) {
-      std::filesystem::remove(part, code);
-      error = "Could not replace " + target.string() + ".";
-      return false;
-    }
+    if (::fsync(file.get()) != 0) return discard(errno);
+    if (const int reason = file.Close(); reason != 0) return discard(reason);
+    if (::rename(part.c_str(), target.c_str()) != 0) return discard(errno);
+    held.Written();
     return true;
   } catch (...) {
-    error = "Could not write " + (folder / kFileName).string() + ".";
+    error = "Could not write " + target.string() + ".";
     return false;
   }
 }
@@ -142,39 +275,57 @@ bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields,
 int RunDetailsDialogue(std::istream& in, std::ostream& out, const std::filesystem::path& folder, bool echoAnswers) {
   const std::filesystem::path target = folder / kFileName;
   out << "Vesquin player details.\n"
-      << "The game sends them with your score to the on-line score table.\n"
+      << "The game sends them with your score to the on-line score table. Your first name, last name "
+      << "and country appear on the public score table; your address never does.\n"
       << "They will be written to " << target.string() << ".\n";
-  std::error_code code;
-  if (std::filesystem::exists(target, code)) out << "That file exists; it is replaced only when you confirm.\n";
-  out << "Type each answer on one line and press Enter. An answer may be empty. "
-      << "At most " << kFieldLimit << " bytes each, and no grave accent (`).\n";
+  Fields fields;
+  std::string error;
+  switch (ReadDetailsFile(folder, fields, error)) {
+    case ReadResult::Read:
+      out << "Your details now:\n";
+      SayFields(out, fields);
+      out << "Press Enter at a question to keep its answer, or type a single hyphen (-) to empty it.\n";
+      break;
+    case ReadResult::Missing: break;
+    case ReadResult::Failed: out << error << " Nothing was written.\n"; return kFailed;
+  }
+  out << "Type each answer on one line and press Enter. An answer may be empty, but not all four. "
+      << "At most " << kFieldLimit << " bytes each, no grave accent (`), and no space at the start or end.\n";
+  bool writeFailed = false;
   for (;;) {
-    Fields fields;
     for (std::size_t i = 0; i < kFieldCount; ++i) {
-      std::optional<std::string> field = AskField(in, out, echoAnswers, kFieldNames[i]);
+      std::optional<std::string> field = AskField(in, out, echoAnswers, kFieldNames[i], fields[i]);
       if (!field) {
         out << "\nThe input ended before the details were complete. Nothing was written.\n";
-        return kNothingWritten;
+        return writeFailed ? kFailed : kNothingWritten;
       }
       fields[i] = std::move(*field);
     }
-    out << "These details will be written to " << target.string() << ":\n";
-    for (std::size_t i = 0; i < kFieldCount; ++i) {
-      out << kFieldNames[i] << ": " << (fields[i].empty() ? "(empty)" : fields[i]) << '\n';
+    if (AllEmpty(fields)) {
+      out << "All four details are empty, and the score table needs at least one. Please type them again.\n";
+      continue;
     }
-    switch (AskToConfirm(in, out, echoAnswers)) {
-      case Answer::Write: {
-        std::string error;
-        if (!WriteDetailsFile(folder, fields, error)) {
-          out << error << " Nothing was written.\n";
-          return kFailed;
-        }
-        out << "Written to " << target.string() << ".\n";
-        return kWritten;
+    out << "These details will be written to " << target.string() << ":\n";
+    SayFields(out, fields);
+    for (bool confirming = true; confirming;) {
+      switch (AskToConfirm(in, out, echoAnswers)) {
+        case Answer::Write:
+          if (WriteDetailsFile(folder, fields, error)) {
+            out << "Written to " << target.string() << ".\n";
+            return kWritten;
+          }
+          writeFailed = true;
+          out << error << " Nothing was written; your answers are kept, so you can try again.\n";
+          break;
+        case Answer::Again:
+          out << "Type the details again. Enter keeps each answer.\n";
+          confirming = false;
+          break;
+        case Answer::Quit: out << "Nothing was written.\n"; return writeFailed ? kFailed : kNothingWritten;
+        case Answer::Ended:
+          out << "\nThe input ended. Nothing was written.\n";
+          return writeFailed ? kFailed : kNothingWritten;
       }
-      case Answer::Again: out << "Type the details again.\n"; break;
-      case Answer::Quit: out << "Nothing was written.\n"; return kNothingWritten;
-      case Answer::Ended: out << "\nThe input ended. Nothing was written.\n"; return kNothingWritten;
     }
   }
 }

@@ -16,6 +16,8 @@ inline constexpr std::size_t kFieldLimit = 99;
 inline constexpr std::size_t kFieldCount = 4;
 // In the order of the file's lines.
 inline constexpr std::array<const char*, kFieldCount> kFieldNames = {"First name", "Last name", "Address", "Country"};
+// An answer of this alone empties a detail that has a value.
+inline constexpr std::string_view kEmptyAnswer = "-";
 
 using Fields = std::array<std::string, kFieldCount>;
 
@@ -28,13 +30,19 @@ inline constexpr int kFailed = 2;
 std::string FieldProblem(std::string_view text);
 // The file's bytes: the four details in order, each ended by a line feed.
 std::string FormatDetailsFile(const Fields& fields);
-// Creates or replaces folder/config.dat with the details; false, with a sentence in `error`,
-// when it cannot be written (the old file then stays as it was).
+
+enum class ReadResult { Read, Missing, Failed };
+// Reads folder/config.dat as the game would. Missing when there is none (or it holds no
+// text); Failed, with a sentence in `error`, when it is not a regular file or cannot be read.
+ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, std::string& error);
+// Creates or replaces folder/config.dat with the details; false, with a sentence in `error`
+// that gives the system's reason, when it cannot be written (the old file then stays as it was).
 bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields, std::string& error);
-// Asks for the four details one line at a time, shows them, asks to confirm and writes the
-// file. Returns kWritten, kNothingWritten (quit, or the input ended) or kFailed. With
-// `echoAnswers` each answer is repeated after its prompt, for input that is not typed in a
-// terminal and so is not seen.
+// Says what the details are for, reads out the current ones, asks for the four details one
+// line at a time (Enter keeps the current answer), shows them, asks to confirm and writes the
+// file. Returns kWritten, kNothingWritten (quit, or the input ended) or kFailed (the file
+// could not be read or written). With `echoAnswers` each answer is repeated after its prompt,
+// for input that is not typed in a terminal and so is not seen.
 int RunDetailsDialogue(std::istream& in, std::ostream& out, const std::filesystem::path& folder,
                        bool echoAnswers = false);
 

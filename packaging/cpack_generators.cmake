@@ -1,0 +1,12 @@
+# Read by CPack once per generator: the portable folder or the Debian package.
+if(CPACK_GENERATOR STREQUAL "TGZ")
+  set(CPACK_COMPONENTS_ALL portable)
+  set(CPACK_PACKAGE_FILE_NAME "vesquin-${CPACK_PACKAGE_VERSION}-linux-${CPACK_VESQUIN_PROCESSOR}")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+elseif(CPACK_GENERATOR STREQUAL "DEB")
+  set(CPACK_COMPONENTS_ALL deb)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  # vesquin_<version>_<architecture>.deb
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+endif()
