@@ -1,12 +1,17 @@
 # Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
 # runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer); `make bench`
-# builds and runs the sound benchmarks (the latency one under Xvfb).
+# builds and runs the sound benchmarks (the latency one under Xvfb); `make fuzz` runs every fuzz
+# target of fuzz/ for FUZZ_TIME seconds each (default 300).
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+# Seconds each fuzz target runs: FUZZ_TIME for `make fuzz`, FUZZ_CHECK_TIME within `make check`.
+FUZZ_TIME ?= 300
+FUZZ_CHECK_TIME ?= 30
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build play check test test-sanitized bench assets clean
+.PHONY: deps build play check test test-sanitized bench assets clean fuzz fuzz-build fuzz-check
 
 deps:
 	bash scripts/install-deps.sh
@@ -27,7 +32,19 @@ test-sanitized: deps
 	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure -j$(JOBS) -LE no-sanitize
 
-check: test test-sanitized
+check: test test-sanitized fuzz-check
+
+# The libFuzzer targets of fuzz/, built with clang in their own build folder.
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESQUIN_FUZZ=ON \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target vesquin_fuzz
+
+fuzz: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_TIME)
+
+fuzz-check: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_CHECK_TIME)
 
 bench: build
 	./$(BUILD)/bin/vesquin-bench-sound
@@ -37,4 +54,4 @@ assets:
 	bash assets/generate.sh
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

@@ -28,10 +28,10 @@ std::uint64_t FramesUntilSilent(Game& game, SoundClip& clip, std::uint64_t limit
   static std::vector<std::int16_t> block(256 * 2);
   game.sound.PlayClip(clip, 0, 0);
   std::uint64_t frames = 0;
-  while (game.sound.IsClipPlaying(clip) && frames <= limit) {
+  do {
     TheMixer().Render(block.data(), 256);
     frames += 256;
-  }
+  } while (game.sound.IsClipPlaying(clip) && frames <= limit);
   return frames;
 }
 
