@@ -343,6 +343,33 @@ struct Mixer::Core {
     }
   }
 
+  // Moves the voice on by `count` frames as MixVoice would, without mixing: position, end,
+  // gain ramp and filter fade all land where rendering would leave them.
+  void SkipVoice(Voice& v, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count && v.playing) {
+      if (v.announceStart) {
+        v.announceStart = false;
+        if (hook != nullptr && v.position == 0) hook(hookContext, rendered + done);
+      }
+      const std::size_t take = std::min<std::size_t>(count - done, v.frames - v.position);
+      const bool fades = v.threeD && channels == 2 && v.hasFilter;
+      for (std::size_t i = 0; i < take && (v.rampLeft > 0 || (fades && v.hasPending)); ++i) {
+        if (fades && v.hasPending && --v.fadeLeft == 0) {
+          std::swap(v.filter, v.pendingFilter);
+          v.hasPending = false;
+        }
+        if (v.rampLeft > 0) AdvanceRamp(v);
+      }
+      v.position += static_cast<std::uint32_t>(take);
+      done += take;
+      if (v.position >= v.frames) {
+        v.position = 0;
+        if (!v.looping) v.playing = false;
+      }
+    }
+  }
+
   void MixVoice(Voice& v, float* block, std::size_t count) {
     std::size_t done = 0;
     while (done < count && v.playing) {
@@ -591,6 +618,15 @@ void Mixer::Render(std::int16_t* interleaved, std::size_t frames) {
     interleaved += samples;
     frames -= count;
   }
+}
+
+void Mixer::Advance(std::size_t frames) {
+  Core& c = *core_;
+  std::lock_guard<std::mutex> hold(c.lock);
+  for (Voice* v = c.first; v != nullptr; v = v->next) {
+    if (v->playing) c.SkipVoice(*v, frames);
+  }
+  c.rendered += frames;
 }
 
 int Mixer::OutputChannels() const {

@@ -34,6 +34,10 @@ class Mixer : public SoundDevice {
   // voices' lock only while it mixes one block of at most 256 frames.
   void Render(std::int16_t* interleaved, std::size_t frames);
 
+  // Moves every voice on by `frames` frames exactly as Render would, without mixing: for a
+  // listener that needs the voices' state but not their sound.
+  void Advance(std::size_t frames);
+
   int OutputChannels() const;
   // For an output reopened with another speaker layout; voices keep playing.
   void SetOutputChannels(int channels);
