@@ -1,17 +1,12 @@
 # Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
 # runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer); `make bench`
-# builds and runs the sound benchmarks (the latency one under Xvfb); `make fuzz` runs every fuzz
-# target of fuzz/ for FUZZ_TIME seconds each (default 300).
+# builds and runs the sound benchmarks (the latency one under Xvfb).
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
-FUZZ_BUILD ?= build-fuzz
-# Seconds each fuzz target runs: FUZZ_TIME for `make fuzz`, FUZZ_CHECK_TIME within `make check`.
-FUZZ_TIME ?= 300
-FUZZ_CHECK_TIME ?= 30
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build play check test test-sanitized bench assets clean fuzz fuzz-build fuzz-check
+.PHONY: deps build play check test test-sanitized bench assets clean
 
 deps:
 	bash scripts/install-deps.sh
@@ -34,7 +29,23 @@ test-sanitized: deps
 
 check: test test-sanitized fuzz-check
 
-# The libFuzzer targets of fuzz/, built with clang in their own build folder.
+bench: build
+	./$(BUILD)/bin/vesquin-bench-sound
+	xvfb-run -a ./$(BUILD)/bin/vesquin-bench-latency
+
+assets:
+	bash assets/generate.sh
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE_BUILD)
+
+# `make fuzz` builds the libFuzzer targets of fuzz/ with clang in their own build folder and
+# runs each for FUZZ_TIME seconds; `make check` runs each for FUZZ_CHECK_TIME seconds.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_TIME ?= 300
+FUZZ_CHECK_TIME ?= 30
+.PHONY: fuzz fuzz-build fuzz-check clean-fuzz
+
 fuzz-build: deps
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESQUIN_FUZZ=ON \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
@@ -46,12 +57,6 @@ fuzz: fuzz-build
 fuzz-check: fuzz-build
 	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_CHECK_TIME)
 
-bench: build
-	./$(BUILD)/bin/vesquin-bench-sound
-	xvfb-run -a ./$(BUILD)/bin/vesquin-bench-latency
-
-assets:
-	bash assets/generate.sh
-
-clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
+clean: clean-fuzz
+clean-fuzz:
+	rm -rf $(FUZZ_BUILD)
