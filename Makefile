@@ -37,7 +37,7 @@ test-thread: deps
 	cmake --build $(TSAN_BUILD) -j$(JOBS) --target vesquin_mixer_tests
 	TSAN_OPTIONS=halt_on_error=1 ./$(TSAN_BUILD)/bin/vesquin_mixer_tests --gtest_filter='MixerThreads.*'
 
-check: test test-sanitized test-thread
+check: test test-sanitized test-thread fuzz-check
 
 bench: build
 	./$(BUILD)/bin/vesquin-bench-sound
@@ -60,3 +60,25 @@ dist: deps
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(DIST_BUILD) dist
+
+# `make fuzz` builds the libFuzzer targets of fuzz/ with clang in their own build folder and
+# runs each for FUZZ_TIME seconds; `make check` runs each for FUZZ_CHECK_TIME seconds.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_TIME ?= 300
+FUZZ_CHECK_TIME ?= 30
+.PHONY: fuzz fuzz-build fuzz-check clean-fuzz
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESQUIN_FUZZ=ON \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target vesquin_fuzz
+
+fuzz: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_TIME)
+
+fuzz-check: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_CHECK_TIME)
+
+clean: clean-fuzz
+clean-fuzz:
+	rm -rf $(FUZZ_BUILD)
