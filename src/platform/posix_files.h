@@ -1,7 +1,7 @@
 #pragma once
-// Files through POSIX calls: existing files only, never created, never truncated. Opening
-// never blocks (a named pipe in a file's place is refused, not waited on), and only regular
-// files are read or replaced.
+// Files through POSIX calls: existing files only; the game never creates one (a replace's
+// copy beside the file only ever takes its place). Opening never blocks (a named pipe in a
+// file's place is refused, not waited on), and only regular files are read or replaced.
 
 #include <sys/types.h>
 
