@@ -238,7 +238,8 @@ int main(int argc, char** argv) try {
     std::size_t from = frameAt(cutFrom), to = frameAt(cutTo);
     // Settled cuts start where the previous word's vowel has died away in the
     // closure of a stop, and end where this word's own sound has died away,
-    // release included; only a cut inside a sound needs a long fade.
+    // release included. A cut inside a sound fades over 10 ms: a longer fade
+    // lets the next word's onset into the tail, a shorter one clicks.
     double fadeOutMs = 10;
     if (openLimit >= 0) {
       from = FirstQuiet(a, from, frameAt(openLimit));
