@@ -239,7 +239,7 @@ int main(int argc, char** argv) try {
     // Settled cuts start where the previous word's vowel has died away in the
     // closure of a stop, and end where this word's own sound has died away,
     // release included. A cut inside a sound fades over 10 ms: a longer fade
-    // lets the next word's onset into the tail, a shorter one clicks.
+    // lets the next word's onset into the tail ("fifty" heard as "fifty eight").
     double fadeOutMs = 10;
     if (openLimit >= 0) {
       from = FirstQuiet(a, from, frameAt(openLimit));
