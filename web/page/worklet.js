@@ -1,0 +1,67 @@
+// Plays the blocks the game's mixer renders on the page, in order; silence when none is there.
+// Tells the page how many frames it took, so that the page keeps a small lead of blocks here,
+// and when marked frames (a voice's first frame) reach the output.
+class VesquinOutput extends AudioWorkletProcessor {
+  constructor() {
+    super();
+    this.blocks = [];      // {samples: Float32Array interleaved stereo, start: frame index}
+    this.offset = 0;       // frames of the first block already played
+    this.marks = [];       // frame indices to report when they are played
+    this.capture = null;   // frames kept for a test: Float32Array interleaved, and its fill
+    this.captured = 0;
+    this.underruns = 0;    // frames of silence because no block had come
+    this.started = false;
+    this.port.onmessage = (event) => {
+      const m = event.data;
+      if (m.samples) {
+        this.started = true;
+        this.blocks.push({samples: m.samples, start: m.start});
+        for (const mark of m.marks) this.marks.push(mark);
+      } else if (m.capture) {
+        this.capture = new Float32Array(m.capture * 2);
+        this.captured = 0;
+      } else if (m.takeCapture) {
+        const kept = this.capture ? this.capture.subarray(0, this.captured * 2) : new Float32Array(0);
+        this.port.postMessage({capture: kept, underruns: this.underruns});
+        this.capture = null;
+      }
+    };
+  }
+
+  process(inputs, outputs) {
+    const left = outputs[0][0];
+    const right = outputs[0][1] || outputs[0][0];
+    let taken = 0;
+    for (let i = 0; i < left.length; ++i) {
+      const block = this.blocks[0];
+      if (!block) {
+        left[i] = 0;
+        right[i] = 0;
+        if (this.started) ++this.underruns;
+        continue;
+      }
+      left[i] = block.samples[2 * this.offset];
+      right[i] = block.samples[2 * this.offset + 1];
+      const frame = block.start + this.offset;
+      if (this.marks.length > 0 && this.marks[0] === frame) {
+        this.marks.shift();
+        this.port.postMessage({mark: frame, time: currentTime + i / sampleRate});
+      }
+      ++taken;
+      if (++this.offset * 2 >= block.samples.length) {
+        this.blocks.shift();
+        this.offset = 0;
+      }
+    }
+    if (this.capture) {
+      for (let i = 0; i < left.length && this.captured * 2 < this.capture.length; ++i, ++this.captured) {
+        this.capture[2 * this.captured] = left[i];
+        this.capture[2 * this.captured + 1] = right[i];
+      }
+    }
+    if (taken > 0) this.port.postMessage({consumed: taken});
+    return true;
+  }
+}
+
+registerProcessor('vesquin-output', VesquinOutput);
