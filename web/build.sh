@@ -24,11 +24,12 @@ fi
 
 # The clips, again whenever a clip or the preparation changed.
 stamp="$site/clips.json"
-if [ ! -f "$stamp" ] || [ -n "$(find "$root/data" "$here/prepare_clips.py" -newer "$stamp" -print -quit)" ]; then
+if [ ! -f "$stamp" ] || [ -n "$(find "$root/data" "$here/prepare_clips.py" "$site/hrtf.table" -newer "$stamp" -print -quit)" ]; then
   rm -rf "$site/clips"
   python3 "$here/prepare_clips.py" "$root/data" "$site"
 fi
 cp "$root/data/best.dat" "$site/best.dat"
+python3 "$here/make_icon.py" "$site/favicon.ico" "$root/data/icon16.bmp" "$root/data/icon.bmp"
 cp "$build/wasm/vesquin.js" "$build/wasm/vesquin.wasm" "$site/"
 cp "$here/page/index.html" "$here/page/page.js" "$here/page/worklet.js" "$here/page/vesquin.css" "$site/"
 echo "The page is in $site"

@@ -5,6 +5,7 @@ file, and clips.json keeps what the page needs to give the loader the same clip 
 
 import base64
 import concurrent.futures
+import hashlib
 import json
 import os
 import subprocess
@@ -17,6 +18,13 @@ def wave_image(path):
         data = bytearray(f.read())
     data[:50] = data[:50][::-1]
     return bytes(data)
+
+
+def versioned(out_dir, path):
+    # The file's URL names its content, so that the server may let browsers keep it for good.
+    with open(path, 'rb') as f:
+        digest = hashlib.sha256(f.read()).hexdigest()[:16]
+    return os.path.relpath(path, out_dir) + '?v=' + digest
 
 
 def encode(data_dir, out_dir, relative, bitrate):
@@ -36,7 +44,7 @@ def encode(data_dir, out_dir, relative, bitrate):
                         wav.name, target], check=True)
     return {
         'name': relative,
-        'file': os.path.relpath(target, out_dir),
+        'file': versioned(out_dir, target),
         'header': base64.b64encode(image[:44]).decode('ascii'),
         'length': length,
         'channels': channels,
@@ -54,7 +62,7 @@ def main():
     clips.sort()
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
         entries = list(pool.map(lambda c: encode(data_dir, out_dir, c, bitrate), clips))
-    manifest = {'clips': entries, 'best': 'best.dat', 'hrtf': 'hrtf.table'}
+    manifest = {'clips': entries, 'best': 'best.dat', 'hrtf': versioned(out_dir, os.path.join(out_dir, 'hrtf.table'))}
     with open(os.path.join(out_dir, 'clips.json'), 'w') as f:
         json.dump(manifest, f, indent=0)
     print(f'{len(entries)} clips')

@@ -170,6 +170,7 @@ class WebMachine final : public Clock,
   std::size_t FirstFrameCount() const { return firstFrameCount_; }
   std::uint64_t FirstFrame(std::size_t i) const { return i < firstFrameCount_ ? firstFrames_[i] : 0; }
   bool HasHrtf() const { return mixer_.HasHrtf(); }
+  std::uint64_t Origin() const { return origin_; }
 
   // Clock
   std::uint64_t NowMs() override { return Monotonic(); }
@@ -184,7 +185,12 @@ class WebMachine final : public Clock,
     return std::make_unique<BorrowedSoundDevice>(mixer_, nullptr);
   }
   bool StartTimer(std::uint32_t id, std::uint32_t periodMs) override {
-    return id == tickTimerId && timer_.Start(NowMs(), periodMs);
+    if (id != tickTimerId || !timer_.Start(NowMs(), periodMs)) return false;
+    // Times count from the timer's start, whose ticks then fall at 50, 100, ... ms as in the
+    // simulator's transcript.
+    if (!timerStarted_) origin_ = NowMs();
+    timerStarted_ = true;
+    return true;
   }
   void KillTimer(std::uint32_t) override { timer_.Stop(); }
   void ShowError(const std::string& text) override {
@@ -278,6 +284,7 @@ class WebMachine final : public Clock,
   std::deque<KeyEvent> keys_;
   StandardRandom seeded_;
   std::deque<int> forced_;
+  bool timerStarted_ = false;
   bool calendarFixed_ = false;
   std::int64_t calendarSeconds_ = 0;
   bool closing_ = false;
@@ -322,6 +329,11 @@ EMSCRIPTEN_KEEPALIVE int vesquin_first_frame_count() {
 }
 EMSCRIPTEN_KEEPALIVE double vesquin_first_frame(int i) {
   return machine != nullptr ? static_cast<double>(machine->FirstFrame(static_cast<std::size_t>(i))) : 0.0;
+}
+
+// The page's performance time at which the transcript's times start.
+EMSCRIPTEN_KEEPALIVE double vesquin_origin_ms() {
+  return machine != nullptr ? static_cast<double>(machine->Origin()) : 0.0;
 }
 
 EMSCRIPTEN_KEEPALIVE int vesquin_has_hrtf() { return machine != nullptr && machine->HasHrtf() ? 1 : 0; }

@@ -24,6 +24,7 @@ std::string Usage() {
          "  --max-connections N     open connections in all (default 64)\n"
          "  --max-per-address N     open connections per client address (default 8)\n"
          "  --timeout S             seconds before an idle or stalled connection is closed (default 10)\n"
+         "  --play DIR              serve the game's browser build from DIR at /vesquin/play/\n"
          "  --help, --version\n";
 }
 
@@ -65,6 +66,9 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
       ok = number(1, 100000, o.server.max_connections);
     } else if (key == "--max-per-address") {
       ok = number(1, 100000, o.server.max_per_address);
+    } else if (key == "--play") {
+      ok = !value.empty();
+      o.play = value;
     } else if (key == "--timeout") {
       ok = number(1, 3600, o.server.timeout_seconds);
     } else {

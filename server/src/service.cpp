@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "page.hpp"
+#include "play_files.hpp"
 #include "query.hpp"
 
 namespace vesquin::scored {
@@ -49,7 +50,9 @@ HttpResponse Service::Handle(const HttpRequest& request) noexcept {
   // Cheap hardening on every answer, not only the page.
   r.headers.emplace_back("X-Content-Type-Options", "nosniff");
   r.headers.emplace_back("Referrer-Policy", "no-referrer");
-  r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
+  bool hasPolicy = false;
+  for (const auto& header : r.headers) hasPolicy = hasPolicy || header.first == "Content-Security-Policy";
+  if (!hasPolicy) r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
   return r;
 }
 
@@ -72,6 +75,7 @@ HttpResponse Service::Route(const HttpRequest& request) {
   if (path == "/vesquin/top2.php") return AnswerPlace(query);
   if (path == "/vesquin/") return Page(false);
   if (path == "/vesquin/top.json") return Page(true);
+  if (auto play = ServePlayFile(options_.play_folder, path)) return std::move(*play);
   if (path == "/vesquin" || path == "/") {
     HttpResponse r = Text(301, "", "redirect");
     r.headers.emplace_back("Location", "/vesquin/");

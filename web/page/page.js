@@ -94,6 +94,8 @@
   observed.forceRandom = (values) => { for (const v of values) game._vesquin_force_random(v); };
   observed.frames = () => game._vesquin_frames_rendered();
   observed.hasHrtf = () => game._vesquin_has_hrtf() === 1;
+  observed.origin = () => game._vesquin_origin_ms();
+  observed.readFile = (path) => (game.FS.analyzePath(path).exists ? Array.from(game.FS.readFile(path)) : null);
 
   // Writes the browser's copy of the files back to its storage, one write at a time.
   function persist() {
@@ -237,6 +239,7 @@
     gameArea.addEventListener('keydown', keyHandler(true));
     gameArea.addEventListener('keyup', keyHandler(false));
     gameArea.focus();
+    if (observed.captureOnStart) output.port.postMessage({capture: observed.captureOnStart});
     running = true;
     game.callMain(testMode ? ['--calendar', '1'] : []);
     pump();

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The browser build's checks in headless chromium: a whole game by keys against vesquin-sim,
+# persistence across a reload, a score sent to a private vesquin-scored, axe-core.
+# Usage: web/tests/run.sh NATIVE_BUILD WEB_SITE
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$here/../.." && pwd)"
+native="$(cd "$1" && pwd)"
+site="$(cd "$2" && pwd)"
+work="$(mktemp -d)"
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# What vesquin-sim gives for the same game, from a fresh game folder.
+mkdir -p "$work/game" "$work/expected"
+cp -r "$root/data/." "$work/game/"
+cp "$root/examples/win.vsim" "$work/expected/"
+"$native/bin/vesquin-sim" --data "$work/game" "$work/expected/win.vsim" > "$work/expected/win.txt"
+cp "$work/game/best.dat" "$work/expected/best.dat"
+cp "$root/data/best.dat" "$work/game/best.dat"
+printf 'wait 3000\n' | "$native/bin/vesquin-sim" --data "$work/game" --wav "$work/expected/intro.wav" > /dev/null
+
+"$native/bin/vesquin-scored" --db "$work/scores.db" --listen 127.0.0.1:0 --play "$site" 2> "$work/server.log" &
+server_pid=$!
+port=""
+for _ in $(seq 100); do
+  port="$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/server.log")"
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || { cat "$work/server.log" >&2; exit 1; }
+
+node "$here/check_game.mjs" "http://127.0.0.1:$port/vesquin/play/?test" "$work/expected"
