@@ -7,10 +7,10 @@
   const params = new URLSearchParams(location.search);
   const testMode = params.has('test');
   const kRate = 48000;
-  const kBlockFrames = 256;
+  const kBlockFrames = 128;
   // Frames kept queued in the worklet: enough to ride over the page's own jitter, small
   // enough that a key's answer is heard at once.
-  const kLeadFrames = Number(params.get('lead')) || 1024;
+  const kLeadFrames = Number(params.get('lead')) || 768;
 
   const startButton = document.getElementById('start');
   const statusLine = document.getElementById('status');
@@ -26,7 +26,8 @@
     ended: false,
     startClickedAt: 0,
     firstSoundAt: 0,       // performance time of the first frame of the intro at the output
-    marks: [],             // {frame, at}: first frames of voices at the output
+    // {frame, at, played}: first frames of voices at the output, and when the worklet played them
+    marks: [],
     keyTimes: [],          // performance times of key presses passed to the game
     framesAtStart: 0,
   };
@@ -72,13 +73,22 @@
 
   function onWorklet(event) {
     const m = event.data;
-    if (m.consumed) {
+    if (m.consumed !== undefined) {
       queued -= m.consumed;
+      // The page was held longer than the lead lasts: the mixer skips what was not heard, so
+      // that every clip still ends on time and the game's clock and its sound never drift apart.
+      if (m.starved > 0 && running) {
+        for (let left = m.starved; left > 0; left -= kBlockFrames) game._vesquin_render(Math.min(left, kBlockFrames));
+      }
       pump();
     } else if (m.mark !== undefined) {
+      // The output timestamp pairs the context time being heard now with the page's clock.
+      // The output timestamp pairs the context time being heard now with the page's clock;
+      // the worklet renders the context's current time, ahead of it by the output's latency.
       const stamp = context.getOutputTimestamp();
-      const at = stamp.performanceTime + (m.time - stamp.contextTime) * 1000 + (context.outputLatency || 0) * 1000;
-      observed.marks.push({frame: m.mark, at});
+      const at = stamp.performanceTime + (m.time - stamp.contextTime) * 1000;
+      const played = at - (context.currentTime - stamp.contextTime) * 1000;
+      observed.marks.push({frame: m.mark, at, played});
       if (!observed.firstSoundAt) observed.firstSoundAt = at;
     } else if (m.capture) {
       if (captureWaiter) captureWaiter(m);
@@ -94,6 +104,7 @@
   observed.forceRandom = (values) => { for (const v of values) game._vesquin_force_random(v); };
   observed.frames = () => game._vesquin_frames_rendered();
   observed.hasHrtf = () => game._vesquin_has_hrtf() === 1;
+  observed.outputLatency = () => ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;
   observed.origin = () => game._vesquin_origin_ms();
   observed.readFile = (path) => (game.FS.analyzePath(path).exists ? Array.from(game.FS.readFile(path)) : null);
 

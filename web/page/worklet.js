@@ -1,6 +1,7 @@
 // Plays the blocks the game's mixer renders on the page, in order; silence when none is there.
 // Tells the page how many frames it took, so that the page keeps a small lead of blocks here,
-// and when marked frames (a voice's first frame) reach the output.
+// how many it had to play as silence for want of a block, and when marked frames (a voice's
+// first frame) reach the output.
 class VesquinOutput extends AudioWorkletProcessor {
   constructor() {
     super();
@@ -10,6 +11,7 @@ class VesquinOutput extends AudioWorkletProcessor {
     this.capture = null;   // frames kept for a test: Float32Array interleaved, and its fill
     this.captured = 0;
     this.underruns = 0;    // frames of silence because no block had come
+    this.starved = 0;      // of them, not yet told to the page
     this.started = false;
     this.port.onmessage = (event) => {
       const m = event.data;
@@ -37,14 +39,18 @@ class VesquinOutput extends AudioWorkletProcessor {
       if (!block) {
         left[i] = 0;
         right[i] = 0;
-        if (this.started) ++this.underruns;
+        if (this.started) {
+          ++this.underruns;
+          ++this.starved;
+        }
         continue;
       }
       left[i] = block.samples[2 * this.offset];
       right[i] = block.samples[2 * this.offset + 1];
       const frame = block.start + this.offset;
-      if (this.marks.length > 0 && this.marks[0] === frame) {
-        this.marks.shift();
+      // Voices that start together share one mark.
+      if (this.marks.length > 0 && this.marks[0] <= frame) {
+        while (this.marks.length > 0 && this.marks[0] <= frame) this.marks.shift();
         this.port.postMessage({mark: frame, time: currentTime + i / sampleRate});
       }
       ++taken;
@@ -59,7 +65,10 @@ class VesquinOutput extends AudioWorkletProcessor {
         this.capture[2 * this.captured + 1] = right[i];
       }
     }
-    if (taken > 0) this.port.postMessage({consumed: taken});
+    if (taken > 0 || this.starved > 0) {
+      this.port.postMessage({consumed: taken, starved: this.starved});
+      this.starved = 0;
+    }
     return true;
   }
 }

@@ -24,14 +24,6 @@ cp "$work/game/best.dat" "$work/expected/best.dat"
 cp "$root/data/best.dat" "$work/game/best.dat"
 printf 'wait 3000\n' | "$native/bin/vesquin-sim" --data "$work/game" --wav "$work/expected/intro.wav" > /dev/null
 
-"$native/bin/vesquin-scored" --db "$work/scores.db" --listen 127.0.0.1:0 --play "$site" 2> "$work/server.log" &
-server_pid=$!
-port=""
-for _ in $(seq 100); do
-  port="$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/server.log")"
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || { cat "$work/server.log" >&2; exit 1; }
+source "$here/serve.sh"
 
 node "$here/check_game.mjs" "http://127.0.0.1:$port/vesquin/play/?test" "$work/expected"
