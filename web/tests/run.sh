@@ -23,6 +23,9 @@ cp "$root/examples/win.vsim" "$work/expected/"
 cp "$work/game/best.dat" "$work/expected/best.dat"
 cp "$root/data/best.dat" "$work/game/best.dat"
 printf 'wait 3000\n' | "$native/bin/vesquin-sim" --data "$work/game" --wav "$work/expected/intro.wav" > /dev/null
+# The speaker test from the menu: Enter at 600 ms starts the clip placed ahead and a little left.
+printf 'key Ctrl\nwait 200\nkey Down\nwait 200\nkey Down\nwait 200\nkey Enter\nwait 1800\n' |
+  "$native/bin/vesquin-sim" --data "$work/game" --wav "$work/expected/speakers.wav" > /dev/null
 
 source "$here/serve.sh"
 
