@@ -8,9 +8,15 @@
   const testMode = params.has('test');
   const kRate = 48000;
   const kBlockFrames = 128;
-  // Frames kept queued in the worklet: enough to ride over the page's own jitter, small
-  // enough that a key's answer is heard at once.
-  const kLeadFrames = Number(params.get('lead')) || 768;
+  // Frames kept queued in the worklet: enough to ride over the page's own jitter and the
+  // bursts in which the output asks for sound, small enough that a key's answer is heard at
+  // once. It starts small, grows by what the worklet lacked whenever it ran dry, and shrinks
+  // again by a block after every two seconds without a lack.
+  const kFirstLeadFrames = 512;
+  const kMostLeadFrames = 4096;
+  const kSteadyMs = 2000;
+  let leadFrames = kFirstLeadFrames;
+  let steadySince = 0;
 
   const startButton = document.getElementById('start');
   const statusLine = document.getElementById('status');
@@ -59,7 +65,7 @@
   // Keeps the worklet `kLeadFrames` ahead.
   function pump() {
     if (!running) return;
-    while (queued < kLeadFrames) {
+    while (queued < leadFrames) {
       const start = game._vesquin_frames_rendered();
       const pointer = game._vesquin_render(kBlockFrames);
       if (!pointer) return;
@@ -79,6 +85,11 @@
       // that every clip still ends on time and the game's clock and its sound never drift apart.
       if (m.starved > 0 && running) {
         for (let left = m.starved; left > 0; left -= kBlockFrames) game._vesquin_render(Math.min(left, kBlockFrames));
+        leadFrames = Math.min(kMostLeadFrames, leadFrames + Math.ceil(m.starved / kBlockFrames) * kBlockFrames);
+        steadySince = performance.now();
+      } else if (leadFrames > kFirstLeadFrames && performance.now() - steadySince > kSteadyMs) {
+        leadFrames -= kBlockFrames;
+        steadySince = performance.now();
       }
       pump();
     } else if (m.mark !== undefined) {
@@ -104,6 +115,7 @@
   observed.forceRandom = (values) => { for (const v of values) game._vesquin_force_random(v); };
   observed.frames = () => game._vesquin_frames_rendered();
   observed.hasHrtf = () => game._vesquin_has_hrtf() === 1;
+  observed.leadFrames = () => leadFrames;
   observed.outputLatency = () => ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;
   observed.origin = () => game._vesquin_origin_ms();
   observed.readFile = (path) => (game.FS.analyzePath(path).exists ? Array.from(game.FS.readFile(path)) : null);

@@ -90,6 +90,7 @@ try {
   }
   const device = await page.evaluate(() => window.vesquinPage.outputLatency());
   const { underruns } = await page.evaluate(() => window.vesquinPage.takeCapture());
+  const lead = await page.evaluate(() => window.vesquinPage.leadFrames());
   await context.close();
 
   console.log(`web download as served: ${(served / 1e6).toFixed(2)} MB`);
@@ -101,7 +102,8 @@ try {
   console.log(`web key to worklet output p95: ${percentile(mixed, 95).toFixed(1)} ms`);
   console.log(`web output latency reported by chromium: ${device.toFixed(1)} ms`);
   console.log(`web key to sound presses measured: ${latencies.length} keys`);
-  console.log(`web output frames played as silence during them: ${underruns} frames`);
+  console.log(`web output frames played as silence since Start: ${underruns} frames`);
+  console.log(`web output lead after them: ${(lead / 48).toFixed(1)} ms`);
 } finally {
   await browser.close();
 }
