@@ -34,6 +34,7 @@ class VesquinOutput extends AudioWorkletProcessor {
     const left = outputs[0][0];
     const right = outputs[0][1] || outputs[0][0];
     let taken = 0;
+    const lacking = [];
     for (let i = 0; i < left.length; ++i) {
       const block = this.blocks[0];
       if (!block) {
@@ -42,6 +43,7 @@ class VesquinOutput extends AudioWorkletProcessor {
         if (this.started) {
           ++this.underruns;
           ++this.starved;
+          lacking.push(i);
         }
         continue;
       }
@@ -60,9 +62,13 @@ class VesquinOutput extends AudioWorkletProcessor {
       }
     }
     if (this.capture) {
+      // Frames played as silence for want of a block are kept as NaN: they are not the mixer's.
+      let next = 0;
       for (let i = 0; i < left.length && this.captured * 2 < this.capture.length; ++i, ++this.captured) {
-        this.capture[2 * this.captured] = left[i];
-        this.capture[2 * this.captured + 1] = right[i];
+        const lacked = next < lacking.length && lacking[next] === i;
+        if (lacked) ++next;
+        this.capture[2 * this.captured] = lacked ? NaN : left[i];
+        this.capture[2 * this.captured + 1] = lacked ? NaN : right[i];
       }
     }
     if (taken > 0 || this.starved > 0) {
