@@ -35,7 +35,6 @@
     // {frame, at, played}: first frames of voices at the output, and when the worklet played them
     marks: [],
     keyTimes: [],          // performance times of key presses passed to the game
-    framesAtStart: 0,
   };
   window.vesquinPage = observed;
 
@@ -62,7 +61,7 @@
 
   function say(text) { statusLine.textContent = text; }
 
-  // Keeps the worklet `kLeadFrames` ahead.
+  // Keeps the worklet `leadFrames` ahead.
   function pump() {
     if (!running) return;
     while (queued < leadFrames) {
@@ -93,7 +92,6 @@
       }
       pump();
     } else if (m.mark !== undefined) {
-      // The output timestamp pairs the context time being heard now with the page's clock.
       // The output timestamp pairs the context time being heard now with the page's clock;
       // the worklet renders the context's current time, ahead of it by the output's latency.
       const stamp = context.getOutputTimestamp();
@@ -113,7 +111,6 @@
     output.port.postMessage({takeCapture: true});
   });
   observed.forceRandom = (values) => { for (const v of values) game._vesquin_force_random(v); };
-  observed.frames = () => game._vesquin_frames_rendered();
   observed.hasHrtf = () => game._vesquin_has_hrtf() === 1;
   observed.leadFrames = () => leadFrames;
   observed.outputLatency = () => ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;

@@ -18,10 +18,13 @@ if (!url || !expectedDir) {
 }
 setTimeout(() => { console.error('browser check timed out'); process.exit(3); }, 170000).unref();
 
-// Keys of the simulator's scripts, as the keyboard gives them.
-const kKeys = { enter: 'Enter', ctrl: 'Control', escape: 'Escape', space: ' ', left: 'ArrowLeft', up: 'ArrowUp',
-  right: 'ArrowRight', down: 'ArrowDown', d: 'd', n: 'n', y: 'y', 13: 'Enter', 17: 'Control', 27: 'Escape',
-  32: ' ', 37: 'ArrowLeft', 38: 'ArrowUp', 39: 'ArrowRight', 40: 'ArrowDown', 68: 'd', 78: 'n', 89: 'y' };
+// Keys of the simulator's scripts, as the keyboard reports them (key, code).
+const kNamed = { enter: ['Enter', 'Enter'], ctrl: ['Control', 'ControlLeft'], escape: ['Escape', 'Escape'],
+  space: [' ', 'Space'], left: ['ArrowLeft', 'ArrowLeft'], up: ['ArrowUp', 'ArrowUp'],
+  right: ['ArrowRight', 'ArrowRight'], down: ['ArrowDown', 'ArrowDown'], d: ['d', 'KeyD'], n: ['n', 'KeyN'],
+  y: ['y', 'KeyY'] };
+const kKeys = { ...kNamed, 13: kNamed.enter, 17: kNamed.ctrl, 27: kNamed.escape, 32: kNamed.space, 37: kNamed.left,
+  38: kNamed.up, 39: kNamed.right, 40: kNamed.down, 68: kNamed.d, 78: kNamed.n, 89: kNamed.y };
 // A key goes this long after its script time, so that the ticks due at that time come first
 // as they do in the simulator. A line may come this much earlier or later than the
 // simulator's: the page runs on the machine's real clock, and a busy machine holds it up.
@@ -155,6 +158,7 @@ try {
   const shift = Math.ceil(now / 50) * 50 + 50;
   const origin = await page.evaluate(() => window.vesquinPage.origin()) + shift;
   let scriptTime = 0;
+  const steps = [];
   for (const raw of readFileSync(join(expectedDir, 'win.vsim'), 'utf8').split('\n')) {
     const words = raw.trim().split(/\s+/);
     if (!words[0] || words[0].startsWith('#')) continue;
@@ -162,21 +166,39 @@ try {
     if (command === 'wait') {
       scriptTime += Number(args[0]);
     } else if (command === 'rand') {
-      await page.evaluate((values) => window.vesquinPage.forceRandom(values), args.map(Number));
+      steps.push({ rand: args.map(Number) });
     } else if (command === 'key' || command === 'keyup') {
       const key = kKeys[args[0].toLowerCase()];
       if (!key) throw new Error(`no key for "${args[0]}"`);
-      const at = origin + scriptTime + kKeyDelayMs;
-      await page.evaluate((t) => new Promise((resolve) => {
-        const poll = () => (performance.now() >= t ? resolve() : setTimeout(poll, Math.min(4, t - performance.now())));
-        poll();
-      }), at);
-      if (command === 'key') await page.keyboard.down(key);
-      await page.keyboard.up(key);
+      steps.push({ at: origin + scriptTime + kKeyDelayMs, type: command === 'key' ? 'keydown' : 'keyup', key });
     } else if (command !== 'show') {
       throw new Error(`the script's "${command}" cannot be played by keys`);
     }
   }
+  // The page itself sends the keys to the game area at their times: a round trip through the
+  // test driver for every key would come late on a busy machine.
+  await page.evaluate((plan) => new Promise((resolve) => {
+    const area = document.getElementById('game');
+    let next = 0;
+    const run = () => {
+      while (next < plan.length) {
+        const step = plan[next];
+        if (step.rand) {
+          window.vesquinPage.forceRandom(step.rand);
+        } else if (performance.now() >= step.at) {
+          const [key, code] = step.key;
+          area.dispatchEvent(new KeyboardEvent(step.type, { key, code, bubbles: true, cancelable: true }));
+          if (step.type === 'keydown') area.dispatchEvent(new KeyboardEvent('keyup', { key, code, bubbles: true }));
+        } else {
+          setTimeout(run, Math.max(0, Math.min(4, step.at - performance.now())));
+          return;
+        }
+        ++next;
+      }
+      resolve();
+    };
+    run();
+  }), steps);
   await page.waitForFunction((t) => performance.now() >= t, origin + scriptTime + 200, { timeout: 60000 });
   const expected = parseTranscript(readFileSync(join(expectedDir, 'win.txt'), 'utf8'));
   const played = parseTranscript((await transcriptOf(page)).join('\n'));
@@ -289,6 +311,18 @@ try {
   const simEars = earsDb(simSpeakers.samples, 48 * 650, 48 * 1650);
   check(Math.abs(webEars - simEars) < 1.0 && webEars > 0.5,
         `left over right ear: ${webEars.toFixed(2)} dB in the page, ${simEars.toFixed(2)} dB in vesquin-sim`);
+
+  // Escape reaches the game through the application area: from the menu it plays the exit
+  // clip and ends the game.
+  const beforeQuit = (await transcriptOf(page)).length;
+  await waitForLine(page, /state 1$/, 15000, beforeQuit);
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => window.vesquinPage.ended, null, { timeout: 10000 });
+  const quit = (await transcriptOf(page)).slice(beforeQuit).map((l) => l.replace(/^\d+ /, ''));
+  check(quit.includes('play game\\exit_game.vgz pan=0 vol=0') && quit[quit.length - 1] === 'close',
+        `Escape in the menu gave ${quit}`);
+  check(await page.isHidden('#game'), 'the game area stays after the game ended');
+
   console.log(JSON.stringify({ lines: played.length, maxDeviationMs: deviation, similarity: Number(similarity.toFixed(4)),
                                levelDb: Number(levelDb.toFixed(3)), underrunFrames: capture.underruns,
                                earsDb: [Number(webEars.toFixed(2)), Number(simEars.toFixed(2))] }));
