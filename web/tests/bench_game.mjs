@@ -60,7 +60,7 @@ try {
       }
     }
     await page.click('#start');
-    await page.waitForFunction(() => window.vesquinPage.firstSoundAt > 0, null, { timeout: 10000 });
+    await page.waitForFunction(() => window.vesquinPage.firstSoundAt > 0, null, { timeout: 30000 });
     starts.push(await page.evaluate(() => window.vesquinPage.firstSoundAt - window.vesquinPage.startClickedAt));
     await context.close();
   }
