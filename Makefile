@@ -46,7 +46,7 @@ web: deps
 test-web: build web
 	bash web/tests/run.sh $(BUILD) $(WEB_BUILD)/site
 
-check: test test-sanitized test-thread test-web
+check: test test-sanitized test-thread test-web fuzz-check
 
 bench: build web
 	./$(BUILD)/bin/vesquin-bench-sound
@@ -70,3 +70,25 @@ dist: deps
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(DIST_BUILD) $(WEB_BUILD) dist
+
+# `make fuzz` builds the libFuzzer targets of fuzz/ with clang in their own build folder and
+# runs each for FUZZ_TIME seconds; `make check` runs each for FUZZ_CHECK_TIME seconds.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_TIME ?= 300
+FUZZ_CHECK_TIME ?= 30
+.PHONY: fuzz fuzz-build fuzz-check clean-fuzz
+
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVESQUIN_FUZZ=ON \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target vesquin_fuzz
+
+fuzz: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_TIME)
+
+fuzz-check: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_CHECK_TIME)
+
+clean: clean-fuzz
+clean-fuzz:
+	rm -rf $(FUZZ_BUILD)

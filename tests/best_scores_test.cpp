@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/posix_files.h"
 #include "shell/game.h"
 #include "support/sim_harness.h"
 #include "support/test_data.h"
@@ -51,7 +54,7 @@ class MemoryFiles final : public FileSystem {
     if (file == files.end()) return std::nullopt;
     return Bytes(file->second.begin(), file->second.begin() + static_cast<std::ptrdiff_t>(std::min(maxBytes, file->second.size())));
   }
-  bool WriteExisting(const std::string& path, std::span<const std::uint8_t> bytes) override {
+  bool ReplaceExisting(const std::string& path, std::span<const std::uint8_t> bytes) override {
     const auto file = files.find(path);
     if (file == files.end() || !writable) return false;
     writes.emplace_back(bytes.begin(), bytes.end());
@@ -253,6 +256,161 @@ TEST_F(BestScoreFile, ReadableButUnwritableFileKeepsItsList) {
   Record(999);
   EXPECT_EQ(File(), stored);
   EXPECT_TRUE(files_.writes.empty());
+}
+
+// The system calls of a replace, made to fail: writes stop for good once `writeBudget` bytes
+// are written (a full disk), the call numbered `failCall` fails (an I/O error), and with
+// `interrupt` every call is first interrupted by a signal and every write falls short.
+class FaultyCalls final : public FileCalls {
+ public:
+  int MakeTemporary(char* pathTemplate) override {
+    if (Fails()) return Error(EACCES);
+    return FileCalls::MakeTemporary(pathTemplate);
+  }
+  ssize_t Write(int fd, const void* bytes, std::size_t count) override {
+    if (Interrupted()) return Error(EINTR);
+    if (Fails()) return Error(EIO);
+    if (writeBudget == 0) return Error(ENOSPC);
+    count = std::min(count, writeBudget);
+    if (interrupt) count = std::min<std::size_t>(count, 3);
+    const ssize_t written = FileCalls::Write(fd, bytes, count);
+    if (written > 0) writeBudget -= static_cast<std::size_t>(written);
+    return written;
+  }
+  int Sync(int fd) override {
+    if (Interrupted()) return Error(EINTR);
+    if (Fails()) return Error(EIO);
+    return FileCalls::Sync(fd);
+  }
+  int Close(int fd) override {
+    if (Fails()) {
+      FileCalls::Close(fd);  // the descriptor is gone all the same
+      return Error(EIO);
+    }
+    return FileCalls::Close(fd);
+  }
+  int Rename(const char* from, const char* to) override {
+    if (Fails()) return Error(EIO);
+    return FileCalls::Rename(from, to);
+  }
+
+  std::size_t writeBudget = SIZE_MAX;
+  int failCall = -1;
+  bool interrupt = false;
+  int callsMade = 0;
+
+ private:
+  static int Error(int code) {
+    errno = code;
+    return -1;
+  }
+  bool Fails() { return callsMade++ == failCall; }
+  bool Interrupted() {
+    interruptNext_ = !interruptNext_;
+    return interrupt && interruptNext_;
+  }
+  bool interruptNext_ = false;
+};
+
+// The game's own file code on a real folder, with every system call of a replace in reach.
+class BestScoreFileOnDisk : public ::testing::Test {
+ protected:
+  BestScoreFileOnDisk() : files_(calls_), services_{idle_, files_, idle_, idle_, idle_, random_, observer_}, game_(services_) {
+    game_.dataFolder = folder_.str() + "/";
+  }
+  std::filesystem::path BestDat() const { return folder_.path() / "best.dat"; }
+  void Record(int score) {
+    game_.level.score = score;
+    RecordBestScore(game_);
+  }
+  std::vector<std::string> FolderEntries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) names.push_back(entry.path().filename());
+    return names;
+  }
+
+  TempFolder folder_;
+  Idle idle_;
+  FaultyCalls calls_;
+  PosixFileSystem files_;
+  StandardRandom random_;
+  GameObserver observer_;
+  Services services_;
+  Game game_;
+};
+
+TEST_F(BestScoreFileOnDisk, EveryCutOrFailedStepLeavesTheWholeOldListAndNoCopy) {
+  // Ten records, then bytes that reach past the coded hundred; their first seven read as an
+  // eleventh record of 0, which 301 replaces.
+  Bytes tail(40);
+  for (std::size_t j = 0; j < tail.size(); ++j) tail[j] = static_cast<std::uint8_t>(j * 7);
+  const Bytes old = Coded(Concat(GameRecords({950, 900, 800, 700, 600, 500, 450, 400, 350, 300}), tail));
+  Bytes fresh = Coded(Concat(GameRecords({950, 900, 800, 700, 600, 500, 450, 400, 350, 301, 300}),
+                             Bytes(tail.begin() + 7, tail.end())));
+  for (std::size_t j = 77; j < 100; ++j) fresh[j] = static_cast<std::uint8_t>(fresh[j] + kKey[j % 10]);
+
+  WriteFile(BestDat(), old);
+  Record(301);
+  ASSERT_EQ(ReadFile(BestDat()), fresh);
+  const int cleanCalls = calls_.callsMade;
+
+  for (std::size_t cut = 0; cut < fresh.size(); ++cut) {
+    SCOPED_TRACE("write cut after " + std::to_string(cut) + " bytes");
+    WriteFile(BestDat(), old);
+    calls_.writeBudget = cut;
+    Record(301);
+    EXPECT_EQ(ReadFile(BestDat()), old);
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"best.dat"});
+  }
+  calls_.writeBudget = SIZE_MAX;
+
+  for (int step = 0; step < cleanCalls; ++step) {
+    SCOPED_TRACE("call " + std::to_string(step) + " fails");
+    WriteFile(BestDat(), old);
+    calls_.callsMade = 0;
+    calls_.failCall = step;
+    Record(301);
+    const Bytes now = ReadFile(BestDat());
+    // Only the folder's flush comes after the rename: the new list is then in place.
+    EXPECT_EQ(now, step == cleanCalls - 1 ? fresh : old);
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"best.dat"});
+  }
+  calls_.failCall = -1;
+
+  // Signals and short writes only slow a replace down.
+  WriteFile(BestDat(), old);
+  calls_.interrupt = true;
+  Record(301);
+  EXPECT_EQ(ReadFile(BestDat()), fresh);
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"best.dat"});
+}
+
+TEST_F(BestScoreFileOnDisk, ALinkNamedBestDatIsNeverWrittenThrough) {
+  const std::filesystem::path target = folder_.path() / "elsewhere";
+  const Bytes stored = Coded(GameRecords({30, 20, 10}));
+  WriteFile(target, stored);
+  std::filesystem::create_symlink(target, BestDat());
+  Record(999);
+  EXPECT_EQ(ReadFile(target), stored);
+  EXPECT_TRUE(std::filesystem::is_symlink(BestDat()));
+
+  // A hard link is replaced as a name: the other name keeps the old list.
+  std::filesystem::remove(BestDat());
+  std::filesystem::create_hard_link(target, BestDat());
+  Record(999);
+  EXPECT_EQ(ReadFile(target), stored);
+  EXPECT_EQ(ReadFile(BestDat()), Coded(GameRecords({999, 30, 20, 10})));
+}
+
+TEST_F(BestScoreFileOnDisk, TheReplacedFileKeepsItsPermissions) {
+  WriteFile(BestDat(), {});
+  std::filesystem::permissions(BestDat(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                              std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+  Record(5);
+  EXPECT_EQ(std::filesystem::status(BestDat()).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+  EXPECT_EQ(ReadFile(BestDat()), Coded(GameRecords({5, 0})));
 }
 
 // A won game of 36 steps, 64 points: the quarry starts at north 10, east 12, straight ahead of

@@ -52,6 +52,7 @@ TEST(ClipFile, RefusesEveryImageOutsideWhatTheMixerPlays) {
       {"rate 192,001", [](auto& b) { Put32(b, 24, 192'001), Put32(b, 28, 192'001 * 2); }},
       {"block alignment", [](auto& b) { Put16(b, 32, 4); }},
       {"byte rate", [](auto& b) { Put32(b, 28, 22'050 * 2 + 1); }},
+      {"three data bytes", [](auto& b) { Put32(b, 40, 3); }},
       {"data length past the end", [](auto& b) { Put32(b, 40, static_cast<std::uint32_t>(b.size() - 43)); }},
   };
   for (const auto& c : cases) {
@@ -69,12 +70,14 @@ TEST(ClipFile, RefusesEveryImageOutsideWhatTheMixerPlays) {
     ReverseClipHeader(b);
     EXPECT_TRUE(ParseClipImage(b).has_value()) << rate;
   }
-  auto b = WaveBytes(1, 22'050, 16, std::vector<std::int16_t>(20));
-  Put32(b, 40, 10);
-  ReverseClipHeader(b);
-  auto clip = ParseClipImage(b);
-  ASSERT_TRUE(clip.has_value());
-  EXPECT_EQ(clip->data.size(), 10U);
+  for (const std::uint32_t length : {4U, 10U}) {
+    auto b = WaveBytes(1, 22'050, 16, std::vector<std::int16_t>(20));
+    Put32(b, 40, length);
+    ReverseClipHeader(b);
+    auto clip = ParseClipImage(b);
+    ASSERT_TRUE(clip.has_value()) << length;
+    EXPECT_EQ(clip->data.size(), length);
+  }
 }
 
 }  // namespace

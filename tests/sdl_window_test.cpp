@@ -49,6 +49,30 @@ TEST(VirtualKeys, DigitRowGivesDigitsOnLayoutsThatPrintOtherCharactersThere) {
   EXPECT_EQ(VirtualKeyOf(Key(0xE0 /* à */, KMOD_NONE, SDL_SCANCODE_0)), 48);
 }
 
+TEST(VirtualKeys, KeypadGivesDigitsWithNumLockAndTheKeysUnderThemWithout) {
+  const struct {
+    SDL_Keycode key;
+    int withNumLock;
+    int withoutNumLock;
+  } keypad[] = {
+      {SDLK_KP_0, 96, 45},  {SDLK_KP_1, 97, 35},  {SDLK_KP_2, 98, 40},  {SDLK_KP_3, 99, 34},
+      {SDLK_KP_4, 100, 37}, {SDLK_KP_5, 101, 12}, {SDLK_KP_6, 102, 39}, {SDLK_KP_7, 103, 36},
+      {SDLK_KP_8, 104, 38}, {SDLK_KP_9, 105, 33}, {SDLK_KP_PERIOD, 110, 46},
+  };
+  for (const auto& k : keypad) {
+    SCOPED_TRACE(SDL_GetKeyName(k.key));
+    EXPECT_EQ(VirtualKeyOf(Key(k.key, KMOD_NUM)), k.withNumLock);
+    EXPECT_EQ(VirtualKeyOf(Key(k.key, KMOD_NUM | KMOD_LSHIFT)), k.withNumLock);
+    EXPECT_EQ(VirtualKeyOf(Key(k.key)), k.withoutNumLock);
+  }
+  // The rest of the keypad does not depend on NumLock.
+  for (const Uint16 mod : {KMOD_NONE, KMOD_NUM}) {
+    EXPECT_EQ(VirtualKeyOf(Key(SDLK_KP_ENTER, mod)), 13);
+    EXPECT_EQ(VirtualKeyOf(Key(SDLK_KP_PLUS, mod)), 107);
+    EXPECT_EQ(VirtualKeyOf(Key(SDLK_KP_DIVIDE, mod)), 111);
+  }
+}
+
 TEST(VirtualKeys, KeysTheGameNeverHearsOfGiveNothing) {
   EXPECT_EQ(VirtualKeyOf(Key(SDLK_AUDIOMUTE)), std::nullopt);
   EXPECT_EQ(VirtualKeyOf(Key(SDLK_UNKNOWN)), std::nullopt);

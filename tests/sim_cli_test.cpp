@@ -58,10 +58,17 @@ TEST_F(SimProgramTest, ABadScriptLineGivesStatus2AndItsNumber) {
   EXPECT_EQ(outcome.out, "");
 }
 
+TEST_F(SimProgramTest, LinesOfOtherWhiteSpaceAreBlank) {
+  // Vertical tabs and form feeds separate words as spaces do; alone on a line they leave none.
+  const Outcome outcome = Run(Data(), "\v\n\f\n \v\f\t\r\n\vwait\f100\v\n\f# note\nshow\n");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("100 show "), std::string::npos) << outcome.out;
+}
+
 TEST_F(SimProgramTest, ABadCommandLineGivesStatus2) {
   for (const std::string& args : std::vector<std::string>{"--data", "--seed x " + Data(), "--seed -1 " + Data(), "--seed 4294967296 " + Data(),
                                  "--frames 5 " + Data(), Data() + " - extra", Data() + " /no/such/script",
-                                 Data() + " --wav /no/such/folder/out.wav"}) {
+                                 Data() + " --wav /no/such/folder/out.wav", Data() + " '" + work_.str() + "'"}) {
     SCOPED_TRACE(args);
     const Outcome outcome = Run(args, "wait 100\n");
     EXPECT_EQ(outcome.status, 2);

@@ -90,7 +90,8 @@ void SaveBestScores(Game& game) {
     if (file.size() < plain.size()) file.resize(plain.size());
     std::copy(plain.begin(), plain.end(), file.begin());
     EncodeBestBytes(file);
-    game.sys.files.WriteExisting(path, file);
+    // Written beside the file and renamed over it: a cut write never leaves a mixed list.
+    game.sys.files.ReplaceExisting(path, file);
   } catch (...) {
   }
 }

@@ -27,12 +27,14 @@ class Clock {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // Up to maxBytes from the start of an existing file, in one read; nothing when it cannot
-  // be opened. Never creates a file.
+  // Up to maxBytes from the start of an existing regular file; nothing when it cannot be
+  // opened or is anything else (a named pipe, a device, a folder). Never creates a file.
   virtual std::optional<std::vector<std::uint8_t>> ReadExisting(const std::string& path, std::size_t maxBytes) = 0;
-  // Writes the bytes over the start of an existing file, in one write, without truncating it.
-  // False (and the file untouched) when it does not exist or cannot be opened for writing.
-  virtual bool WriteExisting(const std::string& path, std::span<const std::uint8_t> bytes) = 0;
+  // Puts the bytes over the start of an existing regular file, the rest kept, as one step:
+  // the file is at every moment either the whole old one or the whole new one. False when it
+  // does not exist, is no regular file or is a symbolic link (never followed), or a step
+  // fails; nothing is created.
+  virtual bool ReplaceExisting(const std::string& path, std::span<const std::uint8_t> bytes) = 0;
   // Names of the entries of a folder (files and folders); empty when it cannot be read.
   virtual std::vector<std::string> ListFolder(const std::string& folder) = 0;
 };

@@ -50,8 +50,9 @@ std::vector<std::string> Words(const std::string& line) {
 
 // The rest of the line after the command word, spaces kept; "\n" stands for a line feed.
 std::string ReplyBody(const std::string& line) {
-  const std::size_t start = line.find_first_not_of(" \t");
-  const std::size_t rest = line.find_first_of(" \t", start);
+  constexpr const char* kSpace = " \t\v\f\r";  // what separates words
+  const std::size_t start = line.find_first_not_of(kSpace);
+  const std::size_t rest = line.find_first_of(kSpace, start);
   std::string raw = rest == std::string::npos ? std::string() : line.substr(rest + 1);
   std::string body;
   for (std::size_t i = 0; i < raw.size(); ++i) {
@@ -65,7 +66,8 @@ std::string ReplyBody(const std::string& line) {
   return body;
 }
 
-// One script line as a command; nothing, with the reason in `error`, for a bad line.
+// One script line of at least one word as a command; nothing, with the reason in `error`,
+// for a bad line.
 std::optional<Command> ParseLine(std::string line, std::string& error) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
   const std::vector<std::string> words = Words(line);
@@ -117,10 +119,11 @@ std::optional<std::vector<Command>> ParseScript(const std::string& scriptText, s
   int number = 0;
   for (std::string line; std::getline(lines, line);) {
     ++number;
-    const std::size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos || line[first] == '#') continue;
+    // A line of white space alone (vertical tabs and form feeds too) holds no words: blank.
+    const std::vector<std::string> words = Words(line);
+    if (words.empty() || words[0].front() == '#') continue;
     std::string error;
-    std::optional<Command> command = ParseLine(line.substr(first), error);
+    std::optional<Command> command = ParseLine(line, error);
     if (!command) {
       errors << "vesquin-sim: script line " << number << ": " << error << '\n';
       return std::nullopt;

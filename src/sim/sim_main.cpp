@@ -5,6 +5,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -66,9 +67,13 @@ int main(int argc, char** argv) {
   if (scriptPath == "-") {
     script << std::cin.rdbuf();
   } else {
+    // A folder opens as a stream on this system and reads as nothing: refuse it by name.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(scriptPath, ignored)) return Usage("the script '" + scriptPath + "' is a folder");
     std::ifstream file(scriptPath);
     if (!file) return Usage("cannot read the script '" + scriptPath + "'");
     script << file.rdbuf();
+    if (file.bad()) return Usage("cannot read the script '" + scriptPath + "'");
   }
   return vesquin::RunScript(script.str(), options, std::cout, std::cerr);
 }

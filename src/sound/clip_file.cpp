@@ -29,6 +29,8 @@ const char* ImageProblem(std::span<const std::uint8_t> image, ClipFormat& format
   if (format.samplesPerSec < 4'000 || format.samplesPerSec > 192'000) return "sample rate outside 4,000..192,000";
   if (format.blockAlign != format.channels * format.bitsPerSample / 8) return "block alignment does not match the format";
   if (format.avgBytesPerSec != format.samplesPerSec * format.blockAlign) return "byte rate does not match the format";
+  // The sound layer the game was made for creates no buffer of fewer than four bytes.
+  if (length < kClipMinDataBytes) return "fewer than 4 data bytes";
   if (length > image.size() - kClipHeaderSize) return "data length runs past the end of the file";
   return nullptr;
 }

@@ -12,6 +12,7 @@ namespace vesquin {
 inline constexpr std::size_t kClipFileLimit = 10'000'000;  // longer files are cut here
 inline constexpr std::size_t kClipHeaderSize = 44;
 inline constexpr std::size_t kClipReversedBytes = 50;
+inline constexpr std::uint32_t kClipMinDataBytes = 4;
 
 // The PCM format block found at offset 20 of the restored image.
 struct ClipFormat {
@@ -47,7 +48,7 @@ void ReverseClipHeader(std::span<std::uint8_t> bytes);
 // Restores a clip file's image and checks it; nothing when the bytes are no clip.
 // Accepts only what the mixer can play faithfully: PCM, 1 or 2 channels, 8 or 16 bits,
 // 4,000..192,000 samples per second, a consistent block alignment and byte rate, and a data
-// length that the bytes actually read can hold.
+// length of at least 4 bytes that the bytes actually read can hold.
 std::optional<ClipImage> RestoreClipImage(std::vector<std::uint8_t> fileBytes);
 std::optional<ClipImage> ParseClipImage(std::span<const std::uint8_t> fileBytes);
 
