@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -400,6 +403,26 @@ TEST_F(BestScoreFileOnDisk, ALinkNamedBestDatIsNeverWrittenThrough) {
   Record(999);
   EXPECT_EQ(ReadFile(target), stored);
   EXPECT_EQ(ReadFile(BestDat()), Coded(GameRecords({999, 30, 20, 10})));
+}
+
+TEST_F(BestScoreFileOnDisk, AFileThePlayerMayNotWriteKeepsItsListThoughTheFolderIsOpen) {
+  const Bytes stored = Coded(GameRecords({30, 20, 10}));
+  WriteFile(BestDat(), stored);
+  std::filesystem::permissions(BestDat(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                              std::filesystem::perms::others_read);
+  std::filesystem::permissions(folder_.path(), std::filesystem::perms::all);
+  // Root may write any file: the player is then somebody else.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(2);
+    Record(999);
+    ::_exit(0);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFile(BestDat()), stored);
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"best.dat"});
 }
 
 TEST_F(BestScoreFileOnDisk, TheReplacedFileKeepsItsPermissions) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "clip_builder.h"
 #include "shell/game.h"
 #include "support/sim_harness.h"
 #include "support/test_data.h"
@@ -96,6 +97,26 @@ TEST_F(SimBlockTest, AKeyPressedDuringTheSpeakerTestIsHandledAfterItByTheMenu) {
   EXPECT_TRUE(sim_->timerEvents().empty());
   Run("wait 3920\nwait 110\n");
   EXPECT_EQ(sim_->timerEvents(), (std::vector<std::uint64_t>{4940, 4950, 5000, 5050}));
+}
+
+TEST_F(SimBlockTest, AClipPlayedToItsEndHoldsTheGameForExactlyItsLength) {
+  // Lengths that are no whole number of milliseconds (22,050 Hz): 300.091, 400.908, 500.681
+  // and 600.908 ms. Rounding each block up would put every later time a little later.
+  Start();
+  const std::pair<const char*, std::size_t> clips[] = {
+      {"f_left.vgz", 6'617}, {"f_right.vgz", 8'840}, {"f_left1.vgz", 11'040}, {"f_right1.vgz", 13'250}};
+  for (const auto& [name, frames] : clips) {
+    std::vector<std::uint8_t> file = testclips::WaveBytes(1, 22'050, 16, std::vector<std::int16_t>(frames, 500));
+    ReverseClipHeader(file);
+    WriteFile(data_.path() / "TestSpk" / name, file);
+  }
+  Run("key Ctrl\nkey Down\nkey Down\nwait 20\nkey Enter\nwait 6000\n");
+  for (const char* line : {"20 place TestSpk\\f_left.vgz x=-1 y=0 z=5 min=10",
+                           "1320 place TestSpk\\f_right.vgz x=1 y=0 z=5 min=10",
+                           "2720 place TestSpk\\f_left1.vgz x=-8 y=0 z=-5 min=10",
+                           "4221 place TestSpk\\f_right1.vgz x=8 y=0 z=-5 min=10", "5822 state 1"}) {
+    EXPECT_TRUE(Has(line)) << line << "\n" << out_.str();
+  }
 }
 
 // The best list speaks its one entry and then pauses 1,000 ms inside a tick: from 600 to 1600.

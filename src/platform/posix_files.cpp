@@ -106,6 +106,16 @@ std::optional<RegularFile> RegularFile::Open(const std::string& path, bool follo
                      info.st_mode & 07777);
 }
 
+bool RegularFile::Writable(const std::string& path) const {
+  // Opening for writing asks the system itself (root, access lists, a read-only mount); the
+  // same file must answer, not another that took its name meanwhile.
+  const FileDescriptor writer(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  struct stat mine {};
+  struct stat theirs {};
+  return writer && ::fstat(fd_.get(), &mine) == 0 && ::fstat(writer.get(), &theirs) == 0 &&
+         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+}
+
 std::optional<std::size_t> RegularFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
   std::size_t got = 0;
   while (got < bytes.size()) {
@@ -140,6 +150,8 @@ bool PosixFileSystem::ReplaceExisting(const std::string& path, std::span<const s
   // Never through a link: the file replaced is the one that stands at this name.
   const std::optional<RegularFile> old = RegularFile::Open(path, false);
   if (!old) return false;
+  // A file the player may not write keeps its content, though its folder would allow a rename.
+  if (!old->Writable(path)) return false;
 
   const std::string folder = FolderOf(path);
   const std::size_t slash = path.find_last_of('/');

@@ -1,7 +1,7 @@
 #pragma once
-// Files through POSIX calls: existing files only, never created, never truncated. Opening
-// never blocks (a named pipe in a file's place is refused, not waited on), and only regular
-// files are read or replaced.
+// Files through POSIX calls: existing files only; the game never creates one (a replace's
+// copy beside the file only ever takes its place). Opening never blocks (a named pipe in a
+// file's place is refused, not waited on), and only regular files are read or replaced.
 
 #include <sys/types.h>
 
@@ -42,6 +42,9 @@ class RegularFile {
   // Up to bytes.size() bytes from `offset`, fewer only at the end of the file; nothing on a
   // read error.
   std::optional<std::size_t> ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const;
+  // Whether `path`, the name this file was opened by, may be opened for writing and still
+  // names this file.
+  bool Writable(const std::string& path) const;
   // Ownership and permission bits.
   uid_t Owner() const { return owner_; }
   gid_t Group() const { return group_; }

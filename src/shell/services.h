@@ -22,6 +22,13 @@ class Clock {
   virtual void Sleep(std::uint32_t ms) = 0;
   // Seconds of the calendar time, to seed the pseudo-random generator.
   virtual std::int64_t CalendarSeconds() = 0;
+  // Holds the game's thread while the voice plays once through, and at most limitMs: an
+  // output that stopped consuming would keep it "playing" for ever. A clock that knows when
+  // the voice ends may wait for exactly that.
+  virtual void SleepWhilePlaying(SoundVoice& voice, std::uint32_t limitMs) {
+    const std::uint64_t start = NowMs();
+    while (voice.Status() == kStatusPlaying && NowMs() - start < limitMs) Sleep(1);
+  }
 };
 
 class FileSystem {

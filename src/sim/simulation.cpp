@@ -14,8 +14,11 @@ namespace vesquin {
 namespace {
 
 constexpr std::uint32_t kMixRate = 48'000;
-constexpr std::uint32_t kFramesPerMs = kMixRate / 1000;
 constexpr std::uint32_t kOutputChannels = 2;
+constexpr std::uint64_t kUsPerMs = 1'000;
+constexpr std::uint64_t kUsPerSecond = 1'000'000;
+constexpr std::uint64_t kTickUs = kTickMs * kUsPerMs;
+constexpr std::size_t kRenderBlockFrames = 480;  // 10 ms
 
 // At most three decimals, no trailing zeros: -1, 0.5, 10.
 std::string FormatCoordinate(float value) {
@@ -49,27 +52,64 @@ std::vector<std::uint8_t> WavHeader(std::uint32_t dataBytes) {
   return header;
 }
 
-// A voice of the mixer that tells the machine when the game lets it go.
+// A voice of the mixer that tells the machine when the game lets it go, and that plays once
+// for exactly its clip's length (data bytes / average bytes per second) on the virtual clock,
+// where the mixer's voice, converted to whole frames at its own rate, may differ by a frame.
 class TrackedVoice final : public SoundVoice {
  public:
-  TrackedVoice(std::unique_ptr<SoundVoice> voice, std::function<void(const SoundVoice*)> onGone)
-      : voice_(std::move(voice)), onGone_(std::move(onGone)) {}
+  TrackedVoice(std::unique_ptr<SoundVoice> voice, std::uint64_t lengthUs, const std::uint64_t& nowUs,
+               std::function<void(const SoundVoice*)> onGone)
+      : voice_(std::move(voice)), lengthUs_(lengthUs), leftUs_(lengthUs), nowUs_(nowUs), onGone_(std::move(onGone)) {}
   ~TrackedVoice() override {
     voice_.reset();
     onGone_(this);
   }
-  void SetCurrentPosition(std::uint32_t frame) override { voice_->SetCurrentPosition(frame); }
+  void SetCurrentPosition(std::uint32_t frame) override {
+    voice_->SetCurrentPosition(frame);
+    if (frame != 0) return;
+    // Rewound while sounding once: it starts over.
+    if (Status() == kStatusPlaying) endUs_ = nowUs_ + lengthUs_;
+    leftUs_ = lengthUs_;
+  }
   bool SetPan(std::int32_t pan) override { return voice_->SetPan(pan); }
   bool SetVolume(std::int32_t volume) override { return voice_->SetVolume(volume); }
-  void Play(bool looping) override { voice_->Play(looping); }
-  void Stop() override { voice_->Stop(); }
-  std::uint32_t Status() override { return voice_->Status(); }
+  void Play(bool looping) override {
+    // A play that is sounding goes on from where it is; one that has ended stands at its start.
+    if (Status() == kStatusPlaying) leftUs_ = endUs_ - nowUs_;
+    voice_->Play(looping);
+    once_ = !looping;
+    if (once_) endUs_ = nowUs_ + leftUs_;
+  }
+  void Stop() override {
+    if (Status() == kStatusPlaying) leftUs_ = endUs_ - nowUs_;
+    once_ = false;
+    voice_->Stop();
+  }
+  std::uint32_t Status() override {
+    if (!once_) return voice_->Status();
+    if (nowUs_ < endUs_) return kStatusPlaying;
+    once_ = false;
+    leftUs_ = lengthUs_;
+    voice_->Stop();
+    voice_->SetCurrentPosition(0);
+    return 0;
+  }
+  // When a play that is sounding once ends; nothing when it loops or is silent.
+  std::optional<std::uint64_t> EndUs() {
+    if (Status() != kStatusPlaying) return std::nullopt;
+    return endUs_;
+  }
   std::uint32_t LengthMs() const override { return voice_->LengthMs(); }
   bool SetPosition(float x, float y, float z) override { return voice_->SetPosition(x, y, z); }
   bool SetMinDistance(float distance) override { return voice_->SetMinDistance(distance); }
 
  private:
   std::unique_ptr<SoundVoice> voice_;
+  std::uint64_t lengthUs_;
+  std::uint64_t leftUs_;    // from the current position to the end
+  std::uint64_t endUs_ = 0;  // while playing once
+  bool once_ = false;
+  const std::uint64_t& nowUs_;
   std::function<void(const SoundVoice*)> onGone_;
 };
 
@@ -77,18 +117,24 @@ class TrackedVoice final : public SoundVoice {
 // so clips that screens still hold after shutdown never outlive it.
 class LentDevice final : public SoundDevice {
  public:
-  LentDevice(Mixer& mixer, std::function<void(const SoundVoice*)> onVoiceGone, std::function<void()> onRelease)
-      : mixer_(mixer), onVoiceGone_(std::move(onVoiceGone)), onRelease_(std::move(onRelease)) {}
+  LentDevice(Mixer& mixer, const std::uint64_t& nowUs, std::function<void(const SoundVoice*)> onVoiceGone,
+             std::function<void()> onRelease)
+      : mixer_(mixer), nowUs_(nowUs), onVoiceGone_(std::move(onVoiceGone)), onRelease_(std::move(onRelease)) {}
   ~LentDevice() override { onRelease_(); }
   std::unique_ptr<SoundVoice> CreateVoice(const ClipImage& clip, bool threeD) override {
     std::unique_ptr<SoundVoice> voice = mixer_.CreateVoice(clip, threeD);
     if (!voice) return nullptr;
-    return std::make_unique<TrackedVoice>(std::move(voice), onVoiceGone_);
+    // Rounded up to a whole microsecond: the clip is still playing at every time before its end.
+    const std::uint64_t bytes = clip.data.size();
+    const std::uint64_t rate = clip.format.avgBytesPerSec;
+    const std::uint64_t lengthUs = (bytes * kUsPerSecond + rate - 1) / rate;
+    return std::make_unique<TrackedVoice>(std::move(voice), lengthUs, nowUs_, onVoiceGone_);
   }
   std::unique_ptr<SoundListener> CreateListener() override { return mixer_.CreateListener(); }
 
  private:
   Mixer& mixer_;
+  const std::uint64_t& nowUs_;
   std::function<void(const SoundVoice*)> onVoiceGone_;
   std::function<void()> onRelease_;
 };
@@ -115,29 +161,36 @@ class Simulation::Machine final : public Clock,
 
   Services services() { return Services{*this, files_, *this, *this, *this, *this, *this}; }
 
-  // Brings the mixer, and with it every clip's status, up to virtual time t.
-  void AdvanceTo(std::uint64_t t) {
-    while (now < t) {
-      const std::uint64_t step = std::min<std::uint64_t>(t - now, 10);
-      const std::size_t frames = static_cast<std::size_t>(step * kFramesPerMs);
-      block_.resize(frames * kOutputChannels);
-      mixer_.Render(block_.data(), frames);
-      if (wav_.is_open()) {
-        wavBytes_.clear();
-        for (std::int16_t sample : block_) {
-          const auto bits = static_cast<std::uint16_t>(sample);
-          wavBytes_.push_back(static_cast<char>(bits & 0xFF));
-          wavBytes_.push_back(static_cast<char>(bits >> 8));
-        }
-        wav_.write(wavBytes_.data(), static_cast<std::streamsize>(wavBytes_.size()));
-        wavDataBytes_ += wavBytes_.size();
+  // Brings the clock, the mixer and with it every clip's status up to virtual time tUs. The
+  // mixer renders only when its sound is written; otherwise its voices are moved on.
+  void AdvanceTo(std::uint64_t tUs) {
+    if (tUs <= nowUs) return;
+    nowUs = tUs;
+    const std::uint64_t frames = tUs * kMixRate / kUsPerSecond - mixedFrames_;
+    mixedFrames_ += frames;
+    if (!wav_.is_open()) {
+      mixer_.Advance(static_cast<std::size_t>(frames));
+      return;
+    }
+    for (std::uint64_t left = frames; left > 0;) {
+      const std::size_t block = static_cast<std::size_t>(std::min<std::uint64_t>(left, kRenderBlockFrames));
+      block_.resize(block * kOutputChannels);
+      mixer_.Render(block_.data(), block);
+      wavBytes_.clear();
+      for (std::int16_t sample : block_) {
+        const auto bits = static_cast<std::uint16_t>(sample);
+        wavBytes_.push_back(static_cast<char>(bits & 0xFF));
+        wavBytes_.push_back(static_cast<char>(bits >> 8));
       }
-      now += step;
+      wav_.write(wavBytes_.data(), static_cast<std::streamsize>(wavBytes_.size()));
+      wavDataBytes_ += wavBytes_.size();
+      left -= block;
     }
   }
 
+  // Times are printed in whole milliseconds, rounded down.
   std::ostream& Line() {
-    out_ << now << ' ';
+    out_ << nowUs / kUsPerMs << ' ';
     return out_;
   }
 
@@ -166,8 +219,14 @@ class Simulation::Machine final : public Clock,
   }
 
   // Clock
-  std::uint64_t NowMs() override { return now; }
-  void Sleep(std::uint32_t ms) override { AdvanceTo(now + ms); }
+  std::uint64_t NowMs() override { return nowUs / kUsPerMs; }
+  void Sleep(std::uint32_t ms) override { AdvanceTo(nowUs + ms * kUsPerMs); }
+  // A clip played to its end holds the game for exactly its length.
+  void SleepWhilePlaying(SoundVoice& voice, std::uint32_t limitMs) override {
+    auto* tracked = dynamic_cast<TrackedVoice*>(&voice);
+    if (tracked == nullptr) return Clock::SleepWhilePlaying(voice, limitMs);
+    if (const std::optional<std::uint64_t> end = tracked->EndUs()) AdvanceTo(std::min(*end, nowUs + limitMs * kUsPerMs));
+  }
   std::int64_t CalendarSeconds() override { return 0; }
 
   // Window
@@ -179,7 +238,7 @@ class Simulation::Machine final : public Clock,
   std::unique_ptr<SoundDevice> CreateSoundDevice() override {
     if (!options_.soundOutput) return nullptr;
     return std::make_unique<LentDevice>(
-        mixer_, [this](const SoundVoice* voice) { VoiceGone(voice); }, [this] { steps.push_back("sound device"); });
+        mixer_, nowUs, [this](const SoundVoice* voice) { VoiceGone(voice); }, [this] { steps.push_back("sound device"); });
   }
   bool StartTimer(std::uint32_t id, std::uint32_t periodMs) override {
     timerRunning = id == tickTimerId && periodMs == kTickMs;
@@ -248,7 +307,7 @@ class Simulation::Machine final : public Clock,
            << " z=" << FormatCoordinate(z) << " min=" << FormatCoordinate(minDistance) << '\n';
   }
 
-  std::uint64_t now = 0;
+  std::uint64_t nowUs = 0;  // the virtual clock, exact
   bool timerRunning = false;
   bool closing = false;
   bool controllerReleased = false;
@@ -264,6 +323,7 @@ class Simulation::Machine final : public Clock,
   std::deque<int> forced_;
   std::deque<std::optional<std::string>> replies_;
   std::map<const SoundVoice*, std::string> groups_;
+  std::uint64_t mixedFrames_ = 0;
   std::vector<std::int16_t> block_;
   std::ofstream wav_;
   std::vector<char> wavBytes_;
@@ -278,7 +338,7 @@ Simulation::~Simulation() {
   game_.reset();
 }
 
-std::uint64_t Simulation::Now() const { return machine_->now; }
+std::uint64_t Simulation::Now() const { return machine_->nowUs / kUsPerMs; }
 int Simulation::controllerPolls() const { return machine_->polls; }
 bool Simulation::controllerReleased() const { return machine_->controllerReleased; }
 bool Simulation::timerRunning() const { return machine_->timerRunning; }
@@ -304,59 +364,60 @@ void Simulation::AfterHandler() {
     return;
   }
   // Timer events that fell due while the handler held the game wait, merged into one.
-  if (machine_->timerRunning && machine_->now >= nextTimer_) timerPending_ = true;
+  if (machine_->timerRunning && machine_->nowUs >= nextTimerUs_) timerPending_ = true;
 }
 
 void Simulation::DeliverTick() {
-  timerEvents_.push_back(machine_->now);
+  timerEvents_.push_back(machine_->nowUs / kUsPerMs);
   TimerEvent(*game_, tickTimerId);
   AfterHandler();
 }
 
-void Simulation::RunTimersUntil(std::uint64_t scriptTime) {
+void Simulation::RunTimersUntil(std::uint64_t scriptUs) {
   while (!ended_) {
+    const std::uint64_t nowUs = machine_->nowUs;
     if (timerPending_) {
       // Keys that came while the game was held are handled first; the merged tick runs once
       // the script reaches the end of the block (a key at that very time comes after it).
-      if (scriptTime < machine_->now) return;
+      if (scriptUs < nowUs) return;
       timerPending_ = false;
-      nextTimer_ = (machine_->now / kTickMs + 1) * kTickMs;
+      nextTimerUs_ = (nowUs / kTickUs + 1) * kTickUs;
       DeliverTick();
       continue;
     }
-    if (machine_->timerRunning && nextTimer_ <= scriptTime) {
-      machine_->AdvanceTo(nextTimer_);
-      nextTimer_ += kTickMs;
+    if (machine_->timerRunning && nextTimerUs_ <= scriptUs) {
+      machine_->AdvanceTo(nextTimerUs_);
+      nextTimerUs_ += kTickUs;
       DeliverTick();
       continue;
     }
-    if (!machine_->timerRunning) nextTimer_ = (std::max(machine_->now, scriptTime) / kTickMs + 1) * kTickMs;
-    machine_->AdvanceTo(std::max(machine_->now, scriptTime));
+    if (!machine_->timerRunning) nextTimerUs_ = (std::max(nowUs, scriptUs) / kTickUs + 1) * kTickUs;
+    machine_->AdvanceTo(std::max(nowUs, scriptUs));
     return;
   }
 }
 
 void Simulation::Wait(std::uint64_t ms) {
-  scriptTime_ += ms;
-  RunTimersUntil(scriptTime_);
+  scriptUs_ += ms * kUsPerMs;
+  RunTimersUntil(scriptUs_);
 }
 
 void Simulation::Key(int virtualKey) {
-  RunTimersUntil(scriptTime_);
+  RunTimersUntil(scriptUs_);
   if (ended_) return;
   KeyDownEvent(*game_, virtualKey);
   AfterHandler();
 }
 
 void Simulation::KeyUp(int virtualKey) {
-  RunTimersUntil(scriptTime_);
+  RunTimersUntil(scriptUs_);
   if (ended_) return;
   KeyUpEvent(*game_, virtualKey);
   AfterHandler();
 }
 
 void Simulation::Close() {
-  RunTimersUntil(scriptTime_);
+  RunTimersUntil(scriptUs_);
   if (ended_) return;
   machine_->Close();
   AfterHandler();

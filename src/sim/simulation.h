@@ -48,6 +48,7 @@ class Simulation {
   void QueueReply(std::optional<std::string> body);
 
   bool Ended() const { return ended_; }
+  // The virtual time in whole milliseconds, rounded down.
   std::uint64_t Now() const;
   Game& game() { return *game_; }
   // False when a WAVE file was asked for and cannot be written.
@@ -59,7 +60,7 @@ class Simulation {
   int controllerPolls() const;
   bool controllerReleased() const;
   bool timerRunning() const;
-  // Virtual times of the timer events handled so far.
+  // Virtual times of the timer events handled so far, in whole milliseconds.
   const std::vector<std::uint64_t>& timerEvents() const { return timerEvents_; }
   // What was released, in order: "menu clips", "number clips", "timer", "controller",
   // "sound device".
@@ -69,7 +70,7 @@ class Simulation {
 
  private:
   class Machine;
-  void RunTimersUntil(std::uint64_t scriptTime);
+  void RunTimersUntil(std::uint64_t scriptUs);
   void DeliverTick();
   void AfterHandler();
 
@@ -78,8 +79,9 @@ class Simulation {
   std::unique_ptr<Machine> machine_;
   std::unique_ptr<Services> services_;
   std::unique_ptr<Game> game_;
-  std::uint64_t scriptTime_ = 0;
-  std::uint64_t nextTimer_ = 50;
+  // Virtual times in microseconds: clips end at exact times, not at whole milliseconds.
+  std::uint64_t scriptUs_ = 0;
+  std::uint64_t nextTimerUs_ = kTickMs * 1'000;
   bool timerPending_ = false;  // timer events that fell due during a block, merged into one
   bool ended_ = false;
   std::vector<std::uint64_t> timerEvents_;

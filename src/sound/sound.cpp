@@ -10,7 +10,6 @@ namespace {
 
 // Slack on top of a clip's own length before a wait gives up on an output that has stalled.
 constexpr std::uint32_t kStalledOutputSlackMs = 250;
-constexpr std::uint32_t kWaitStepMs = 1;
 constexpr std::size_t kMaxPathBytes = 1023;  // a composed path fits 1,024 bytes with its zero
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
@@ -131,11 +130,7 @@ void Sound::PlayClipAndWait(SoundClip& clip, std::int32_t pan, std::int32_t volu
   PlayClip(clip, pan, volume);
   // An output that stopped consuming (device gone, sound server restarted) would leave the
   // clip "playing" for ever: the wait ends at the latest when the clip could have played.
-  const std::uint64_t start = sys_.clock.NowMs();
-  const std::uint64_t limit = static_cast<std::uint64_t>(voice->LengthMs()) + kStalledOutputSlackMs;
-  while (voice->Status() == kStatusPlaying && sys_.clock.NowMs() - start < limit) {
-    sys_.clock.Sleep(kWaitStepMs);
-  }
+  sys_.clock.SleepWhilePlaying(*voice, voice->LengthMs() + kStalledOutputSlackMs);
 }
 
 void Sound::ResumeClip(SoundClip& clip, std::int32_t pan, std::int32_t volume) {
