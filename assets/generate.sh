@@ -69,19 +69,35 @@ awk -F '\t' -v dir="$work/speech/" '
     print "(define (vq-roots i) (if i (cons i (vq-roots (item.next i))) nil))"
     print "(define (vq-max l)"
     print "  (if (cdr l) (let ((m (vq-max (cdr l)))) (if (> (car l) m) (car l) m)) (car l)))"
-    # A word that runs into a stop consonant or a pause ends in that
-    # closure: 30 ms of it is kept, so the word dies away as it would, instead
-    # of being cut off in its last sound.
+    # A cut between two words falls where the synthesiser puts the segment
+    # boundary, but the sound of a vowel runs on for tens of milliseconds into
+    # a following stop consonant. So each cut also names how far it may move:
+    # into the closure of a stop that opens the first word, and into the
+    # closure or pause after the last, where the leveller finds the quiet.
+    print "(define (vq-stop-or-pause name)"
+    print "  (member_string name (list \"p\" \"t\" \"k\" \"b\" \"d\" \"g\" \"pau\")))"
+    print "(define (vq-open-limit tok)"
+    print "  (let ((first \"R:Word.R:SylStructure.daughter1.daughter1.R:Segment\"))"
+    print "    (if (vq-stop-or-pause (item.feat (item.daughter1 tok) (string-append first \".name\")))"
+    print "        (item.feat (item.daughter1 tok) (string-append first \".end\"))"
+    print "        (vq-token-start tok))))"
     print "(define (vq-segment-at utt time)"
     print "  (let ((s (utt.relation.first utt (quote Segment))))"
     print "    (while (and s (< (item.feat s \"end\") (+ time 0.0005))) (set! s (item.next s)))"
     print "    s))"
-    print "(define (vq-token-end utt tok)"
+    # A stop that ends a word is released after its segment, as the next
+    # sound begins; before anything but another stop or a pause, the word
+    # keeps that release.
+    print "(define (vq-word-end utt tok)"
     print "  (let ((end (vq-max (mapcar (lambda (w) (item.feat w \"R:Word.word_end\")) (item.daughters tok)))))"
-    print "    (let ((next (vq-segment-at utt end)))"
-    print "      (if (and next (member_string (item.name next) (list \"p\" \"t\" \"k\" \"b\" \"d\" \"g\" \"pau\")))"
-    print "          (+ end 0.03)"
+    print "    (let ((last (vq-segment-at utt (- end 0.001))) (next (vq-segment-at utt end)))"
+    print "      (if (and last next (vq-stop-or-pause (item.name last)) (not (vq-stop-or-pause (item.name next))))"
+    print "          (+ end 0.02)"
     print "          end))))"
+    print "(define (vq-close-limit utt tok)"
+    print "  (let ((end (vq-word-end utt tok)))"
+    print "    (let ((next (vq-segment-at utt end)))"
+    print "      (if (and next (vq-stop-or-pause (item.name next))) (item.feat next \"end\") end))))"
     # Utterance does not evaluate its arguments, hence the eval below.
     print "(define (vq-clip file text first last)"
     print "  (let ((utt (utt.synth (eval (list (quote Utterance) (quote Text) text)))))"
@@ -89,7 +105,8 @@ awk -F '\t' -v dir="$work/speech/" '
     print "      (utt.save.wave utt file (quote riff))"
     print "      (format t \"%s\\t%d\" file (length toks))"
     print "      (if (>= first 0)"
-    print "          (format t \"\\t%f\\t%f\" (vq-token-start (nth first toks)) (vq-token-end utt (nth last toks))))"
+    print "          (format t \"\\t%f\\t%f\\t%f\\t%f\" (vq-token-start (nth first toks)) (vq-word-end utt (nth last toks))"
+    print "                  (vq-open-limit (nth first toks)) (vq-close-limit utt (nth last toks))))"
     print "      (format t \"\\n\"))))"
   }
   /^#/ || NF < 2 { next }
@@ -110,14 +127,14 @@ festival -b "$work/speech.scm" > "$work/speech/times.tsv"
 
 while IFS=$'\t' read -r clip ntok; do
   file="$work/speech/${clip//\//__}.wav"
-  IFS=$'\t' read -r said got from to < <(grep -F "$file"$'\t' "$work/speech/times.tsv")
+  IFS=$'\t' read -r said got from to open close < <(grep -F "$file"$'\t' "$work/speech/times.tsv")
   if [ "$got" != "$ntok" ]; then
     echo "$clip: the synthesiser read $got words where the table has $ntok" >&2
     exit 1
   fi
   sox "$file" -e floating-point -b 32 "$work/speech/48k.wav" rate -v 48000
   cut=()
-  [ -n "${from:-}" ] && cut=(--cut "$from" "$to")
+  [ -n "${from:-}" ] && cut=(--cut "$from" "$to" --settle "$open" "$close")
   "$work/vqlevel" --target "$speech_lufs" "${cut[@]}" "$work/speech/48k.wav" "$out/$clip.vgz"
 done < "$work/speech/words.tsv"
 

@@ -21,7 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "screens/number_words.h"
+#include "screens/score_screen.h"
+#include "shell/game.h"
 #include "sound/clip_file.h"
+#include "support/sim_harness.h"
 
 namespace {
 
@@ -166,19 +170,20 @@ struct Level {
   double lufs = -HUGE_VAL, truePeakDb = -HUGE_VAL;
 };
 
-// EBU R 128 integrated loudness and true peak. A clip shorter than one
-// 400 ms gating block is measured repeated end to end until it fills one,
-// which is its loudness over its own length (the leveller does the same).
+// EBU R 128 integrated loudness and true peak. A clip shorter than 3 s is
+// measured repeated end to end for 3 s, so that the 400 ms gating blocks
+// cover all of it alike: its loudness over its whole length (the leveller
+// does the same).
 Level Measure(const Clip& c) {
   Level l;
   ebur128_state* st = ebur128_init(unsigned(c.channels), unsigned(c.rate), EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
   if (!st) return l;
-  const std::size_t block = std::size_t(c.rate) * 4 / 10;
+  const std::size_t least = std::size_t(c.rate) * 3;
   std::size_t fed = 0;
   do {
     ebur128_add_frames_float(st, c.samples.data(), c.frames());
     fed += c.frames();
-  } while (fed < block);
+  } while (fed < least);
   ebur128_loudness_global(st, &l.lufs);
   double peak = 0;
   for (int ch = 0; ch < c.channels; ++ch) {
@@ -203,6 +208,49 @@ double RmsDb(const Clip& c, std::size_t from, std::size_t to) {
   for (std::size_t i = from * std::size_t(c.channels); i < to * std::size_t(c.channels); ++i)
     sum += double(c.samples[i]) * c.samples[i];
   return 10 * std::log10(sum / double((to - from) * std::size_t(c.channels)) + 1e-20);
+}
+
+// The clip file of a loaded clip, by the name the game gave it ("score\\8.vgz").
+std::string FileOfClipName(const std::string& name) {
+  std::string file = name;
+  std::replace(file.begin(), file.end(), '\\', '/');
+  return Lower(file);
+}
+
+// Every two clips the game says one right after the other, as its own speech
+// sequences have them: the final score for each score 0..100, each best-list
+// entry 0..999,999 (a six-digit best score), each coordinate pair on the field.
+std::set<std::pair<std::string, std::string>> ClipsSaidInARow() {
+  vesquin::testing::LiveSim live(kData);
+  vesquin::Game& game = live.game();
+  const auto& sequence = game.numbers.speechSequence;
+  std::set<std::pair<int, int>> slots;
+  auto collect = [&] {
+    for (std::size_t i = 0; i + 1 < sequence.size() && sequence[i + 1] != vesquin::kEndOfSpeech; ++i)
+      slots.insert({sequence[i], sequence[i + 1]});
+  };
+  for (int score = 0; score <= 100; ++score) {
+    game.level.score = score;
+    vesquin::ComposeScoreSequence(game, vesquin::ScoreKind::FinalScore);
+    collect();
+  }
+  game.scoreScreen.bestListPosition = 0;
+  for (int entry = 0; entry <= 999'999; ++entry) {
+    game.best.bestScores[0] = entry;
+    vesquin::ComposeScoreSequence(game, vesquin::ScoreKind::BestList);
+    collect();
+  }
+  for (int east = 0; east <= 24; ++east)
+    for (int north = 0; north <= 24; ++north) {
+      vesquin::SpeakNumberPair(game, east, north);
+      vesquin::StopNumberClips(game);
+      collect();
+    }
+  std::set<std::pair<std::string, std::string>> names;
+  for (const auto& [first, second] : slots)
+    names.insert({FileOfClipName(game.numbers.numberClips[std::size_t(first)].Name()),
+                  FileOfClipName(game.numbers.numberClips[std::size_t(second)].Name())});
+  return names;
 }
 
 // Every clip file in the data folder, decoded once for all the level checks.
@@ -290,6 +338,26 @@ TEST(AssetLevels, SpeechSharesOneLoudness) {
     EXPECT_NEAR(Measure(clip).lufs, kSpeechLufs, kSpeechTolerance) << name;
   }
   EXPECT_GE(speech, 60);
+}
+
+// A word much louder or quieter than the one before it stands out of the
+// number it belongs to, and is heard as stressed or as another word.
+TEST(AssetLevels, WordsSaidInARowStepByAtMostTwoLu) {
+  const auto& clips = AllClips();
+  std::map<std::string, double> lufs;
+  auto loudness = [&](const std::string& name) {
+    if (!lufs.count(name)) lufs[name] = clips.count(name) ? Measure(clips.at(name)).lufs : -HUGE_VAL;
+    return lufs[name];
+  };
+  const auto pairs = ClipsSaidInARow();
+  // Opening phrases, all 28 number words, hundred, thousand, points.
+  std::set<std::string> heard;
+  for (const auto& [first, second] : pairs) {
+    heard.insert(first);
+    heard.insert(second);
+    EXPECT_LE(std::fabs(loudness(first) - loudness(second)), 2.0) << first << " then " << second;
+  }
+  EXPECT_EQ(heard.size(), 2u + 28u + 3u);
 }
 
 TEST(AssetLevels, NoClipPeaksOverTheCeilingOrStartsLate) {

@@ -3,7 +3,8 @@
 // with libebur128), keeps its true peak under a ceiling and writes the
 // game's clip format.
 //
-//   vqlevel --target LUFS [--cut START END] [--loop] [--tail MS] [--ceiling DBTP] IN.wav OUT.vgz
+//   vqlevel --target LUFS [--cut START END [--settle OPEN CLOSE]] [--loop] [--tail MS] [--ceiling DBTP]
+//           IN.wav OUT.vgz
 //   vqlevel --measure CLIP.vgz...
 //
 // The game answers keys with these clips, so silence at the start is heard
@@ -25,7 +26,10 @@ using vqa::Audio;
 
 constexpr double kSilenceDb = -45.0;  // below this a frame counts as silence
 constexpr double kLeadKeepMs = 8.0;   // kept before the first sound, faded in
-constexpr double kBlockSeconds = 0.4; // one gating block of the loudness measure
+constexpr double kMeasureSeconds = 3.0;  // a short clip is measured looped to this length
+constexpr double kQuietWindowMs = 5.0;   // window of the search for a quiet place to cut
+constexpr double kQuietBelowPeakDb = 45.0;
+constexpr double kQuietAboveFloorDb = 6.0;
 
 double DbToGain(double db) { return std::pow(10.0, db / 20.0); }
 double GainToDb(double g) { return g > 0 ? 20.0 * std::log10(g) : -HUGE_VAL; }
@@ -36,9 +40,10 @@ struct Measure {
   double samplePeakDb = -HUGE_VAL;
 };
 
-// A clip shorter than one gating block has no integrated loudness of its
-// own; it is measured repeated end to end until it fills a block, which
-// gives its loudness over its own length. Padding with silence instead would
+// A short clip is measured repeated end to end for a few seconds, so that
+// the gating blocks (400 ms, in steps of 100 ms) cover every part of it
+// alike: measured over one block only, a word of half a second loses its
+// end, and a loud "-teen" goes unheard. Padding with silence instead would
 // make a short word like "eight" come out several LU too loud.
 Measure MeasureAudio(const Audio& a) {
   Measure m;
@@ -46,7 +51,7 @@ Measure MeasureAudio(const Audio& a) {
   ebur128_state* st = ebur128_init(unsigned(a.channels), unsigned(a.rate),
                                    EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_SAMPLE_PEAK);
   if (!st) throw std::runtime_error("libebur128 refused the format");
-  const std::size_t minFrames = std::size_t(std::ceil(kBlockSeconds * a.rate));
+  const std::size_t minFrames = std::size_t(std::ceil(kMeasureSeconds * a.rate));
   std::size_t fed = 0;
   do {
     ebur128_add_frames_float(st, a.samples.data(), a.frames());
@@ -117,6 +122,30 @@ void TrimSilence(Audio& a, double tailMs) {
   FadeOut(a, std::min(tail, a.frames()));
 }
 
+double WindowDb(const Audio& a, std::size_t from, std::size_t frames) {
+  double sum = 0;
+  const std::size_t to = std::min(a.frames(), from + frames);
+  for (std::size_t i = from * a.channels; i < to * a.channels; ++i) sum += double(a.samples[i]) * a.samples[i];
+  return 10.0 * std::log10(sum / double(std::max<std::size_t>(1, (to - from) * a.channels)) + 1e-20);
+}
+
+// The first window in [from, to) where the sound has died down: within a few
+// dB of the quietest window there, or far under the loudest part of the
+// sound. Returns `from` when the span is too short to hold a window.
+std::size_t FirstQuiet(const Audio& a, std::size_t from, std::size_t to) {
+  const std::size_t window = std::size_t(kQuietWindowMs * a.rate / 1000), hop = std::size_t(a.rate / 1000);
+  to = std::min(to, a.frames());
+  if (to < from + window) return from;
+  double loudest = -HUGE_VAL;
+  for (std::size_t f = 0; f + window <= a.frames(); f += hop) loudest = std::max(loudest, WindowDb(a, f, window));
+  double floor = HUGE_VAL;
+  for (std::size_t f = from; f + window <= to; f += hop) floor = std::min(floor, WindowDb(a, f, window));
+  const double quiet = std::max(floor + kQuietAboveFloorDb, loudest - kQuietBelowPeakDb);
+  std::size_t f = from;
+  while (f + window <= to && WindowDb(a, f, window) > quiet) f += hop;
+  return f;
+}
+
 // Look-ahead peak limiter: the gain each frame needs is spread over a short
 // window on both sides (minimum, then moving average of the same width), so
 // it never exceeds what any frame in reach needs and never steps abruptly.
@@ -172,7 +201,8 @@ int MeasureFiles(int argc, char** argv) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: vqlevel --target LUFS [--cut START END] [--loop] [--tail MS] [--ceiling DBTP] IN.wav OUT.vgz\n"
+               "usage: vqlevel --target LUFS [--cut START END [--settle OPEN CLOSE]] [--loop] [--tail MS]\n"
+               "               [--ceiling DBTP] IN.wav OUT.vgz\n"
                "       vqlevel --measure CLIP.vgz...\n");
   return 2;
 }
@@ -181,7 +211,7 @@ int Usage() {
 
 int main(int argc, char** argv) try {
   if (argc >= 2 && std::string(argv[1]) == "--measure") return MeasureFiles(argc - 2, argv + 2);
-  double target = 0, cutFrom = -1, cutTo = -1, tailMs = 30, ceilingDb = -1.2;
+  double target = 0, cutFrom = -1, cutTo = -1, openLimit = -1, closeLimit = -1, tailMs = 30, ceilingDb = -1.2;
   bool haveTarget = false, loop = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
@@ -192,6 +222,7 @@ int main(int argc, char** argv) try {
     };
     if (arg == "--target") target = next(), haveTarget = true;
     else if (arg == "--cut") cutFrom = next(), cutTo = next();
+    else if (arg == "--settle") openLimit = next(), closeLimit = next();
     else if (arg == "--loop") loop = true;
     else if (arg == "--tail") tailMs = next();
     else if (arg == "--ceiling") ceilingDb = next();
@@ -203,9 +234,23 @@ int main(int argc, char** argv) try {
   Audio a = vqa::ReadWave(files[0]);
   if (a.rate != vqa::kRate) throw std::runtime_error(files[0] + ": expected 48000 Hz");
   if (cutFrom >= 0) {
-    KeepFrames(a, std::size_t(std::lround(cutFrom * a.rate)), std::size_t(std::lround(cutTo * a.rate)));
+    auto frameAt = [&](double seconds) { return std::size_t(std::lround(std::max(0.0, seconds) * a.rate)); };
+    std::size_t from = frameAt(cutFrom), to = frameAt(cutTo);
+    // Settled cuts start where the previous word's vowel has died away in the
+    // closure of a stop, and end where this word's own sound has died away,
+    // release included. A cut inside a sound fades over 10 ms: a longer fade
+    // lets the next word's onset into the tail ("fifty" heard as "fifty eight").
+    double fadeOutMs = 10;
+    if (openLimit >= 0) {
+      from = FirstQuiet(a, from, frameAt(openLimit));
+      if (frameAt(closeLimit) > to) {
+        to = FirstQuiet(a, to, frameAt(closeLimit)) + std::size_t(kQuietWindowMs * a.rate / 1000);
+        fadeOutMs = kQuietWindowMs;
+      }
+    }
+    KeepFrames(a, from, to);
     FadeIn(a, std::size_t(0.004 * a.rate));
-    FadeOut(a, std::size_t(0.02 * a.rate));
+    FadeOut(a, std::size_t(fadeOutMs / 1000 * a.rate));
   }
   if (!loop) {
     // Trim at the target level, so that "silence" means the same for every clip.
