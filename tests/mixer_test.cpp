@@ -448,6 +448,24 @@ TEST(MixerThreads, QueriesAnswerAtOnceWhileTheRendererCatchesUp) {
   EXPECT_EQ(voice->Status(), 0U);  // the end, as the renderer published it
 }
 
+TEST(MixerThreads, AMixerThatNothingRendersTakesAnyNumberOfCommands) {
+  // No output running (or a driver that plays and renders on one thread and has not rendered
+  // yet): far more commands than the queue holds must neither hang nor be lost.
+  Mixer mixer;
+  auto voice = mixer.CreateVoice(Counting(1'000), false);
+  for (int i = 0; i < 20'000; ++i) {
+    voice->Stop();
+    voice->SetCurrentPosition(0);
+    ASSERT_TRUE(voice->SetPan(i % 2 == 0 ? kPanLeft : 0));
+  }
+  ASSERT_TRUE(voice->SetPan(kPanLeft));
+  voice->Play(false);
+  EXPECT_EQ(voice->Status(), kStatusPlaying);
+  const auto out = Render(mixer, 10);
+  EXPECT_EQ(out[2 * 9], 9);  // from the start, left only, as the last commands said
+  EXPECT_EQ(out[2 * 9 + 1], 0);
+}
+
 TEST(MixerThreads, AdvanceMovesEveryVoiceOnAsRenderDoes) {
   Mixer rendered;
   Mixer advanced;

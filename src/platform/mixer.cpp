@@ -248,6 +248,11 @@ struct Mixer::Core {
   // thread empties `freed` before each command, so `freed` never fills.
   SpscQueue<Command, kCommandSlots> commands;
   SpscQueue<Freed, 2 * kCommandSlots> freed;
+  // Who may touch the renderer's state: nobody, the renderer, or the game thread catching up
+  // on a full queue itself. A renderer never waits for it: it renders silence for that call.
+  enum : int { kIdle, kRendering, kCatchingUp };
+  std::atomic<int> rendererState{kIdle};
+  std::atomic<int> renderedChannels{2};  // the layout of the last rendered call
   bool detached = false;  // the Mixer is gone: nothing renders, handles free their own voices
 
   // The renderer's own.
@@ -278,12 +283,27 @@ struct Mixer::Core {
 
   void Send(const Command& command) {
     Drain();
-    // Full only when the renderer has fallen thousands of commands behind: wait for it.
+    // Full only when nothing has rendered for thousands of commands: no output is running, or
+    // the one thread that both plays and renders has not rendered yet. Waiting could then last
+    // for ever, so the game thread applies the queued commands itself while no render runs.
     while (!commands.Push(command)) {
-      std::this_thread::yield();
+      int idle = kIdle;
+      if (rendererState.compare_exchange_strong(idle, kCatchingUp, std::memory_order_acq_rel)) {
+        ApplyCommands();
+        rendererState.store(kIdle, std::memory_order_release);
+      } else {
+        std::this_thread::yield();
+      }
       Drain();
     }
   }
+
+  // The renderer's claim on its state; false while the game thread is catching up.
+  bool BeginRender() {
+    int idle = kIdle;
+    return rendererState.compare_exchange_strong(idle, kRendering, std::memory_order_acq_rel);
+  }
+  void EndRender() { rendererState.store(kIdle, std::memory_order_release); }
 
   // ---- renderer ----
 
@@ -749,6 +769,7 @@ class MixerVoice : public SoundVoice {
 
 Mixer::Mixer(int outputChannels, std::string hrtfPath) : core_(std::make_shared<Core>()) {
   core_->channels = core_->gameChannels = NormalisedChannels(outputChannels);
+  core_->renderedChannels = core_->channels;
   core_->hrtfPath = std::move(hrtfPath);
 }
 
@@ -831,6 +852,11 @@ std::unique_ptr<SoundListener> Mixer::CreateListener() {
 
 void Mixer::Render(std::int16_t* interleaved, std::size_t frames) {
   Core& c = *core_;
+  if (!c.BeginRender()) {
+    const auto layout = static_cast<std::size_t>(c.renderedChannels.load(std::memory_order_relaxed));
+    std::fill_n(interleaved, frames * layout, std::int16_t{0});
+    return;
+  }
   c.ApplyCommands();
   while (frames > 0) {
     const std::size_t count = std::min(frames, kBlockFrames);
@@ -841,16 +867,20 @@ void Mixer::Render(std::int16_t* interleaved, std::size_t frames) {
     interleaved += samples;
     frames -= count;
   }
+  c.renderedChannels.store(c.channels, std::memory_order_relaxed);
+  c.EndRender();
 }
 
 void Mixer::Advance(std::size_t frames) {
   Core& c = *core_;
+  if (!c.BeginRender()) return;
   c.ApplyCommands();
   while (frames > 0) {
     const std::size_t count = std::min(frames, kBlockFrames);
     c.Block(nullptr, count);
     frames -= count;
   }
+  c.EndRender();
 }
 
 int Mixer::OutputChannels() const { return core_->gameChannels; }
