@@ -4,6 +4,7 @@
 // it does everywhere else.
 
 #include <emscripten.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdio>
@@ -57,11 +58,17 @@ EM_ASYNC_JS(int, FetchFromOrigin, (const char* path, unsigned char** body), {
 });
 
 namespace vesquin {
+
+// The page's file system starts with a mask of 0777, so a file made by a rename-into-place
+// would be readable by nobody, not even the game: give it the usual desktop mask.
+void UseTheUsualFileMask() { ::umask(022); }
+
 namespace {
 
 // The game folder on the page's file system; best.dat and config.dat are links into the
 // browser's persistent storage.
 constexpr const char* kGameFolder = "/vesquin/";
+constexpr const char* kStorageFolder = "/persist/";
 constexpr int kChannels = 2;
 constexpr std::size_t kMaxRenderFrames = 8192;
 constexpr std::size_t kMaxFirstFrames = 64;
@@ -207,8 +214,14 @@ class WebMachine final : public Clock,
   std::optional<std::vector<std::uint8_t>> ReadExisting(const std::string& path, std::size_t maxBytes) override {
     return files_.ReadExisting(path, maxBytes);
   }
-  bool WriteExisting(const std::string& path, std::span<const std::uint8_t> bytes) override {
-    const bool written = files_.WriteExisting(path, bytes);
+  bool ReplaceExisting(const std::string& path, std::span<const std::uint8_t> bytes) override {
+    // A replace never goes through a link, and the game folder's best.dat and config.dat are
+    // the page's links to its storage: replace the stored file itself.
+    std::string target = path;
+    for (const char* name : {"best.dat", "config.dat"}) {
+      if (path == std::string(kGameFolder) + name) target = std::string(kStorageFolder) + name;
+    }
+    const bool written = files_.ReplaceExisting(target, bytes);
     if (written) PersistFiles();
     return written;
   }
@@ -350,6 +363,7 @@ EMSCRIPTEN_KEEPALIVE const char* vesquin_write_details(const char* folder, const
                                                        const char* address, const char* country) {
   static std::string error;
   error.clear();
+  vesquin::UseTheUsualFileMask();
   const vesquin::details::Fields fields{first, last, address, country};
   if (!vesquin::details::WriteDetailsFile(folder, fields, error) && error.empty()) error = "Could not write.";
   return error.c_str();
@@ -359,6 +373,7 @@ EMSCRIPTEN_KEEPALIVE const char* vesquin_write_details(const char* folder, const
 
 // `--calendar N` fixes the calendar time that seeds the random draws (for tests).
 int main(int argc, char** argv) {
+  vesquin::UseTheUsualFileMask();
   vesquin::WebMachine web;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::string(argv[i]) == "--calendar") web.FixCalendar(std::atof(argv[i + 1]));
