@@ -1,16 +1,19 @@
 # Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
-# runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer, and the mixer's
-# thread tests under ThreadSanitizer); `make bench` builds and runs the sound benchmarks (the
-# latency one under Xvfb, then everything heard through a private PulseAudio server);
-# `make dist` makes the release packages in dist/ from a fresh build folder.
+# runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer, the mixer's
+# thread tests under ThreadSanitizer, and the browser build in headless Chromium); `make bench`
+# builds and runs the sound benchmarks (the latency one under Xvfb, then everything heard
+# through a private PulseAudio server, then the browser build's figures); `make web` builds the
+# game for web browsers into build-web/site; `make dist` makes the release packages in dist/
+# from a fresh build folder.
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
 DIST_BUILD ?= build-dist
+WEB_BUILD ?= build-web
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build play check test test-sanitized test-thread bench assets clean dist
+.PHONY: deps build play check test test-sanitized test-thread test-web web bench assets clean dist
 
 deps:
 	bash scripts/install-deps.sh
@@ -37,12 +40,19 @@ test-thread: deps
 	cmake --build $(TSAN_BUILD) -j$(JOBS) --target vesquin_mixer_tests
 	TSAN_OPTIONS=halt_on_error=1 ./$(TSAN_BUILD)/bin/vesquin_mixer_tests --gtest_filter='MixerThreads.*'
 
-check: test test-sanitized test-thread fuzz-check
+web: deps
+	bash web/build.sh $(WEB_BUILD)
 
-bench: build
+test-web: build web
+	bash web/tests/run.sh $(BUILD) $(WEB_BUILD)/site
+
+check: test test-sanitized test-thread test-web fuzz-check
+
+bench: build web
 	./$(BUILD)/bin/vesquin-bench-sound
 	xvfb-run -a ./$(BUILD)/bin/vesquin-bench-latency
 	bash bench/pulse_session.sh $(BUILD)/bin
+	bash web/tests/bench.sh $(BUILD) $(WEB_BUILD)/site
 
 assets:
 	bash assets/generate.sh
@@ -59,7 +69,7 @@ dist: deps
 	cp $(DIST_BUILD)/packages/*.tar.gz $(DIST_BUILD)/packages/*.deb dist/
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(DIST_BUILD) dist
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(DIST_BUILD) $(WEB_BUILD) dist
 
 # `make fuzz` builds the libFuzzer targets of fuzz/ with clang in their own build folder and
 # runs each for FUZZ_TIME seconds; `make check` runs each for FUZZ_CHECK_TIME seconds.

@@ -24,3 +24,10 @@ if [ -f "$scored_browser/package-lock.json" ] && [ ! -d "$scored_browser/node_mo
   echo "Installing npm packages in server/tests/browser"
   (cd "$scored_browser" && npm ci --no-audit --no-fund)
 fi
+
+# npm packages of the browser build's checks (axe-core, playwright-core), exactly as locked.
+web_browser="$here/../web/tests"
+if [ -f "$web_browser/package-lock.json" ] && [ ! -d "$web_browser/node_modules" ]; then
+  echo "Installing npm packages in web/tests"
+  (cd "$web_browser" && npm ci --no-audit --no-fund)
+fi

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vesquin-scored: %s\n", store.error().c_str());
     return 1;
   }
-  Service service(**store, ServiceOptions{options->rate_limit_per_minute, {}, {}});
+  Service service(**store, ServiceOptions{options->rate_limit_per_minute, {}, {}, options->play});
   auto server = HttpServer::Start(service, options->server);
   if (!server) {
     std::fprintf(stderr, "vesquin-scored: %s\n", server.error().c_str());

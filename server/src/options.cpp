@@ -30,6 +30,7 @@ std::string Usage() {
          "                          complete request head, whatever trickles in (default 5)\n"
          "  --trusted-proxy ADDR[/PREFIX]\n"
          "                          a reverse proxy whose X-Forwarded-For names the client; repeatable\n"
+         "  --play DIR              serve the game's browser build from DIR at /vesquin/play/\n"
          "  --help, --version\n";
 }
 
@@ -71,6 +72,9 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
       ok = number(1, 100000, o.server.max_connections);
     } else if (key == "--max-per-address") {
       ok = number(1, 100000, o.server.max_per_address);
+    } else if (key == "--play") {
+      ok = !value.empty();
+      o.play = value;
     } else if (key == "--timeout") {
       ok = number(1, 3600, o.server.timeout_seconds);
     } else if (key == "--request-timeout") {

@@ -13,6 +13,7 @@ struct Options {
   std::string db = "scores.db";
   ServerOptions server;
   unsigned rate_limit_per_minute = 10;
+  std::string play;  // folder of the game's browser build
   bool help = false;
   bool version = false;
 };

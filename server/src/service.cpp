@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "page.hpp"
+#include "play_files.hpp"
 #include "query.hpp"
 
 namespace vesquin::scored {
@@ -42,7 +43,9 @@ void Service::Handle(const HttpRequest& request, Reply reply) noexcept {
   auto send = [](Reply& to, HttpResponse r) {
     r.headers.emplace_back("X-Content-Type-Options", "nosniff");
     r.headers.emplace_back("Referrer-Policy", "no-referrer");
-    r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
+    bool hasPolicy = false;
+    for (const auto& header : r.headers) hasPolicy = hasPolicy || header.first == "Content-Security-Policy";
+    if (!hasPolicy) r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
     to(std::move(r));
   };
   Reply later = [reply, send](HttpResponse r) mutable { send(reply, std::move(r)); };
@@ -85,6 +88,7 @@ std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& re
   if (path == "/vesquin/top2.php") return AnswerPlace(query);
   if (path == "/vesquin/") return Page(false);
   if (path == "/vesquin/top.json") return Page(true);
+  if (auto play = ServePlayFile(options_.play_folder, path)) return std::move(*play);
   if (path == "/vesquin" || path == "/") {
     HttpResponse r = Text(301, "", "redirect");
     r.headers.emplace_back("Location", "/vesquin/");

@@ -36,6 +36,7 @@ struct ServiceOptions {
   unsigned rate_limit_per_minute = 10;
   std::function<std::int64_t()> now_ms;                       // wall clock; defaults to the system clock
   std::function<RateLimiter::Clock::time_point()> steady_now;  // for the rate limit; defaults to steady_clock
+  std::string play_folder;  // the browser build of the game, served at /vesquin/play/; empty: not served
 };
 
 class Service {

@@ -1,0 +1,119 @@
+#include "play_files.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "service.hpp"
+#include "sqlite_store.hpp"
+
+namespace vesquin::scored {
+namespace {
+
+std::string Header(const HttpResponse& r, const std::string& name) {
+  std::string value;
+  int count = 0;
+  for (const auto& [n, v] : r.headers) {
+    if (n == name) {
+      value = v;
+      ++count;
+    }
+  }
+  return count == 1 ? value : "(" + std::to_string(count) + " headers)";
+}
+
+class PlayFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/vesquin-play-XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    folder_ = name;
+    Write("index.html", "<!DOCTYPE html>");
+    Write("vesquin.wasm", std::string("\0asm", 4));
+    Write("clips/game/intro.opus", "OggS");
+    Write(".hidden.js", "secret");
+    Write("notes.txt", "text");
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+  void Write(const std::string& relative, const std::string& body) {
+    const std::filesystem::path path = folder_ + "/" + relative;
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << body;
+  }
+  std::string folder_;
+};
+
+TEST_F(PlayFiles, ServesThePageAndItsFilesWithTheirTypesAndCaching) {
+  std::optional<HttpResponse> page = ServePlayFile(folder_, "/vesquin/play/");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200u);
+  EXPECT_EQ(page->body, "<!DOCTYPE html>");
+  EXPECT_EQ(page->content_type, "text/html; charset=utf-8");
+  EXPECT_EQ(Header(*page, "Cache-Control"), "no-cache");
+  EXPECT_NE(Header(*page, "Content-Security-Policy").find("script-src 'self' 'wasm-unsafe-eval'"), std::string::npos);
+  EXPECT_EQ(Header(*page, "X-Frame-Options"), "DENY");
+
+  std::optional<HttpResponse> wasm = ServePlayFile(folder_, "/vesquin/play/vesquin.wasm");
+  ASSERT_TRUE(wasm);
+  EXPECT_EQ(wasm->content_type, "application/wasm");
+  EXPECT_EQ(wasm->body.size(), 4u);
+
+  // Clips are named with their content's version by the page, so they are kept for good.
+  std::optional<HttpResponse> clip = ServePlayFile(folder_, "/vesquin/play/clips/game/intro.opus");
+  ASSERT_TRUE(clip);
+  EXPECT_EQ(clip->content_type, "audio/ogg");
+  EXPECT_EQ(Header(*clip, "Cache-Control"), "public, max-age=31536000, immutable");
+
+  std::optional<HttpResponse> bare = ServePlayFile(folder_, "/vesquin/play");
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(bare->status, 301u);
+  EXPECT_EQ(Header(*bare, "Location"), "/vesquin/play/");
+
+  EXPECT_FALSE(ServePlayFile(folder_, "/vesquin/"));
+  EXPECT_FALSE(ServePlayFile(folder_, "/vesquin/player"));
+}
+
+TEST_F(PlayFiles, ServesNothingOutsideThePagesOwnFiles) {
+  for (const char* path : {"/vesquin/play/../play/index.html", "/vesquin/play/clips/../index.html",
+                           "/vesquin/play/.hidden.js", "/vesquin/play/notes.txt", "/vesquin/play/missing.js",
+                           "/vesquin/play//index.html", "/vesquin/play/clips", "/vesquin/play/clips/",
+                           "/vesquin/play/%2e%2e/x.js", "/vesquin/play/index.html\\x"}) {
+    std::optional<HttpResponse> r = ServePlayFile(folder_, path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(r->status, 404u) << path;
+  }
+  // No folder given: the game is not served.
+  std::optional<HttpResponse> none = ServePlayFile("", "/vesquin/play/");
+  ASSERT_TRUE(none);
+  EXPECT_EQ(none->status, 404u);
+}
+
+TEST_F(PlayFiles, TheServiceKeepsThePagesPolicyAndItsOwnForTheRest) {
+  char name[] = "/tmp/vesquin-play-db-XXXXXX";
+  ASSERT_NE(::mkdtemp(name), nullptr);
+  const std::string db = std::string(name) + "/scores.db";
+  auto store = SqliteStore::Open(db);
+  ASSERT_TRUE(store);
+  ServiceOptions options;
+  options.play_folder = folder_;
+  Service service(**store, options);
+  // Both answers are made at once: neither is a submission waiting for its commit.
+  auto handle = [&service](const HttpRequest& request) {
+    HttpResponse answer;
+    service.Handle(request, [&answer](HttpResponse r) { answer = std::move(r); });
+    return answer;
+  };
+  HttpResponse page = handle(HttpRequest{"GET", "/vesquin/play/?test", "127.0.0.1", false});
+  EXPECT_EQ(page.status, 200u);
+  EXPECT_NE(Header(page, "Content-Security-Policy").find("connect-src 'self'"), std::string::npos);
+  EXPECT_EQ(Header(page, "X-Content-Type-Options"), "nosniff");
+  HttpResponse table = handle(HttpRequest{"GET", "/vesquin/", "127.0.0.1", false});
+  EXPECT_EQ(Header(table, "Content-Security-Policy"), "default-src 'none'; style-src 'unsafe-inline'");
+  std::filesystem::remove_all(name);
+}
+
+}  // namespace
+}  // namespace vesquin::scored

@@ -1,0 +1,295 @@
+// The page around the game: loads the sounds, starts the sound output on the Start button,
+// passes keys to the game, keeps best.dat and config.dat in the browser's storage, and feeds
+// the mixer's blocks to the AudioWorklet.
+'use strict';
+
+(() => {
+  const params = new URLSearchParams(location.search);
+  const testMode = params.has('test');
+  const kRate = 48000;
+  const kBlockFrames = 128;
+  // Frames kept queued in the worklet: enough to ride over the page's own jitter and the
+  // bursts in which the output asks for sound, small enough that a key's answer is heard at
+  // once. It starts small, grows by what the worklet lacked whenever it ran dry, and shrinks
+  // again by a block after every two seconds without a lack.
+  const kFirstLeadFrames = 512;
+  const kMostLeadFrames = 4096;
+  const kSteadyMs = 2000;
+  let leadFrames = kFirstLeadFrames;
+  let steadySince = 0;
+
+  const startButton = document.getElementById('start');
+  const statusLine = document.getElementById('status');
+  const gameArea = document.getElementById('game');
+  const detailsForm = document.getElementById('details');
+  const detailsStatus = document.getElementById('details-status');
+  const detailInputs = ['first-name', 'last-name', 'address', 'country'].map((id) => document.getElementById(id));
+
+  // What tests and measurements look at.
+  const observed = {
+    transcript: [],
+    errors: [],
+    ended: false,
+    startClickedAt: 0,
+    firstSoundAt: 0,       // performance time of the first frame of the intro at the output
+    // {frame, at, played}: first frames of voices at the output, and when the worklet played them
+    marks: [],
+    keyTimes: [],          // performance times of key presses passed to the game
+  };
+  window.vesquinPage = observed;
+
+  let game = null;       // the wasm module
+  let context = null;
+  let output = null;
+  let queued = 0;        // frames sent to the worklet and not yet played
+  let running = false;
+  let persisting = null;
+
+  // Calls an exported function that takes and gives texts. (ccall cannot be used: while the
+  // game waits, it takes every call for one that started the wait.)
+  function callWithTexts(name, texts, returnsText) {
+    const pointers = texts.map((text) => {
+      const size = game.lengthBytesUTF8(text) + 1;
+      const pointer = game._malloc(size);
+      game.stringToUTF8(text, pointer, size);
+      return pointer;
+    });
+    const result = game['_' + name](...pointers);
+    pointers.forEach((pointer) => game._free(pointer));
+    return returnsText ? game.UTF8ToString(result) : result;
+  }
+
+  function say(text) { statusLine.textContent = text; }
+
+  // Keeps the worklet `leadFrames` ahead.
+  function pump() {
+    if (!running) return;
+    while (queued < leadFrames) {
+      const start = game._vesquin_frames_rendered();
+      const pointer = game._vesquin_render(kBlockFrames);
+      if (!pointer) return;
+      const samples = game.HEAPF32.slice(pointer / 4, pointer / 4 + 2 * kBlockFrames);
+      const marks = [];
+      for (let i = 0; i < game._vesquin_first_frame_count(); ++i) marks.push(game._vesquin_first_frame(i));
+      output.port.postMessage({samples, start, marks}, [samples.buffer]);
+      queued += kBlockFrames;
+    }
+  }
+
+  function onWorklet(event) {
+    const m = event.data;
+    if (m.consumed !== undefined) {
+      queued -= m.consumed;
+      // The page was held longer than the lead lasts: the mixer skips what was not heard, so
+      // that every clip still ends on time and the game's clock and its sound never drift apart.
+      if (m.starved > 0 && running) {
+        for (let left = m.starved; left > 0; left -= kBlockFrames) game._vesquin_render(Math.min(left, kBlockFrames));
+        leadFrames = Math.min(kMostLeadFrames, leadFrames + Math.ceil(m.starved / kBlockFrames) * kBlockFrames);
+        steadySince = performance.now();
+      } else if (leadFrames > kFirstLeadFrames && performance.now() - steadySince > kSteadyMs) {
+        leadFrames -= kBlockFrames;
+        steadySince = performance.now();
+      }
+      pump();
+    } else if (m.mark !== undefined) {
+      // The output timestamp pairs the context time being heard now with the page's clock;
+      // the worklet renders the context's current time, ahead of it by the output's latency.
+      const stamp = context.getOutputTimestamp();
+      const at = stamp.performanceTime + (m.time - stamp.contextTime) * 1000;
+      const played = at - (context.currentTime - stamp.contextTime) * 1000;
+      observed.marks.push({frame: m.mark, at, played});
+      if (!observed.firstSoundAt) observed.firstSoundAt = at;
+    } else if (m.capture) {
+      if (captureWaiter) captureWaiter(m);
+    }
+  }
+
+  let captureWaiter = null;
+  observed.capture = (frames) => output.port.postMessage({capture: frames});
+  observed.takeCapture = () => new Promise((resolve) => {
+    captureWaiter = resolve;
+    output.port.postMessage({takeCapture: true});
+  });
+  observed.forceRandom = (values) => { for (const v of values) game._vesquin_force_random(v); };
+  observed.hasHrtf = () => game._vesquin_has_hrtf() === 1;
+  observed.leadFrames = () => leadFrames;
+  observed.outputLatency = () => ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;
+  observed.origin = () => game._vesquin_origin_ms();
+  observed.readFile = (path) => (game.FS.analyzePath(path).exists ? Array.from(game.FS.readFile(path)) : null);
+
+  // Writes the browser's copy of the files back to its storage, one write at a time.
+  function persist() {
+    if (persisting) {
+      persisting.again = true;
+      return;
+    }
+    persisting = {again: false};
+    game.FS.syncfs(false, () => {
+      const again = persisting.again;
+      persisting = null;
+      if (again) persist();
+    });
+  }
+  observed.persisted = () => new Promise((resolve) => {
+    const wait = () => (persisting ? setTimeout(wait, 10) : resolve());
+    wait();
+  });
+
+  function restoreClip(entry, decoded) {
+    // The clip file as the game's loader reads it: the WAVE header, the samples of the
+    // original length, and the first 50 bytes reversed.
+    const header = Uint8Array.from(atob(entry.header), (c) => c.charCodeAt(0));
+    const file = new Uint8Array(44 + entry.length);
+    file.set(header.subarray(0, 44));
+    const view = new DataView(file.buffer);
+    const channels = entry.channels;
+    const frames = entry.length / (2 * channels);
+    for (let c = 0; c < channels; ++c) {
+      const data = decoded.getChannelData(Math.min(c, decoded.numberOfChannels - 1));
+      const n = Math.min(frames, data.length);
+      for (let i = 0; i < n; ++i) {
+        const v = Math.max(-32768, Math.min(32767, Math.round(data[i] * 32768)));
+        view.setInt16(44 + 2 * (i * channels + c), v, true);
+      }
+    }
+    file.subarray(0, 50).reverse();
+    return file;
+  }
+
+  async function loadClips(manifest) {
+    const decoder = new OfflineAudioContext(1, 1, kRate);
+    await Promise.all(manifest.clips.map(async (entry) => {
+      const response = await fetch(entry.file);
+      if (!response.ok) throw new Error('missing ' + entry.file);
+      const decoded = await decoder.decodeAudioData(await response.arrayBuffer());
+      const path = '/vesquin/' + entry.name;
+      game.FS.mkdirTree(path.substring(0, path.lastIndexOf('/')));
+      game.FS.writeFile(path, restoreClip(entry, decoded));
+    }));
+  }
+
+  async function fetchBytes(url) {
+    const response = await fetch(url);
+    if (!response.ok) throw new Error('missing ' + url);
+    return new Uint8Array(await response.arrayBuffer());
+  }
+
+  async function prepareFiles(manifest) {
+    const FS = game.FS;
+    FS.mkdir('/persist');
+    FS.mount(game.IDBFS, {}, '/persist');
+    await new Promise((resolve) => FS.syncfs(true, () => resolve()));
+    FS.mkdirTree('/vesquin');
+    // The best list starts as the game folder's; after that it is the player's.
+    if (!FS.analyzePath('/persist/best.dat').exists) {
+      FS.writeFile('/persist/best.dat', await fetchBytes(manifest.best));
+      persist();
+    }
+    FS.symlink('/persist/best.dat', '/vesquin/best.dat');
+    FS.symlink('/persist/config.dat', '/vesquin/config.dat');
+    if (manifest.hrtf) FS.writeFile('/vesquin/hrtf.table', await fetchBytes(manifest.hrtf));
+  }
+
+  function showDetails() {
+    const FS = game.FS;
+    if (!FS.analyzePath('/persist/config.dat').exists) return;
+    const lines = new TextDecoder().decode(FS.readFile('/persist/config.dat')).split('\n');
+    detailInputs.forEach((input, i) => { input.value = lines[i] || ''; });
+  }
+
+  detailsForm.addEventListener('submit', (event) => {
+    event.preventDefault();
+    if (!game) return;
+    let first = null;
+    for (const input of detailInputs) {
+      const problem = callWithTexts('vesquin_detail_problem', [input.value], true);
+      const note = document.getElementById(input.id + '-problem');
+      note.textContent = problem;
+      input.setAttribute('aria-invalid', problem ? 'true' : 'false');
+      if (problem && !first) first = input;
+    }
+    if (first) {
+      detailsStatus.textContent = 'Your details were not saved: please correct the marked field.';
+      first.focus();
+      return;
+    }
+    const error = callWithTexts('vesquin_write_details', ['/persist', ...detailInputs.map((input) => input.value)], true);
+    if (error) {
+      detailsStatus.textContent = 'Your details were not saved: ' + error;
+      return;
+    }
+    persist();
+    detailsStatus.textContent = 'Your details are saved.';
+  });
+
+  function keyHandler(down) {
+    return (event) => {
+      // System keys stay the browser's, as they stay the system's in the game's window;
+      // Tab leaves the game area.
+      if ((event.altKey && !event.ctrlKey) || event.key === 'F10' || event.key === 'Tab' || event.metaKey) return;
+      const code = callWithTexts('vesquin_virtual_key', [event.key, event.code], false);
+      if (code < 0) return;
+      event.preventDefault();
+      if (down) observed.keyTimes.push(event.timeStamp);
+      game._vesquin_key(code, down ? 1 : 0);
+      if (game.wakeLoop) game.wakeLoop();
+    };
+  }
+
+  async function start() {
+    startButton.disabled = true;
+    observed.startClickedAt = performance.now();
+    say('Starting the sound.');
+    try {
+      context = new AudioContext({sampleRate: kRate, latencyHint: 'interactive'});
+      await context.audioWorklet.addModule('worklet.js');
+      output = new AudioWorkletNode(context, 'vesquin-output', {numberOfInputs: 0, outputChannelCount: [2]});
+      output.port.onmessage = onWorklet;
+      output.connect(context.destination);
+      await context.resume();
+      await ready;
+    } catch (e) {
+      say('The sound could not be started: ' + e.message);
+      startButton.disabled = false;
+      return;
+    }
+    gameArea.hidden = false;
+    startButton.hidden = true;
+    say('Vesquin is running.');
+    gameArea.addEventListener('keydown', keyHandler(true));
+    gameArea.addEventListener('keyup', keyHandler(false));
+    gameArea.focus();
+    if (observed.captureOnStart) output.port.postMessage({capture: observed.captureOnStart});
+    running = true;
+    game.callMain(testMode ? ['--calendar', '1'] : []);
+    pump();
+  }
+
+  const ready = (async () => {
+    game = await createVesquin({
+      locateFile: (name) => name,
+      onLine: (line) => observed.transcript.push(line),
+      onError: (text) => {
+        observed.errors.push(text);
+        say('Error! ' + text);
+      },
+      onEnded: () => {
+        running = false;
+        observed.ended = true;
+        gameArea.hidden = true;
+        say('Vesquin has ended. Reload the page to play again.');
+        if (context) context.close();
+      },
+      persist,
+    });
+    const manifest = await (await fetch('clips.json')).json();
+    await prepareFiles(manifest);
+    showDetails();
+    document.getElementById('save-details').disabled = false;
+    await loadClips(manifest);
+    startButton.disabled = false;
+    say('Ready. Press Start Vesquin.');
+  })();
+  ready.catch((e) => say('The game could not be loaded: ' + e.message));
+  startButton.addEventListener('click', start);
+})();
