@@ -21,6 +21,7 @@
 #include "platform/posix_files.h"
 #include "shell/game.h"
 #include "shell/main_window.h"
+#include "sim/transcript_format.h"
 
 // The page's side: what the driver reports, and the two waits that hand the thread back to
 // the browser's event loop.
@@ -72,17 +73,6 @@ constexpr const char* kStorageFolder = "/persist/";
 constexpr int kChannels = 2;
 constexpr std::size_t kMaxRenderFrames = 8192;
 constexpr std::size_t kMaxFirstFrames = 64;
-
-// At most three decimals, no trailing zeros, as the simulator prints them.
-std::string FormatCoordinate(float value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(value));
-  std::string s = text;
-  while (!s.empty() && s.back() == '0') s.pop_back();
-  if (!s.empty() && s.back() == '.') s.pop_back();
-  if (s == "-0") s = "0";
-  return s;
-}
 
 // A periodic timer on deadlines start + k * period: a late tick never pushes the later ones
 // back, and ticks that fell due while the game was held merge into one.

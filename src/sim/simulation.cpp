@@ -9,6 +9,7 @@
 
 #include "platform/mixer.h"
 #include "shell/main_window.h"
+#include "sim/transcript_format.h"
 
 namespace vesquin {
 namespace {
@@ -19,17 +20,6 @@ constexpr std::uint64_t kUsPerMs = 1'000;
 constexpr std::uint64_t kUsPerSecond = 1'000'000;
 constexpr std::uint64_t kTickUs = kTickMs * kUsPerMs;
 constexpr std::size_t kRenderBlockFrames = 480;  // 10 ms
-
-// At most three decimals, no trailing zeros: -1, 0.5, 10.
-std::string FormatCoordinate(float value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(value));
-  std::string s = text;
-  while (!s.empty() && s.back() == '0') s.pop_back();
-  if (!s.empty() && s.back() == '.') s.pop_back();
-  if (s == "-0") s = "0";
-  return s;
-}
 
 void PutLE(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
