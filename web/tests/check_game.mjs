@@ -139,6 +139,8 @@ try {
   check(/grave accent/.test(await page.textContent('#first-name-problem')), 'no note on the first name');
   const saved = await typeDetails(page, { 'first-name': 'Ada' });
   check(/saved/.test(saved) && !/not/.test(saved), `details not saved: "${saved}"`);
+  // Read once the page has written its storage, as a reload would find it.
+  await page.evaluate(() => window.vesquinPage.persisted());
   const config = await page.evaluate(() => window.vesquinPage.readFile('/persist/config.dat'));
   check(config && Buffer.from(config).toString() === 'Ada\nLovelace\nLondon\nEngland\n',
         `config.dat holds ${JSON.stringify(config && Buffer.from(config).toString())}`);
