@@ -9,7 +9,7 @@
 #include "http_server.hpp"
 #include "options.hpp"
 #include "service.hpp"
-#include "sqlite_store.hpp"
+#include "open_store.hpp"
 #include "text.hpp"
 
 using namespace vesquin::scored;
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  auto store = SqliteStore::Open(options->db);
+  auto store = OpenStore(options->db);
   if (!store) {
     std::fprintf(stderr, "vesquin-scored: %s\n", store.error().c_str());
     return 1;

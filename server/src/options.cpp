@@ -19,7 +19,8 @@ bool ParseUnsigned(const std::string& text, unsigned min, unsigned max, unsigned
 
 std::string Usage() {
   return "usage: vesquin-scored [options]\n"
-         "  --db FILE               SQLite file of the score table (default ./scores.db)\n"
+         "  --db FILE|URI           the score table: an SQLite file (default ./scores.db), or a\n"
+         "                          PostgreSQL database as postgresql://... (several servers may share it)\n"
          "  --listen ADDR:PORT      address to serve on (default 127.0.0.1:8480; [::]:PORT for IPv6)\n"
          "  --rate-limit N          top1 submissions per minute per address, 0 for none (default 10)\n"
          "  --threads N             worker threads (default 4)\n"

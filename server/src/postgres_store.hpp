@@ -1,0 +1,77 @@
+#pragma once
+// The score table in a PostgreSQL database, shared by any number of server processes. Each
+// process commits its queued submissions in one transaction, as the SQLite store does; the
+// transactions of all processes take one table lock in turn, so that submission numbers (the tie
+// rule) follow commit order and no two players ever share a place. Readers never wait for it.
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <thread>
+
+#include "postgres.hpp"
+#include "store.hpp"
+
+namespace vesquin::scored {
+
+class PostgresStore final : public Store {
+public:
+  // The same number, and the same tables, as the SQLite store's.
+  static constexpr int kSchemaVersion = 2;
+
+  // Connects (a libpq URI), then creates or migrates the schema forward under a lock, so that
+  // nodes starting together migrate once. Refuses a database of a newer schema.
+  static Result<std::unique_ptr<PostgresStore>> Open(const std::string& uri);
+  ~PostgresStore() override;
+  PostgresStore(const PostgresStore&) = delete;
+  PostgresStore& operator=(const PostgresStore&) = delete;
+
+  void SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) override;
+  // Many submissions in one transaction (bulk imports, benchmarks); waits for the commit.
+  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t now_ms);
+
+  Result<std::optional<int>> PlaceInTopTen(const Player& player) override;
+  Result<std::vector<TableRow>> Top(int limit) override;
+  Result<StoreCounts> Counts() override;
+  Result<int> SchemaVersion();
+
+private:
+  class Lease;
+  struct Entry {
+    Submission submission;
+    std::string client;
+    std::int64_t received_at_ms = 0;
+  };
+  struct Job {
+    std::vector<Entry> entries;
+    Done done;
+    std::chrono::steady_clock::time_point queued;
+  };
+
+  explicit PostgresStore(std::string uri);
+  Result<std::unique_ptr<postgres::Connection>> OpenConnection(bool writer);
+  Result<Lease> Acquire();
+  void Release(std::unique_ptr<postgres::Connection> connection);
+  // Runs `read` on a pooled connection; once more on a fresh one if the first was broken
+  // (a database restart drops every connection at once).
+  template <class T, class F>
+  Result<T> Read(F read);
+  void Enqueue(Job job);
+  void WriterLoop();
+  Status Commit(const std::vector<Job>& jobs);
+
+  std::string uri_;
+  std::mutex pool_mutex_;
+  std::vector<std::unique_ptr<postgres::Connection>> idle_;
+
+  std::unique_ptr<postgres::Connection> writer_connection_;  // writer thread only
+  std::mutex queue_mutex_;
+  std::condition_variable queue_ready_;
+  std::deque<Job> queue_;
+  bool stopping_ = false;
+  std::thread writer_;
+};
+
+}  // namespace vesquin::scored
