@@ -48,6 +48,14 @@ UPDATE submissions SET player_id = (
 CREATE INDEX submissions_player ON submissions(player_id);
 CREATE INDEX submissions_received ON submissions(received_at);
 )sql",
+    // 3: moderation: banned senders, and log entries whose line an operator removed.
+    R"sql(
+CREATE TABLE bans(
+  network TEXT PRIMARY KEY,
+  reason TEXT NOT NULL,
+  created_at BIGINT NOT NULL);
+ALTER TABLE submissions ADD COLUMN removed_at BIGINT;
+)sql",
 };
 
 constexpr const char* kInsertSubmission =
@@ -68,6 +76,7 @@ constexpr const char* kLinkSubmission =
 constexpr const char* kPlaceQuery =
     "SELECT id = (SELECT id FROM players WHERE first_name = ?1 AND last_name = ?2 AND addr = ?3 "
     "AND country = ?4) FROM players ORDER BY best_score DESC, reached_submission ASC LIMIT 10";
+constexpr const char* kBannedQuery = "SELECT 1 FROM bans WHERE network = ?1";
 constexpr const char* kTopQuery =
     "SELECT first_name, last_name, country, best_score, reached_at FROM players "
     "ORDER BY best_score DESC, reached_submission ASC LIMIT ?1";
@@ -86,7 +95,9 @@ Result<std::int64_t> QueryInt(sqlite::Database& db, const char* sql) {
   return Result<std::int64_t>::Ok(s->ColumnInt(0));
 }
 
-Status Migrate(sqlite::Database& db) {
+}  // namespace
+
+Status SqliteStore::Migrate(sqlite::Database& db) {
   if (auto st = db.Exec("BEGIN IMMEDIATE"); !st) return st;
   auto fail = [&db](std::string why) {
     db.Exec("ROLLBACK");
@@ -109,11 +120,9 @@ Status Migrate(sqlite::Database& db) {
   return Status::Ok();
 }
 
-}  // namespace
-
 struct SqliteStore::Connection {
   sqlite::Database db;
-  sqlite::Statement insert_submission, upsert_player, link_submission, place, top;
+  sqlite::Statement insert_submission, upsert_player, link_submission, place, top, banned;
 };
 
 class SqliteStore::Lease {
@@ -195,7 +204,8 @@ Result<std::unique_ptr<SqliteStore::Connection>> SqliteStore::OpenConnection(int
                     {&c->upsert_player, kUpsertPlayer},
                     {&c->link_submission, kLinkSubmission},
                     {&c->place, kPlaceQuery},
-                    {&c->top, kTopQuery}};
+                    {&c->top, kTopQuery},
+                    {&c->banned, kBannedQuery}};
   for (auto& [target, sql] : statements) {
     auto s = sqlite::Statement::Prepare(c->db, sql);
     if (!s) return R::Fail(s.error());
@@ -414,6 +424,18 @@ Result<StoreCounts> SqliteStore::Counts() {
   if (!s) return R::Fail(s.error());
   if (s->Step() != SQLITE_ROW) return R::Fail((*lease)->db.LastError());
   return R::Ok(StoreCounts{s->ColumnInt(0), s->ColumnInt(1), s->ColumnInt(2)});
+}
+
+Result<bool> SqliteStore::IsBanned(std::string_view key) {
+  auto lease = Acquire();
+  if (!lease) return Result<bool>::Fail(lease.error());
+  auto& s = (*lease)->banned;
+  sqlite::ResetOnExit reset(s);
+  s.BindText(1, key);
+  int rc = s.Step();
+  if (rc == SQLITE_ROW) return Result<bool>::Ok(true);
+  if (rc == SQLITE_DONE) return Result<bool>::Ok(false);
+  return Result<bool>::Fail((*lease)->db.LastError());
 }
 
 Result<int> SqliteStore::SchemaVersion() {

@@ -12,13 +12,14 @@
 
 #include <sqlite3.h>
 
+#include "sqlite.hpp"
 #include "store.hpp"
 
 namespace vesquin::scored {
 
 class SqliteStore final : public Store {
 public:
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   // Creates or migrates the file forward. Refuses a file of a newer schema.
   static Result<std::unique_ptr<SqliteStore>> Open(const std::string& path);
@@ -33,7 +34,11 @@ public:
   Result<std::optional<int>> PlaceInTopTen(const Player& player) override;
   Result<std::vector<TableRow>> Top(int limit) override;
   Result<StoreCounts> Counts() override;
+  Result<bool> IsBanned(std::string_view key) override;
   Result<int> SchemaVersion();
+  // Takes a file's schema forward to this server's version inside one transaction; refuses a
+  // newer one. Open does it; the admin commands, which need no writer thread, call it themselves.
+  static Status Migrate(sqlite::Database& db);
   // The query plans of the read paths, to check that they go through indexes.
   Result<std::string> ExplainReads();
 

@@ -52,6 +52,9 @@ public:
   virtual Result<std::optional<int>> PlaceInTopTen(const Player& player) = 0;
   virtual Result<std::vector<TableRow>> Top(int limit) = 0;
   virtual Result<StoreCounts> Counts() = 0;
+  // Whether submissions from this sender are refused. `key` is BanKey() of the client address;
+  // a ban committed before the call is seen, whichever process committed it.
+  virtual Result<bool> IsBanned(std::string_view key) = 0;
 };
 
 }  // namespace vesquin::scored

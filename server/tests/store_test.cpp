@@ -186,7 +186,7 @@ TEST(StoreSchema, MigratesAFirstReleaseFileForward) {
   )sql");
   auto store = SqliteStore::Open(path);
   ASSERT_TRUE(store) << store.error();
-  EXPECT_EQ(*(*store)->SchemaVersion(), 2);
+  EXPECT_EQ(*(*store)->SchemaVersion(), SqliteStore::kSchemaVersion);
   EXPECT_EQ(*(*store)->PlaceInTopTen(Player{"old", "T", "A", "C"}), 1);
   EXPECT_EQ((*store)->Counts()->unlinked_submissions, 0) << "old log entries are tied to their lines";
   ASSERT_TRUE((*store)->Submit({Player{"new", "T", "A", "C"}, 78}, "127.0.0.1", 2000));
