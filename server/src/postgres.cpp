@@ -62,12 +62,14 @@ Params& Params::Int(std::int64_t value) {
   std::uint64_t be = htobe64(static_cast<std::uint64_t>(value));
   values_.emplace_back(reinterpret_cast<const char*>(&be), 8);
   formats_.push_back(1);
+  null_.push_back(false);
   return *this;
 }
 
 Params& Params::Bytes(std::string_view bytes) {
   values_.emplace_back(bytes);
   formats_.push_back(1);
+  null_.push_back(false);
   return *this;
 }
 
@@ -75,6 +77,14 @@ Params& Params::Text(std::string_view text) {
   // A text value in binary format is its bytes, as in text format.
   values_.emplace_back(text);
   formats_.push_back(1);
+  null_.push_back(false);
+  return *this;
+}
+
+Params& Params::Null() {
+  values_.emplace_back();
+  formats_.push_back(1);
+  null_.push_back(true);
   return *this;
 }
 
@@ -115,9 +125,9 @@ Status Connection::Prepare(const std::string& name, const std::string& sql) {
 Result<Rows> Connection::Run(const std::string& name, const Params& params) {
   std::vector<const char*> values;
   std::vector<int> lengths;
-  for (const std::string& v : params.values_) {
-    values.push_back(v.data());
-    lengths.push_back(static_cast<int>(v.size()));
+  for (std::size_t i = 0; i < params.values_.size(); ++i) {
+    values.push_back(params.null_[i] ? nullptr : params.values_[i].data());
+    lengths.push_back(static_cast<int>(params.values_[i].size()));
   }
   PGresult* raw = PQexecPrepared(conn_.get(), name.c_str(), static_cast<int>(values.size()), values.data(),
                                  lengths.data(), params.formats_.data(), 1);

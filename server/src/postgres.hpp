@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,11 +46,17 @@ public:
   Params& Int(std::int64_t value);  // as int8
   Params& Bytes(std::string_view bytes);
   Params& Text(std::string_view text);
+  Params& Null();
+  template <class T, class Add>
+  Params& Maybe(const std::optional<T>& value, Add add) {
+    return value ? (this->*add)(*value) : Null();
+  }
 
 private:
   friend class Connection;
   std::vector<std::string> values_;
   std::vector<int> formats_;
+  std::vector<bool> null_;
 };
 
 class Connection {
@@ -72,6 +79,21 @@ private:
     void operator()(PGconn* c) const { PQfinish(c); }
   };
   std::unique_ptr<PGconn, Finisher> conn_;
+};
+
+// Rolls back an open transaction when a scope ends without COMMIT, unless the connection is gone
+// (the server then has).
+class RollbackUnlessCommitted {
+public:
+  explicit RollbackUnlessCommitted(Connection& c) : c_(c) {}
+  ~RollbackUnlessCommitted() {
+    if (c_.ok() && c_.InTransaction()) c_.Exec("ROLLBACK");
+  }
+  RollbackUnlessCommitted(const RollbackUnlessCommitted&) = delete;
+  RollbackUnlessCommitted& operator=(const RollbackUnlessCommitted&) = delete;
+
+private:
+  Connection& c_;
 };
 
 }  // namespace vesquin::scored::postgres

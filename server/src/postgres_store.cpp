@@ -51,6 +51,14 @@ UPDATE submissions SET player_id = (
 CREATE INDEX submissions_player ON submissions(player_id);
 CREATE INDEX submissions_received ON submissions(received_at);
 )sql",
+    // 3: moderation: banned senders, and log entries whose line an operator removed.
+    R"sql(
+CREATE TABLE bans(
+  network TEXT PRIMARY KEY,
+  reason TEXT NOT NULL,
+  created_at BIGINT NOT NULL);
+ALTER TABLE submissions ADD COLUMN removed_at BIGINT;
+)sql",
 };
 
 struct Prepared {
@@ -87,6 +95,7 @@ constexpr Prepared kTopQuery{"top",
 constexpr Prepared kCountsQuery{"counts",
                                 "SELECT (SELECT count(*) FROM players), (SELECT count(*) FROM submissions), "
                                 "(SELECT count(*) FROM submissions WHERE player_id IS NULL)"};
+constexpr Prepared kBannedQuery{"banned", "SELECT 1 FROM bans WHERE network = $1::text"};
 constexpr Prepared kVersionQuery{"schema_version", "SELECT version::bigint FROM schema_version"};
 
 Params PlayerParams(const Player& p) {
@@ -95,17 +104,11 @@ Params PlayerParams(const Player& p) {
   return params;
 }
 
-// Rolls back on any early return, unless the connection is gone (the server then has).
-struct RollbackUnlessCommitted {
-  Connection& c;
-  ~RollbackUnlessCommitted() {
-    if (c.ok() && c.InTransaction()) c.Exec("ROLLBACK");
-  }
-};
+}  // namespace
 
-Status Migrate(Connection& c) {
+Status PostgresStore::Migrate(Connection& c) {
   if (auto st = c.Exec("BEGIN"); !st) return st;
-  RollbackUnlessCommitted guard{c};
+  postgres::RollbackUnlessCommitted guard(c);
   if (auto st = c.Exec(kMigrationLock); !st) return st;
   if (auto st = c.Exec("CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL)"); !st) return st;
   auto rows = c.QueryText("SELECT version FROM schema_version");
@@ -130,8 +133,6 @@ Status Migrate(Connection& c) {
   }
   return c.Exec("COMMIT");
 }
-
-}  // namespace
 
 class PostgresStore::Lease {
 public:
@@ -193,7 +194,7 @@ Result<std::unique_ptr<Connection>> PostgresStore::OpenConnection(bool writer) {
     for (const Prepared& p : {kInsertSubmission, kUpsertPlayer, kLinkSubmission})
       if (auto st = connection->Prepare(p.name, p.sql); !st) return R::Fail(st.error);
   } else {
-    for (const Prepared& p : {kPlaceQuery, kTopQuery, kCountsQuery, kVersionQuery})
+    for (const Prepared& p : {kPlaceQuery, kTopQuery, kCountsQuery, kBannedQuery, kVersionQuery})
       if (auto st = connection->Prepare(p.name, p.sql); !st) return R::Fail(st.error);
   }
   return R::Ok(std::move(connection));
@@ -300,7 +301,7 @@ Status PostgresStore::Commit(const std::vector<Job>& jobs) {
   }
   Connection& c = *writer_connection_;
   if (auto st = c.Exec("BEGIN"); !st) return st;
-  RollbackUnlessCommitted guard{c};
+  postgres::RollbackUnlessCommitted guard(c);
   // One writer at a time over all nodes: submission numbers are then handed out in commit order,
   // which the tie rule relies on. Readers take a weaker lock that this one does not block.
   if (auto st = c.Exec("LOCK TABLE players IN EXCLUSIVE MODE"); !st) return st;
@@ -367,6 +368,14 @@ Result<StoreCounts> PostgresStore::Counts() {
     auto rows = c.Run(kCountsQuery.name);
     if (!rows) return Result<StoreCounts>::Fail(rows.error());
     return Result<StoreCounts>::Ok(StoreCounts{rows->Int(0, 0), rows->Int(0, 1), rows->Int(0, 2)});
+  });
+}
+
+Result<bool> PostgresStore::IsBanned(std::string_view key) {
+  return Read<bool>([key](Connection& c) {
+    auto rows = c.Run(kBannedQuery.name, Params().Text(key));
+    if (!rows) return Result<bool>::Fail(rows.error());
+    return Result<bool>::Ok(rows->size() > 0);
   });
 }
 

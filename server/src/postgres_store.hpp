@@ -19,7 +19,7 @@ namespace vesquin::scored {
 class PostgresStore final : public Store {
 public:
   // The same number, and the same tables, as the SQLite store's.
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   // Connects (a libpq URI), then creates or migrates the schema forward under a lock, so that
   // nodes starting together migrate once. Refuses a database of a newer schema.
@@ -35,7 +35,11 @@ public:
   Result<std::optional<int>> PlaceInTopTen(const Player& player) override;
   Result<std::vector<TableRow>> Top(int limit) override;
   Result<StoreCounts> Counts() override;
+  Result<bool> IsBanned(std::string_view key) override;
   Result<int> SchemaVersion();
+  // Takes the database's schema forward to this server's version in one transaction, under a
+  // lock that every node takes; refuses a newer one. Open does it, and so do the admin commands.
+  static Status Migrate(postgres::Connection& c);
 
 private:
   class Lease;
