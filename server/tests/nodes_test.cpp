@@ -1,0 +1,251 @@
+// Several vesquin-scored processes on one PostgreSQL database: racing submissions, reads across
+// nodes, and one node killed under load. The final table is compared with the SQLite store given
+// the same submissions in the order they were committed.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "postgres_admin_store.hpp"
+#include "postgres_support.hpp"
+#include "sqlite_store.hpp"
+#include "support.hpp"
+
+extern char** environ;
+
+namespace vesquin::scored {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::GameQuery;
+using testing::HttpGet;
+using testing::MakePlayer;
+using testing::PostgresDatabase;
+using testing::TempDir;
+
+// One server process on the database, on a port of the kernel's choosing. Its log goes to a file,
+// so that a busy node never stalls on a full pipe.
+class Node {
+public:
+  explicit Node(const std::string& db) {
+    static std::atomic<int> count{0};
+    log_ = dir_.File("node" + std::to_string(count++) + ".log");
+    std::vector<std::string> args = {SCORED_BINARY, "--db", db, "--listen", "127.0.0.1:0", "--rate-limit", "0",
+                                     "--max-per-address", "64", "--threads", "4"};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, SCORED_BINARY, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    std::smatch m;
+    std::regex listening("listening on 127\\.0\\.0\\.1:([0-9]+)");
+    auto deadline = std::chrono::steady_clock::now() + 15s;
+    while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+      std::string out = Log();
+      if (std::regex_search(out, m, listening)) {
+        port_ = std::stoi(m[1]);
+        break;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+  ~Node() { Kill(); }
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+
+  void Kill() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  int port() const { return port_; }
+  std::string Log() const {
+    std::ifstream in(log_);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::string Url(const std::string& page, const Player& p, int score) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/vesquin/" + page + "?" + GameQuery(p, score);
+  }
+
+private:
+  TempDir dir_;
+  std::string log_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// The log as committed, replayed in commit order into a fresh SQLite store.
+std::unique_ptr<SqliteStore> Replay(const Dump& dump, const std::string& path) {
+  auto lite = SqliteStore::Open(path);
+  EXPECT_TRUE(lite) << lite.error();
+  for (const LogRecord& e : dump.log) EXPECT_TRUE((*lite)->Submit({e.player, e.score}, e.client, e.received_at_ms));
+  return std::move(*lite);
+}
+
+Dump Export(const std::string& uri) {
+  auto admin = PostgresAdminStore::Open(uri);
+  EXPECT_TRUE(admin) << admin.error();
+  auto dump = (*admin)->Export();
+  EXPECT_TRUE(dump) << dump.error();
+  return *dump;
+}
+
+// Every line of the PostgreSQL table equals the SQLite line at the same place.
+void ExpectSameTable(const Dump& dump, SqliteStore& lite) {
+  auto top = lite.Top(100000);
+  ASSERT_TRUE(top) << top.error();
+  std::vector<LineRecord> lines = dump.lines;
+  std::sort(lines.begin(), lines.end(), [](const LineRecord& a, const LineRecord& b) {
+    return a.best_score != b.best_score ? a.best_score > b.best_score : a.reached_submission < b.reached_submission;
+  });
+  ASSERT_EQ(lines.size(), top->size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].player.first_name, (*top)[i].first_name) << "place " << i + 1;
+    EXPECT_EQ(lines[i].best_score, (*top)[i].score) << "place " << i + 1;
+    EXPECT_EQ(lines[i].reached_at_ms, (*top)[i].reached_at_ms) << "place " << i + 1;
+  }
+}
+
+TEST(Nodes, TwoNodesRacingGiveTheSamePlacesAsOneSqliteFile) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  Node a(db.uri()), b(db.uri());
+  ASSERT_GT(a.port(), 0) << a.Log();
+  ASSERT_GT(b.port(), 0) << b.Log();
+
+  // Few players, so that the same player races itself on both nodes, and scores near the top, so
+  // that the top places change hands all the time.
+  constexpr int kThreads = 8, kPerThread = 60;
+  std::atomic<int> answered{0}, refused{0};
+  std::vector<std::thread> senders;
+  for (int t = 0; t < kThreads; ++t) {
+    senders.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        const Node& node = (t + i) % 2 ? a : b;
+        Player p = MakePlayer("racer" + std::to_string((t * 7 + i * 3) % 24));
+        int score = 80 + (t * 13 + i * 7) % 21;
+        (HttpGet(node.Url("top1.php", p, score)).status == 200 ? answered : refused)++;
+      }
+    });
+  }
+  for (auto& s : senders) s.join();
+  EXPECT_EQ(answered, kThreads * kPerThread);
+  EXPECT_EQ(refused, 0);
+
+  Dump dump = Export(db.uri());
+  EXPECT_EQ(dump.log.size(), static_cast<std::size_t>(kThreads * kPerThread));
+  TempDir dir;
+  auto lite = Replay(dump, dir.File("replay.db"));
+  ExpectSameTable(dump, *lite);
+
+  // Each node answers every player's place as the SQLite store does, and no place twice.
+  std::set<std::string> places;
+  for (int i = 0; i < 24; ++i) {
+    Player p = MakePlayer("racer" + std::to_string(i));
+    auto expected = lite->PlaceInTopTen(p);
+    std::string want = *expected ? std::to_string(**expected) : "";
+    auto from_a = HttpGet(a.Url("top2.php", p, 1));
+    auto from_b = HttpGet(b.Url("top2.php", p, 1));
+    EXPECT_EQ(from_a.body, want) << p.first_name;
+    EXPECT_EQ(from_b.body, want) << p.first_name;
+    if (!want.empty()) {
+      EXPECT_TRUE(places.insert(want).second) << "place " << want << " given twice";
+    }
+  }
+  EXPECT_EQ(places.size(), 10u);
+}
+
+TEST(Nodes, APlaceAskedOfOneNodeSeesWhatTheOtherJustStored) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  Node a(db.uri()), b(db.uri());
+  ASSERT_GT(a.port(), 0) << a.Log();
+  ASSERT_GT(b.port(), 0) << b.Log();
+  TempDir dir;
+  auto lite = SqliteStore::Open(dir.File("reference.db"));
+  ASSERT_TRUE(lite);
+  for (int i = 0; i < 40; ++i) {
+    const Node& writer = i % 2 ? a : b;
+    const Node& reader = i % 2 ? b : a;
+    Player p = MakePlayer("p" + std::to_string(i % 15));
+    int score = 1 + (i * 37) % 100;
+    ASSERT_EQ(HttpGet(writer.Url("top1.php", p, score)).status, 200);
+    ASSERT_TRUE((*lite)->Submit({p, score}, "127.0.0.1", i));
+    auto expected = (*lite)->PlaceInTopTen(p);
+    EXPECT_EQ(HttpGet(reader.Url("top2.php", p, score)).body, *expected ? std::to_string(**expected) : "")
+        << "submission " << i;
+  }
+}
+
+TEST(Nodes, KillingOneNodeUnderLoadLosesNoAnsweredSubmission) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  auto a = std::make_unique<Node>(db.uri());
+  Node b(db.uri());
+  ASSERT_GT(a->port(), 0) << a->Log();
+  ASSERT_GT(b.port(), 0) << b.Log();
+  std::string a_base = a->Url("top1.php", MakePlayer("x"), 1);
+  a_base = a_base.substr(0, a_base.find('?') + 1);
+  std::string b_base = b.Url("top1.php", MakePlayer("x"), 1);
+  b_base = b_base.substr(0, b_base.find('?') + 1);
+
+  std::mutex mutex;
+  std::set<std::string> answered;
+  std::atomic<bool> stop{false};
+  std::atomic<int> after_kill{0};
+  std::atomic<bool> killed{false};
+  std::vector<std::thread> senders;
+  for (int t = 0; t < 8; ++t) {
+    senders.emplace_back([&, t] {
+      for (int i = 0; !stop; ++i) {
+        std::string name = "n" + std::to_string(t) + "-" + std::to_string(i);
+        const std::string& base = t % 2 ? a_base : b_base;
+        if (HttpGet(base + GameQuery(MakePlayer(name), 1 + i % 100), 5s).status == 200) {
+          std::lock_guard lock(mutex);
+          answered.insert(name);
+          if (killed && &base == &b_base) ++after_kill;
+        }
+      }
+    });
+  }
+  std::this_thread::sleep_for(1500ms);
+  a->Kill();
+  killed = true;
+  std::this_thread::sleep_for(1000ms);
+  stop = true;
+  for (auto& s : senders) s.join();
+  EXPECT_GT(after_kill, 10) << "the other node went on storing";
+  ASSERT_GT(answered.size(), 100u);
+
+  Dump dump = Export(db.uri());
+  std::set<std::string> stored;
+  for (const LogRecord& e : dump.log) stored.insert(e.player.first_name);
+  int lost = 0;
+  for (const auto& name : answered) lost += stored.count(name) ? 0 : 1;
+  EXPECT_EQ(lost, 0) << "of " << answered.size() << " answered submissions";
+  // What the killed node had in flight either committed whole or not at all.
+  TempDir dir;
+  auto lite = Replay(dump, dir.File("replay.db"));
+  ExpectSameTable(dump, *lite);
+  EXPECT_EQ(dump.lines.size(), stored.size());
+}
+
+}  // namespace
+}  // namespace vesquin::scored

@@ -1,0 +1,367 @@
+// The PostgreSQL store against the SQLite one: the same answers for the same submissions, the
+// schema, lost connections, the write bound, bans and the operator's operations.
+
+#include "postgres_store.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "postgres.hpp"
+#include "postgres_admin_store.hpp"
+#include "postgres_support.hpp"
+#include "service.hpp"
+#include "sqlite_store.hpp"
+#include "support.hpp"
+
+namespace vesquin::scored {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::MakePlayer;
+using testing::PostgresDatabase;
+using testing::TempDir;
+
+std::unique_ptr<PostgresStore> OpenPostgres(const std::string& uri) {
+  auto s = PostgresStore::Open(uri);
+  EXPECT_TRUE(s) << s.error();
+  return s ? std::move(*s) : nullptr;
+}
+
+postgres::Connection Connect(const std::string& uri) {
+  auto c = postgres::Connection::Open(uri);
+  EXPECT_TRUE(c) << c.error();
+  return std::move(*c);
+}
+
+// What a client gets for a GET, status and body, through the service over a store.
+std::string Answer(Service& service, const std::string& uri) {
+  std::string out;
+  service.Handle({"GET", uri, "192.0.2.1"}, [&out](HttpResponse r) {
+    out = std::to_string(r.status) + " " + r.content_type + "\n" + r.body;
+  });
+  return out;
+}
+
+TEST(PostgresStore, AnswersByteForByteAsSqliteDoes) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  TempDir dir;
+  auto pg = OpenPostgres(db.uri());
+  ASSERT_TRUE(pg);
+  auto lite = SqliteStore::Open(dir.File("scores.db"));
+  ASSERT_TRUE(lite) << lite.error();
+
+  // Odd bytes in every field, ties at places ten and eleven, improvements, repeats, worse scores.
+  std::vector<Submission> subs;
+  const std::string odd[] = {"", std::string("nul\0byte", 8), "\xff\xfe high", "quote ' \" \\", "%41 & = +",
+                             "\xc3\xa9t\xc3\xa9", "<b>tag</b>"};
+  for (int i = 0; i < 9; ++i) subs.push_back({MakePlayer("top" + std::to_string(i)), 100 - i});
+  subs.push_back({MakePlayer("tenth"), 40});
+  subs.push_back({MakePlayer("eleventh"), 40});
+  for (std::size_t i = 0; i < std::size(odd); ++i)
+    subs.push_back({Player{odd[i], odd[(i + 1) % std::size(odd)], odd[(i + 2) % std::size(odd)], odd[i]},
+                    static_cast<int>(30 + i)});
+  subs.push_back({MakePlayer("eleventh"), 41});
+  subs.push_back({MakePlayer("top3"), 20});
+  subs.push_back({MakePlayer("top3"), 97});  // a repeat of its best keeps its first time
+  subs.push_back({MakePlayer("tenth"), 40});
+
+  std::int64_t now = 1'700'000'000'000;
+  for (const auto& s : subs) {
+    ++now;
+    ASSERT_TRUE(pg->Submit(s, "198.51.100.7", now));
+    ASSERT_TRUE((*lite)->Submit(s, "198.51.100.7", now));
+  }
+  auto pg_top = pg->Top(1000);
+  auto lite_top = (*lite)->Top(1000);
+  ASSERT_TRUE(pg_top && lite_top) << pg_top.error();
+  ASSERT_EQ(pg_top->size(), lite_top->size());
+  for (std::size_t i = 0; i < pg_top->size(); ++i) {
+    const TableRow &a = (*pg_top)[i], &b = (*lite_top)[i];
+    EXPECT_EQ(std::tie(a.place, a.first_name, a.last_name, a.country, a.score, a.reached_at_ms),
+              std::tie(b.place, b.first_name, b.last_name, b.country, b.score, b.reached_at_ms))
+        << "row " << i;
+  }
+  for (const auto& s : subs) EXPECT_EQ(*pg->PlaceInTopTen(s.player), *(*lite)->PlaceInTopTen(s.player));
+  auto pc = pg->Counts();
+  auto lc = (*lite)->Counts();
+  EXPECT_EQ(std::tie(pc->players, pc->submissions, pc->unlinked_submissions),
+            std::tie(lc->players, lc->submissions, lc->unlinked_submissions));
+
+  Service pg_service(*pg, {});
+  Service lite_service(**lite, {});
+  std::vector<std::string> uris = {"/vesquin/", "/vesquin/top.json"};
+  for (const auto& s : subs) uris.push_back("/vesquin/top2.php?" + testing::GameQuery(s.player, s.score));
+  for (const auto& uri : uris) EXPECT_EQ(Answer(pg_service, uri), Answer(lite_service, uri)) << uri;
+}
+
+TEST(PostgresStore, SchemaIsCreatedOnceKeptAndNeverDowngraded) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  {
+    // Nodes starting together: each migrates or waits for the other, and all come up.
+    std::vector<std::thread> starters;
+    std::atomic<int> opened{0};
+    for (int i = 0; i < 4; ++i)
+      starters.emplace_back([&] {
+        if (PostgresStore::Open(db.uri())) ++opened;
+      });
+    for (auto& t : starters) t.join();
+    EXPECT_EQ(opened, 4);
+  }
+  {
+    auto store = OpenPostgres(db.uri());
+    ASSERT_TRUE(store);
+    EXPECT_EQ(*store->SchemaVersion(), SqliteStore::kSchemaVersion);
+    ASSERT_TRUE(store->Submit({MakePlayer("kept"), 70}, "192.0.2.1", 1));
+  }
+  auto reopened = OpenPostgres(db.uri());
+  ASSERT_TRUE(reopened);
+  EXPECT_EQ(*reopened->PlaceInTopTen(MakePlayer("kept")), 1);
+  reopened.reset();
+
+  auto c = Connect(db.uri());
+  ASSERT_TRUE(c.Exec("UPDATE schema_version SET version = 99"));
+  auto newer = PostgresStore::Open(db.uri());
+  ASSERT_FALSE(newer);
+  EXPECT_NE(newer.error().find("newer"), std::string::npos) << newer.error();
+  EXPECT_FALSE(PostgresAdminStore::Open(db.uri()));
+}
+
+TEST(PostgresStore, MigratesAVersionTwoDatabaseForward) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  {
+    auto store = OpenPostgres(db.uri());
+    ASSERT_TRUE(store);
+    ASSERT_TRUE(store->Submit({MakePlayer("old"), 55}, "192.0.2.1", 1));
+  }
+  // Back to what version 2 had: no bans, no removal mark.
+  auto c = Connect(db.uri());
+  ASSERT_TRUE(c.Exec("DROP TABLE bans; ALTER TABLE submissions DROP COLUMN removed_at; "
+                     "UPDATE schema_version SET version = 2"));
+  auto store = OpenPostgres(db.uri());
+  ASSERT_TRUE(store);
+  EXPECT_EQ(*store->SchemaVersion(), 3);
+  EXPECT_EQ(*store->PlaceInTopTen(MakePlayer("old")), 1);
+  EXPECT_EQ(*store->IsBanned("192.0.2.1"), false);
+}
+
+TEST(PostgresStore, ComesBackAfterItsConnectionsAreCut) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  auto store = OpenPostgres(db.uri());
+  ASSERT_TRUE(store);
+  ASSERT_TRUE(store->Submit({MakePlayer("before"), 50}, "192.0.2.1", 1));
+  ASSERT_TRUE(store->PlaceInTopTen(MakePlayer("before")));
+  // What a database restart does to every open connection.
+  auto c = Connect(db.uri());
+  ASSERT_TRUE(c.Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                     "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(*store->PlaceInTopTen(MakePlayer("before")), 1);
+  // The writer's first try may meet the dead connection; it must say so, and recover.
+  Status first = store->Submit({MakePlayer("after"), 60}, "192.0.2.1", 2);
+  if (!first) {
+    EXPECT_TRUE(store->Submit({MakePlayer("after"), 60}, "192.0.2.1", 3));
+  }
+  EXPECT_EQ(*store->PlaceInTopTen(MakePlayer("after")), 1);
+  EXPECT_EQ(store->Counts()->players, 2);
+}
+
+TEST(PostgresStore, AStuckLockRefusesWithinTheBoundAndStoresNothing) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  auto store = OpenPostgres(db.uri());
+  ASSERT_TRUE(store);
+  auto op = Connect(db.uri());
+  ASSERT_TRUE(op.Exec("BEGIN"));
+  ASSERT_TRUE(op.Exec("LOCK TABLE players IN EXCLUSIVE MODE"));
+  auto start = std::chrono::steady_clock::now();
+  Status st = store->Submit({MakePlayer("blocked"), 50}, "192.0.2.1", 1);
+  auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(st);
+  EXPECT_LT(waited, 10s);
+  // Reads go on meanwhile.
+  EXPECT_TRUE(store->Top(10));
+  ASSERT_TRUE(op.Exec("ROLLBACK"));
+  EXPECT_EQ(store->Counts()->submissions, 0);
+  EXPECT_TRUE(store->Submit({MakePlayer("later"), 50}, "192.0.2.1", 2));
+}
+
+TEST(PostgresStore, ABanIsSeenAtOnceByEveryNode) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  auto a = OpenPostgres(db.uri());
+  auto b = OpenPostgres(db.uri());
+  auto admin = PostgresAdminStore::Open(db.uri());
+  ASSERT_TRUE(a && b && admin) << admin.error();
+  EXPECT_EQ(*a->IsBanned("2001:db8:1:2::/64"), false);
+  ASSERT_TRUE(*(*admin)->Ban({"2001:db8:1:2::/64", "flood", 5}));
+  EXPECT_EQ(*a->IsBanned("2001:db8:1:2::/64"), true);
+  EXPECT_EQ(*b->IsBanned("2001:db8:1:2::/64"), true);
+  EXPECT_EQ(*b->IsBanned("2001:db8:1:3::/64"), false);
+  ASSERT_TRUE(*(*admin)->Unban("2001:db8:1:2::/64"));
+  EXPECT_EQ(*a->IsBanned("2001:db8:1:2::/64"), false);
+}
+
+class PostgresAdmin : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!db.available()) GTEST_SKIP() << "PostgreSQL test skipped: " << db.missing();
+    store = OpenPostgres(db.uri());
+    ASSERT_TRUE(store);
+    auto a = PostgresAdminStore::Open(db.uri());
+    ASSERT_TRUE(a) << a.error();
+    admin = std::move(*a);
+  }
+  void Submit(const std::string& first, int score, const std::string& client = "192.0.2.1") {
+    ASSERT_TRUE(store->Submit({MakePlayer(first), score}, client, ++now));
+  }
+  std::vector<std::string> Names(const TableQuery& q = {}) {
+    std::vector<std::string> names;
+    auto lines = admin->ListTable(q);
+    EXPECT_TRUE(lines) << lines.error();
+    for (const auto& l : *lines) names.push_back(std::to_string(l.place) + ":" + l.line.player.first_name);
+    return names;
+  }
+
+  PostgresDatabase db;
+  std::unique_ptr<PostgresStore> store;
+  std::unique_ptr<AdminStore> admin;
+  std::int64_t now = 1'000;
+};
+
+TEST_F(PostgresAdmin, ListsTheTableWithPlacesOverTheWholeTable) {
+  Submit("anna", 50);
+  Submit("bob", 70);
+  Submit("annabel", 50);
+  Submit("carl", 10);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"1:bob", "2:anna", "3:annabel", "4:carl"}));
+  EXPECT_EQ(Names({"anna"}), (std::vector<std::string>{"2:anna", "3:annabel"}));
+  EXPECT_EQ(Names({"", 1, 2}), (std::vector<std::string>{"2:anna", "3:annabel"}));
+  EXPECT_EQ(Names({"Tester", 0, 100}).size(), 4u);  // the last name matches too
+  EXPECT_TRUE(Names({"ANNA"}).empty());
+}
+
+TEST_F(PostgresAdmin, FiltersTheLogAndPagesThroughIt) {
+  Submit("anna", 50, "192.0.2.1");
+  Submit("bob", 70, "192.0.2.2");
+  Submit("anna", 60, "192.0.2.1");
+  Submit("carl", 10, "2001:db8::1");
+  auto all = admin->ListLog({});
+  ASSERT_TRUE(all) << all.error();
+  ASSERT_EQ(all->size(), 4u);
+  EXPECT_EQ((*all)[2].score, 60);
+  EXPECT_EQ((*all)[3].client, "2001:db8::1");
+  EXPECT_FALSE((*all)[0].removed_at_ms);
+  ASSERT_TRUE((*all)[0].player_id);
+
+  LogQuery by_client;
+  by_client.client = "192.0.2.1";
+  EXPECT_EQ(admin->ListLog(by_client)->size(), 2u);
+  LogQuery by_player;
+  by_player.player_id = (*all)[0].player_id;
+  EXPECT_EQ(admin->ListLog(by_player)->size(), 2u);
+  LogQuery by_time;
+  by_time.since_ms = (*all)[1].received_at_ms;
+  by_time.until_ms = (*all)[3].received_at_ms;
+  auto window = admin->ListLog(by_time);
+  ASSERT_EQ(window->size(), 2u);
+  EXPECT_EQ((*window)[0].player.first_name, "bob");
+  LogQuery page;
+  page.after_id = (*all)[1].id;
+  page.limit = 1;
+  page.name = "a";
+  auto next = admin->ListLog(page);
+  ASSERT_EQ(next->size(), 1u);
+  EXPECT_EQ((*next)[0].id, (*all)[2].id);
+}
+
+TEST_F(PostgresAdmin, RemovingKeepsTheLogAndAReturningPlayerStartsAgain) {
+  Submit("anna", 50);
+  Submit("anna", 60);
+  Submit("bob", 40);
+  auto lines = admin->ListTable({});
+  std::int64_t anna = (*lines)[0].line.id;
+  auto removed = admin->RemoveLine(anna, 9'999);
+  ASSERT_TRUE(removed) << removed.error();
+  EXPECT_EQ(removed->lines, 1);
+  EXPECT_EQ(removed->log_entries, 2);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"1:bob"}));
+  auto log = admin->ListLog({});
+  ASSERT_EQ(log->size(), 3u);
+  EXPECT_EQ((*log)[0].removed_at_ms, 9'999);
+  EXPECT_FALSE((*log)[0].player_id);
+  EXPECT_FALSE((*log)[2].removed_at_ms);
+  auto again = admin->RemoveLine(anna, 10'000);
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error(), "no line " + std::to_string(anna));
+
+  Submit("anna", 30);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"1:bob", "2:anna"}));
+  auto gone = admin->RemovePlayer({"anna", "Tester", std::nullopt, std::nullopt}, 11'000);
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(gone->lines, 1);
+  EXPECT_EQ(gone->log_entries, 1);
+  auto none = admin->RemovePlayer({"anna", "Tester", std::string("elsewhere"), std::nullopt}, 12'000);
+  ASSERT_TRUE(none);
+  EXPECT_EQ(none->lines, 0);
+  EXPECT_EQ(store->Counts()->submissions, 4);
+}
+
+TEST_F(PostgresAdmin, BansAreListedInByteOrderAndKeptOnce) {
+  EXPECT_TRUE(*admin->Ban({"192.0.2.9", "spam", 1}));
+  EXPECT_TRUE(*admin->Ban({"2001:db8::/64", "flood", 2}));
+  EXPECT_TRUE(*admin->Ban({"10.0.0.1", "test", 3}));
+  EXPECT_FALSE(*admin->Ban({"192.0.2.9", "other reason", 4}));
+  auto bans = admin->ListBans();
+  ASSERT_TRUE(bans) << bans.error();
+  ASSERT_EQ(bans->size(), 3u);
+  EXPECT_EQ((*bans)[0].network, "10.0.0.1");
+  EXPECT_EQ((*bans)[1], (BanRecord{"192.0.2.9", "spam", 1}));
+  EXPECT_EQ((*bans)[2].network, "2001:db8::/64");
+  EXPECT_TRUE(*admin->Unban("10.0.0.1"));
+  EXPECT_FALSE(*admin->Unban("10.0.0.1"));
+}
+
+TEST_F(PostgresAdmin, ExportAndImportKeepEverythingAndNewIdsFollow) {
+  Submit("anna", 50);
+  Submit("bob", 70);
+  Submit("anna", 60);
+  ASSERT_TRUE(*admin->Ban({"192.0.2.66", "spam", 7}));
+  ASSERT_TRUE(admin->RemovePlayer({"bob", "Tester", std::nullopt, std::nullopt}, 8'000));
+  auto dump = admin->Export();
+  ASSERT_TRUE(dump) << dump.error();
+  EXPECT_EQ(dump->lines.size(), 1u);
+  EXPECT_EQ(dump->log.size(), 3u);
+  EXPECT_EQ(dump->bans.size(), 1u);
+
+  // Not over a table that holds anything, unless asked to replace it.
+  EXPECT_FALSE(admin->Import(*dump, false));
+  PostgresDatabase other;
+  auto target = PostgresAdminStore::Open(other.uri());
+  ASSERT_TRUE(target) << target.error();
+  ASSERT_TRUE((*target)->Import(*dump, false));
+  auto copy = (*target)->Export();
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->lines, dump->lines);
+  EXPECT_EQ(copy->log, dump->log);
+  EXPECT_EQ(copy->bans, dump->bans);
+  ASSERT_TRUE((*target)->Import(*dump, true));
+
+  // A server on the copy numbers on from the greatest imported id, so new scores rank after.
+  auto server = OpenPostgres(other.uri());
+  ASSERT_TRUE(server);
+  ASSERT_TRUE(server->Submit({MakePlayer("dora"), 60}, "192.0.2.1", 9'000));
+  auto lines = (*target)->ListTable({});
+  ASSERT_EQ(lines->size(), 2u);
+  EXPECT_EQ((*lines)[0].line.player.first_name, "anna");
+  EXPECT_GT((*lines)[1].line.id, dump->lines.back().id);
+  EXPECT_GT((*lines)[1].line.reached_submission, dump->log.back().id);
+}
+
+}  // namespace
+}  // namespace vesquin::scored
