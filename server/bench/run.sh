@@ -2,11 +2,14 @@
 # Benchmark of vesquin-scored on 127.0.0.1 with wrk, on a table of 100,000 players, side by side
 # with the classic PHP stack (nginx + php-fpm 8.2, 4 workers, PDO SQLite in WAL mode with
 # synchronous=NORMAL; bench/php/) on a copy of the same table, and the slow-client attack.
+# The same workloads run on PostgreSQL (a private cluster, the same 100,000 players): one node,
+# and two nodes behind one nginx address (round robin, bench/nginx-nodes.conf.in).
 # Not a test: prints figures, one per line as "name: value unit" (medians of RUNS runs; in each
 # run both servers take the same workloads one after the other, and ratios are taken per run).
 # Usage: server/bench/run.sh [BUILD_DIR]   (default: build-server beside server/)
 # Settings from the environment: PLAYERS (100000), RUNS (3), DURATION (10s), CONNECTIONS (16),
-# THREADS (2), ATTACK_SECONDS (40), PHP (1; 0 leaves the PHP stack out).
+# THREADS (2), ATTACK_SECONDS (40), PHP (1; 0 leaves the PHP stack out), PG (1; 0 leaves
+# PostgreSQL out).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -18,8 +21,12 @@ connections=${CONNECTIONS:-16}
 threads=${THREADS:-2}
 attack_seconds=${ATTACK_SECONDS:-40}
 with_php=${PHP:-1}
+with_pg=${PG:-1}
 
 command -v wrk >/dev/null || { echo "wrk is not installed (scripts/install-deps.sh)" >&2; exit 1; }
+if [ "$with_pg" = 1 ]; then
+  command -v nginx >/dev/null || { echo "nginx is not installed (scripts/install-deps.sh)" >&2; exit 1; }
+fi
 if [ "$with_php" = 1 ]; then
   missing=()
   while read -r pkg; do
@@ -42,6 +49,9 @@ attack=$(find "$build" -type f -name scored-bench-attack -perm -u+x | head -n1)
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 port=$(free_port)
 php_port=$(free_port)
+pg1_port=$(free_port)
+pg2_port=$(free_port)
+nodes_port=$(free_port)
 
 work=$(mktemp -d)
 pids=()
@@ -49,6 +59,8 @@ cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
   [ -f "$work/php-fpm.pid" ] && kill "$(cat "$work/php-fpm.pid")" 2>/dev/null || true
   [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+  [ -f "$work/nginx-nodes.pid" ] && kill "$(cat "$work/nginx-nodes.pid")" 2>/dev/null || true
+  bash "$root/server/tests/postgres_cluster.sh" stop "$work/pg.state" || true
   sleep 0.2
   rm -rf "$work"
 }
@@ -84,6 +96,25 @@ if [ "$with_php" = 1 ]; then
   wait_up "http://127.0.0.1:$php_port/vesquin/top2.php"
 fi
 
+if [ "$with_pg" = 1 ]; then
+  bash "$root/server/tests/postgres_cluster.sh" start "$work/pg.state" >&2
+  [ -f "$work/pg.state" ] || { echo "no PostgreSQL server binaries: PG=0 leaves PostgreSQL out" >&2; exit 1; }
+  pg_uri=$(sed -n 's/^uri=//p' "$work/pg.state")
+  start=$(date +%s.%N)
+  "$fill" "$pg_uri" "$players"
+  echo "pg_fill_${players}_players: $(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }') s"
+  for p in "$pg1_port" "$pg2_port"; do
+    "$server" --db "$pg_uri" --listen "127.0.0.1:$p" --rate-limit 0 --max-per-address 64 \
+      --trusted-proxy 127.0.0.1 2>>"$work/pg-server.log" &
+    pids+=($!)
+    wait_up "http://127.0.0.1:$p/vesquin/top.json"
+  done
+  sed -e "s|@WORK@|$work|g" -e "s|@PORT@|$nodes_port|g" -e "s|@NODE1@|$pg1_port|g" -e "s|@NODE2@|$pg2_port|g" \
+    "$here/nginx-nodes.conf.in" >"$work/nginx-nodes.conf"
+  nginx -c "$work/nginx-nodes.conf" -e "$work/nginx-nodes-error.log" 2>/dev/null
+  wait_up "http://127.0.0.1:$nodes_port/vesquin/top.json"
+fi
+
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 field() { sed -E "s/.*$1=([0-9.]+).*/\1/"; }
 
@@ -112,8 +143,20 @@ for _ in $(seq "$runs"); do
   for workload in top1_new top2_fixed; do
     results[scored_$workload]+="$(wrk_run "$workload.lua" "$port")"$'\n'
     [ "$with_php" = 1 ] && results[php_$workload]+="$(wrk_run "$workload.lua" "$php_port")"$'\n'
+    if [ "$with_pg" = 1 ]; then
+      results[pg1_$workload]+="$(wrk_run "$workload.lua" "$pg1_port")"$'\n'
+      results[pg2_$workload]+="$(wrk_run "$workload.lua" "$nodes_port")"$'\n'
+    fi
   done
 done
+ratio_of() {  # results-a results-b -> median of the per-run ratios of requests per second
+  local -a a b
+  mapfile -t a < <(printf '%s' "$1")
+  mapfile -t b < <(printf '%s' "$2")
+  for i in "${!a[@]}"; do
+    awk -v x="$(echo "${a[$i]}" | field rps)" -v y="$(echo "${b[$i]}" | field rps)" 'BEGIN { printf "%.2f\n", x / y }'
+  done | median
+}
 for workload in top1_new top2_fixed; do
   mapfile -t ours < <(printf '%s' "${results[scored_$workload]}")
   report "scored_${workload}" "${ours[@]}"
@@ -126,7 +169,21 @@ for workload in top1_new top2_fixed; do
     done | median)
     echo "${workload}_scored_over_php: $ratio ratio"
   fi
+  if [ "$with_pg" = 1 ]; then
+    mapfile -t one < <(printf '%s' "${results[pg1_$workload]}")
+    report "pg_one_node_${workload}" "${one[@]}"
+    mapfile -t two < <(printf '%s' "${results[pg2_$workload]}")
+    report "pg_two_nodes_nginx_${workload}" "${two[@]}"
+    echo "${workload}_pg_one_node_over_sqlite: $(ratio_of "${results[pg1_$workload]}" "${results[scored_$workload]}") ratio"
+    echo "${workload}_pg_two_nodes_over_one: $(ratio_of "${results[pg2_$workload]}" "${results[pg1_$workload]}") ratio"
+  fi
 done
+if [ "$with_pg" = 1 ]; then
+  # The nodes and their nginx are done; the attack below is against the SQLite server alone.
+  for i in 1 2; do kill "${pids[$i]}"; wait "${pids[$i]}" 2>/dev/null || true; done
+  kill "$(cat "$work/nginx-nodes.pid")" 2>/dev/null || true
+  echo "pg_server_log_lines: $(wc -l <"$work/pg-server.log") lines"
+fi
 
 # The earlier workloads: top2 of random players, and top1+top2 pairs as the game sends them.
 for scenario in top2 pair; do
