@@ -19,6 +19,7 @@ bool ParseUnsigned(const std::string& text, unsigned min, unsigned max, unsigned
 
 std::string Usage() {
   return "usage: vesquin-scored [options]\n"
+         "       vesquin-scored admin [--db DB] COMMAND ...   (the operator's commands; admin --help)\n"
          "  --db FILE               SQLite file of the score table (default ./scores.db)\n"
          "  --listen ADDR:PORT      address to serve on (default 127.0.0.1:8480; [::]:PORT for IPv6)\n"
          "  --rate-limit N          top1 submissions per minute per address, 0 for none (default 10)\n"
