@@ -2,10 +2,14 @@
 
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include <iostream>
+
+#include "admin.hpp"
 #include "http_server.hpp"
 #include "options.hpp"
 #include "service.hpp"
@@ -16,6 +20,10 @@ using namespace vesquin::scored;
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "admin") {
+    auto now = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+    return RunAdmin({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr, now.count());
+  }
   auto options = ParseOptions(args);
   if (!options) {
     std::fprintf(stderr, "vesquin-scored: %s\n%s", options.error().c_str(), Usage().c_str());

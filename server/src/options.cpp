@@ -19,6 +19,7 @@ bool ParseUnsigned(const std::string& text, unsigned min, unsigned max, unsigned
 
 std::string Usage() {
   return "usage: vesquin-scored [options]\n"
+         "       vesquin-scored admin [--db DB] COMMAND ...   (the operator's commands; admin --help)\n"
          "  --db FILE|URI           the score table: an SQLite file (default ./scores.db), or a\n"
          "                          PostgreSQL database as postgresql://... (several servers may share it)\n"
          "  --listen ADDR:PORT      address to serve on (default 127.0.0.1:8480; [::]:PORT for IPv6)\n"

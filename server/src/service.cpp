@@ -100,7 +100,12 @@ std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& re
 std::optional<HttpResponse> Service::SubmitScore(std::string_view query, std::string_view client, Reply& reply) {
   auto submission = ParseSubmission(query);
   if (!submission) return Text(400, submission.error() + "\n", "rejected: " + submission.error());
-  if (!limiter_.Allow(RateLimitKey(client), options_.steady_now())) {
+  // Before the rate limit, so that a banned sender's attempts do not count against its neighbours.
+  std::string key = RateLimitKey(client);
+  auto banned = store_.IsBanned(key);
+  if (!banned) return Unavailable(banned.error());
+  if (*banned) return Text(403, "scores from this address are not accepted\n", "banned " + key);
+  if (!limiter_.Allow(key, options_.steady_now())) {
     HttpResponse r = Text(429, "too many scores from this address; try again in a minute\n", "rate limited");
     r.headers.emplace_back("Retry-After", "60");
     return r;

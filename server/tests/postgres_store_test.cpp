@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "admin_contract.hpp"
 #include "postgres.hpp"
 #include "postgres_admin_store.hpp"
 #include "postgres_support.hpp"
@@ -21,6 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::MakePlayer;
 using testing::PostgresDatabase;
+using testing::AdminContract;
 using testing::TempDir;
 
 std::unique_ptr<PostgresStore> OpenPostgres(const std::string& uri) {
@@ -362,6 +364,28 @@ TEST_F(PostgresAdmin, ExportAndImportKeepEverythingAndNewIdsFollow) {
   EXPECT_GT((*lines)[1].line.id, dump->lines.back().id);
   EXPECT_GT((*lines)[1].line.reached_submission, dump->log.back().id);
 }
+
+// The operator's operations as every store must have them, each case on a database of its own.
+Result<testing::StorePair> FreshPostgres() {
+  using R = Result<testing::StorePair>;
+  static std::vector<std::unique_ptr<PostgresDatabase>> databases;
+  auto& db = databases.emplace_back(std::make_unique<PostgresDatabase>());
+  if (!db->available()) return R::Fail(db->missing());
+  auto store = PostgresStore::Open(db->uri());
+  if (!store) return R::Fail(store.error());
+  auto admin = PostgresAdminStore::Open(db->uri());
+  if (!admin) return R::Fail(admin.error());
+  return R::Ok(testing::StorePair{std::move(*store), std::move(*admin)});
+}
+
+std::string PostgresMissing() {
+  PostgresDatabase probe;
+  return probe.available() ? "" : "PostgreSQL test skipped: " + probe.missing();
+}
+
+INSTANTIATE_TEST_SUITE_P(Postgres, AdminContract,
+                         ::testing::Values(testing::AdminFactory{"postgres", FreshPostgres, PostgresMissing}),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace vesquin::scored

@@ -1,0 +1,187 @@
+#include "admin_json.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include "text.hpp"
+
+namespace vesquin::scored {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+constexpr const char* kFormat = "vesquin-scores";
+constexpr int kFormatVersion = 1;
+
+json Bytes(const std::string& bytes) {
+  if (IsValidUtf8(bytes)) return bytes;
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += kHex[c >> 4];
+    hex += kHex[c & 15];
+  }
+  return json{{"hex", hex}};
+}
+
+json Optional(const std::optional<std::int64_t>& v) { return v ? json(*v) : json(nullptr); }
+
+json PlayerFields(const Player& p) {
+  return {{"first_name", Bytes(p.first_name)},
+          {"last_name", Bytes(p.last_name)},
+          {"addr", Bytes(p.addr)},
+          {"country", Bytes(p.country)}};
+}
+
+// Reading: every fault is reported with its path ("log[3].score") and stops the import.
+struct Fault {
+  std::string what;
+};
+
+const json& Member(const json& object, const char* key, const std::string& where) {
+  if (!object.is_object()) throw Fault{where + ": expected an object"};
+  auto it = object.find(key);
+  if (it == object.end()) throw Fault{where + "." + key + ": missing"};
+  return *it;
+}
+
+std::int64_t Integer(const json& object, const char* key, const std::string& where) {
+  const json& v = Member(object, key, where);
+  if (!v.is_number_integer()) throw Fault{where + "." + key + ": expected an integer"};
+  if (v.is_number_unsigned() && v.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
+    throw Fault{where + "." + key + ": out of range"};
+  return v.get<std::int64_t>();
+}
+
+int SmallInteger(const json& object, const char* key, const std::string& where) {
+  std::int64_t v = Integer(object, key, where);
+  if (v < INT32_MIN || v > INT32_MAX) throw Fault{where + "." + key + ": out of range"};
+  return static_cast<int>(v);
+}
+
+std::optional<std::int64_t> OptionalInteger(const json& object, const char* key, const std::string& where) {
+  auto it = object.find(key);
+  if (it == object.end() || it->is_null()) return std::nullopt;
+  return Integer(object, key, where);
+}
+
+std::string Text(const json& object, const char* key, const std::string& where) {
+  const json& v = Member(object, key, where);
+  if (!v.is_string()) throw Fault{where + "." + key + ": expected a string"};
+  return v.get<std::string>();
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string ReadBytes(const json& object, const char* key, const std::string& where) {
+  const json& v = Member(object, key, where);
+  if (v.is_string()) return v.get<std::string>();
+  std::string path = where + "." + key;
+  std::string hex = Text(v, "hex", path);
+  if (hex.size() % 2 != 0) throw Fault{path + ".hex: odd number of digits"};
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+    if (hi < 0 || lo < 0) throw Fault{path + ".hex: not a hex digit"};
+    bytes += static_cast<char>(hi * 16 + lo);
+  }
+  return bytes;
+}
+
+Player ReadPlayer(const json& object, const std::string& where) {
+  return {ReadBytes(object, "first_name", where), ReadBytes(object, "last_name", where),
+          ReadBytes(object, "addr", where), ReadBytes(object, "country", where)};
+}
+
+const json& Array(const json& doc, const char* key) {
+  const json& v = Member(doc, key, "document");
+  if (!v.is_array()) throw Fault{std::string(key) + ": expected an array"};
+  return v;
+}
+
+}  // namespace
+
+std::string DumpToJson(const Dump& dump) {
+  json lines = json::array(), log = json::array(), bans = json::array();
+  for (const LineRecord& l : dump.lines) {
+    json j = {{"id", l.id}};
+    j.update(PlayerFields(l.player));
+    j.update({{"best_score", l.best_score}, {"reached_at", l.reached_at_ms}, {"reached_submission", l.reached_submission}});
+    lines.push_back(std::move(j));
+  }
+  for (const LogRecord& r : dump.log) {
+    json j = {{"id", r.id}, {"received_at", r.received_at_ms}, {"client", Bytes(r.client)}};
+    j.update(PlayerFields(r.player));
+    j.update({{"score", r.score}, {"player_id", Optional(r.player_id)}, {"removed_at", Optional(r.removed_at_ms)}});
+    log.push_back(std::move(j));
+  }
+  for (const BanRecord& b : dump.bans)
+    bans.push_back({{"network", b.network}, {"reason", Bytes(b.reason)}, {"created_at", b.created_at_ms}});
+  json doc = {{"format", kFormat}, {"version", kFormatVersion}, {"lines", lines}, {"log", log}, {"bans", bans}};
+  return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+Result<Dump> DumpFromJson(std::string_view text) {
+  using R = Result<Dump>;
+  json doc = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  if (doc.is_discarded()) {
+    // Parse again for the reason; only the message of a document already known to be bad.
+    try {
+      json again = json::parse(text.begin(), text.end());
+      (void)again;
+    } catch (const json::parse_error& e) {
+      return R::Fail(std::string("not JSON: ") + e.what());
+    }
+    return R::Fail("not JSON");
+  }
+  try {
+    if (!doc.is_object() || Text(doc, "format", "document") != kFormat)
+      return R::Fail("not a score table export (\"format\" is not \"vesquin-scores\")");
+    if (Integer(doc, "version", "document") != kFormatVersion)
+      return R::Fail("an export of another format version");
+    Dump dump;
+    const json& lines = Array(doc, "lines");
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      std::string where = "lines[" + std::to_string(i) + "]";
+      const json& j = lines[i];
+      LineRecord l;
+      l.id = Integer(j, "id", where);
+      l.player = ReadPlayer(j, where);
+      l.best_score = SmallInteger(j, "best_score", where);
+      l.reached_at_ms = Integer(j, "reached_at", where);
+      l.reached_submission = Integer(j, "reached_submission", where);
+      dump.lines.push_back(std::move(l));
+    }
+    const json& log = Array(doc, "log");
+    for (std::size_t i = 0; i < log.size(); ++i) {
+      std::string where = "log[" + std::to_string(i) + "]";
+      const json& j = log[i];
+      LogRecord r;
+      r.id = Integer(j, "id", where);
+      r.received_at_ms = Integer(j, "received_at", where);
+      r.client = ReadBytes(j, "client", where);
+      r.player = ReadPlayer(j, where);
+      r.score = SmallInteger(j, "score", where);
+      r.player_id = OptionalInteger(j, "player_id", where);
+      r.removed_at_ms = OptionalInteger(j, "removed_at", where);
+      dump.log.push_back(std::move(r));
+    }
+    const json& bans = Array(doc, "bans");
+    for (std::size_t i = 0; i < bans.size(); ++i) {
+      std::string where = "bans[" + std::to_string(i) + "]";
+      const json& j = bans[i];
+      dump.bans.push_back({Text(j, "network", where), ReadBytes(j, "reason", where), Integer(j, "created_at", where)});
+    }
+    return R::Ok(std::move(dump));
+  } catch (const Fault& f) {
+    return R::Fail(f.what);
+  } catch (const json::exception& e) {
+    return R::Fail(e.what());
+  }
+}
+
+}  // namespace vesquin::scored

@@ -1,0 +1,24 @@
+#include <sys/stat.h>
+
+#include "admin_sqlite.hpp"
+#include "admin_store.hpp"
+#include "postgres_admin_store.hpp"
+
+namespace vesquin::scored {
+
+Result<std::unique_ptr<AdminStore>> OpenAdminStore(const std::string& db, bool create) {
+  using R = Result<std::unique_ptr<AdminStore>>;
+  if (db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0) {
+    auto pg = PostgresAdminStore::Open(db);
+    if (!pg) return R::Fail(pg.error());
+    return R::Ok(std::move(*pg));
+  }
+  // A mistyped path must not quietly become a new, empty table.
+  struct stat st {};
+  if (!create && ::stat(db.c_str(), &st) != 0) return R::Fail(db + ": no such database file");
+  auto store = SqliteAdminStore::Open(db);
+  if (!store) return R::Fail(store.error());
+  return R::Ok(std::move(*store));
+}
+
+}  // namespace vesquin::scored

@@ -1,0 +1,80 @@
+#include "admin_store.hpp"
+
+#include <algorithm>
+#include <set>
+#include <unordered_set>
+
+#include "rate_limit.hpp"
+#include "trusted_proxies.hpp"
+
+namespace vesquin::scored {
+namespace {
+
+std::string Describe(const char* what, std::int64_t id) { return std::string(what) + " " + std::to_string(id); }
+
+// The same rules a submission meets: at most 99 bytes, no control bytes.
+std::optional<std::string> FieldProblem(const Player& p) {
+  for (const std::string* f : {&p.first_name, &p.last_name, &p.addr, &p.country}) {
+    if (f->size() > kMaxFieldBytes) return "a field longer than 99 bytes";
+    for (unsigned char c : *f)
+      if (c < 0x20 || c == 0x7F) return "a control byte in a field";
+  }
+  return std::nullopt;
+}
+
+bool ScoreInRange(int score) { return score >= kMinScore && score <= kMaxScore; }
+
+}  // namespace
+
+Result<std::string> BanKey(std::string_view address_or_network) {
+  using R = Result<std::string>;
+  std::string_view address = address_or_network;
+  bool slash64 = false;
+  if (auto slash = address.find('/'); slash != std::string_view::npos) {
+    if (address.substr(slash + 1) != "64") return R::Fail("only an address or an IPv6 /64 can be banned");
+    address = address.substr(0, slash);
+    slash64 = true;
+  }
+  auto canonical = CanonicalAddress(address);
+  if (!canonical) return R::Fail("'" + std::string(address_or_network) + "' is not an IP address");
+  bool v6 = canonical->find(':') != std::string::npos;
+  if (slash64 && !v6) return R::Fail("a /64 is an IPv6 network; ban an IPv4 address on its own");
+  return R::Ok(RateLimitKey(*canonical));
+}
+
+Status CheckDump(const Dump& dump) {
+  std::unordered_set<std::int64_t> line_ids, log_ids;
+  std::set<std::tuple<std::string, std::string, std::string, std::string>> players;
+  std::int64_t greatest_log_id = 0;
+  for (const LogRecord& r : dump.log) {
+    std::string where = Describe("log entry", r.id);
+    if (r.id <= 0 || !log_ids.insert(r.id).second) return Status::Fail(where + ": a missing or repeated id");
+    if (auto problem = FieldProblem(r.player)) return Status::Fail(where + ": " + *problem);
+    if (!ScoreInRange(r.score)) return Status::Fail(where + ": score out of 1..100");
+    if (r.client.empty() || r.client.size() > 64) return Status::Fail(where + ": no client address");
+    greatest_log_id = std::max(greatest_log_id, r.id);
+  }
+  for (const LineRecord& l : dump.lines) {
+    std::string where = Describe("line", l.id);
+    if (l.id <= 0 || !line_ids.insert(l.id).second) return Status::Fail(where + ": a missing or repeated id");
+    if (auto problem = FieldProblem(l.player)) return Status::Fail(where + ": " + *problem);
+    if (!ScoreInRange(l.best_score)) return Status::Fail(where + ": score out of 1..100");
+    if (!players.emplace(l.player.first_name, l.player.last_name, l.player.addr, l.player.country).second)
+      return Status::Fail(where + ": the same player as an earlier line");
+    // Ties rank by this id; a later submission, numbered above the log, must rank after the line.
+    if (l.reached_submission <= 0 || l.reached_submission > greatest_log_id)
+      return Status::Fail(where + ": reached_submission is not an id of the log");
+  }
+  for (const LogRecord& r : dump.log)
+    if (r.player_id && !line_ids.count(*r.player_id))
+      return Status::Fail(Describe("log entry", r.id) + ": tied to a line that is not there");
+  std::set<std::string> networks;
+  for (const BanRecord& b : dump.bans) {
+    auto key = BanKey(b.network);
+    if (!key || *key != b.network) return Status::Fail("ban '" + b.network + "': not a ban key");
+    if (!networks.insert(b.network).second) return Status::Fail("ban '" + b.network + "': repeated");
+  }
+  return Status::Ok();
+}
+
+}  // namespace vesquin::scored
