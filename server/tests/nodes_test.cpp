@@ -247,5 +247,58 @@ TEST(Nodes, KillingOneNodeUnderLoadLosesNoAnsweredSubmission) {
   EXPECT_EQ(dump.lines.size(), stored.size());
 }
 
+// The operator's commands, as a shell runs them: exit status and standard output.
+std::pair<int, std::string> Admin(const std::string& args) {
+  std::string command = std::string(SCORED_BINARY) + " admin " + args + " 2>&1";
+  FILE* out = popen(command.c_str(), "r");
+  if (!out) return {-1, ""};
+  std::string text;
+  char buf[4096];
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+  int status = pclose(out);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+TEST(Nodes, AdminCommandsOnPostgresWhileANodeServes) {
+  PostgresDatabase db;
+  SKIP_WITHOUT_POSTGRES(db);
+  TempDir dir;
+  std::string file = dir.File("scores.db");
+  {
+    auto lite = SqliteStore::Open(file);
+    ASSERT_TRUE(lite);
+    for (int i = 0; i < 12; ++i) ASSERT_TRUE((*lite)->Submit({MakePlayer("old" + std::to_string(i)), 50 + i % 3}, "192.0.2.1", i));
+  }
+  auto migrated = Admin("--db " + Quoted(file) + " migrate --to " + Quoted(db.uri()));
+  ASSERT_EQ(migrated.first, 0) << migrated.second;
+
+  Node node(db.uri());
+  ASSERT_GT(node.port(), 0) << node.Log();
+  EXPECT_EQ(HttpGet(node.Url("top2.php", MakePlayer("old2"), 52)).body, "1");
+  // New submissions number on after the migrated ones, so an equal score ranks after them.
+  ASSERT_EQ(HttpGet(node.Url("top1.php", MakePlayer("new"), 52)).status, 200);
+  EXPECT_EQ(HttpGet(node.Url("top2.php", MakePlayer("new"), 52)).body, "5");
+
+  auto table = Admin("--db " + Quoted(db.uri()) + " table --name new");
+  EXPECT_EQ(table.first, 0) << table.second;
+  EXPECT_NE(table.second.find("new"), std::string::npos) << table.second;
+  ASSERT_EQ(Admin("--db " + Quoted(db.uri()) + " ban 127.0.0.1 --reason test").first, 0);
+  EXPECT_EQ(HttpGet(node.Url("top1.php", MakePlayer("banned"), 99)).status, 403);
+  ASSERT_EQ(Admin("--db " + Quoted(db.uri()) + " unban 127.0.0.1").first, 0);
+  EXPECT_EQ(HttpGet(node.Url("top1.php", MakePlayer("welcome"), 99)).status, 200);
+
+  // There and back again: the PostgreSQL copy exports exactly what a SQLite copy of it does.
+  std::string back = dir.File("back.db");
+  auto returned = Admin("--db " + Quoted(db.uri()) + " migrate --to " + Quoted(back));
+  ASSERT_EQ(returned.first, 0) << returned.second;
+  auto from_pg = Admin("--db " + Quoted(db.uri()) + " export");
+  auto from_back = Admin("--db " + Quoted(back) + " export");
+  ASSERT_EQ(from_pg.first, 0) << from_pg.second;
+  EXPECT_EQ(from_pg.second, from_back.second);
+  EXPECT_NE(from_pg.second.find("welcome"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace vesquin::scored
