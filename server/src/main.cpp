@@ -12,6 +12,7 @@
 #include "admin.hpp"
 #include "http_server.hpp"
 #include "options.hpp"
+#include "postgres.hpp"
 #include "service.hpp"
 #include "open_store.hpp"
 #include "text.hpp"
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
   }
   std::string where = options->server.listen.substr(0, options->server.listen.rfind(':'));
   LogToStderr(EscapeForLog("vesquin-scored: listening on " + where + ":" + std::to_string((*server)->port()) +
-                           ", table " + options->db));
+                           ", table " + postgres::WithoutPassword(options->db)));
 
   int signal_number = 0;
   sigwait(&stop_signals, &signal_number);

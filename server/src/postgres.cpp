@@ -24,6 +24,27 @@ bool IsConnectionUri(std::string_view text) {
   return text.starts_with("postgresql://") || text.starts_with("postgres://");
 }
 
+std::string WithoutPassword(std::string_view uri) {
+  std::string out(uri);
+  auto authority = out.find("://");
+  if (authority == std::string::npos) return out;
+  authority += 3;
+  auto end = out.find_first_of("/?", authority);
+  auto at = out.rfind('@', end == std::string::npos ? out.size() : end);
+  if (at != std::string::npos && at >= authority) {
+    auto colon = out.find(':', authority);
+    if (colon != std::string::npos && colon < at) out.replace(colon + 1, at - colon - 1, "***");
+  }
+  for (std::size_t key = out.find("password=", authority); key != std::string::npos;
+       key = out.find("password=", key + 1)) {
+    if (key > 0 && out[key - 1] != '?' && out[key - 1] != '&') continue;
+    auto value = key + 9;
+    auto stop = out.find('&', value);
+    out.replace(value, (stop == std::string::npos ? out.size() : stop) - value, "***");
+  }
+  return out;
+}
+
 std::int64_t Rows::Int(int row, int column) const {
   const char* p = PQgetvalue(r_.get(), row, column);
   switch (PQgetlength(r_.get(), row, column)) {

@@ -18,6 +18,8 @@ namespace vesquin::scored::postgres {
 
 // True for "postgresql://..." and "postgres://...", the URIs libpq accepts.
 bool IsConnectionUri(std::string_view text);
+// The URI fit for a log: any password in it replaced by "***".
+std::string WithoutPassword(std::string_view uri);
 
 // The rows of one answer.
 class Rows {
