@@ -10,7 +10,7 @@ using postgres::Connection;
 using postgres::Params;
 using postgres::Rows;
 
-// Smaller than SQLite's: every entry is three round trips while the table lock is held.
+// Smaller than SQLite's: every entry is a round trip while the table lock is held.
 constexpr std::size_t kMaxEntriesPerCommit = 1024;
 // Taken by every node's migration, so that two nodes starting at once do not both migrate.
 constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7365617475)";
@@ -66,23 +66,23 @@ struct Prepared {
   const char* sql;
 };
 
-constexpr Prepared kInsertSubmission{
-    "insert_submission",
-    "INSERT INTO submissions(received_at, client, first_name, last_name, addr, country, score) "
-    "VALUES($1::bigint, $2::text, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::bigint) RETURNING id"};
-// Strictly greater: a repeat or a worse score leaves the line, and its time, alone.
-constexpr Prepared kUpsertPlayer{
-    "upsert_player",
-    "INSERT INTO players(first_name, last_name, addr, country, best_score, reached_at, reached_submission) "
-    "VALUES($1::bytea, $2::bytea, $3::bytea, $4::bytea, $5::bigint, $6::bigint, $7::bigint) "
+// One round trip per submission: its log entry, the player's line raised if the score beats its
+// best (strictly: a repeat or a worse score leaves the line, and its time, alone), and the entry
+// tied to the line. The line lookup sees the table as it was before the statement, which holds
+// the line unless the statement itself created it.
+constexpr Prepared kStoreSubmission{
+    "store_submission",
+    "WITH sid AS (SELECT nextval(pg_get_serial_sequence('submissions', 'id')) AS id), "
+    "raised AS (INSERT INTO players(first_name, last_name, addr, country, best_score, reached_at, reached_submission) "
+    "SELECT $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::bigint, $1::bigint, sid.id FROM sid "
     "ON CONFLICT(first_name, last_name, addr, country) DO UPDATE SET "
     "best_score = excluded.best_score, reached_at = excluded.reached_at, "
     "reached_submission = excluded.reached_submission "
-    "WHERE excluded.best_score > players.best_score"};
-constexpr Prepared kLinkSubmission{
-    "link_submission",
-    "UPDATE submissions SET player_id = (SELECT id FROM players WHERE first_name = $1::bytea "
-    "AND last_name = $2::bytea AND addr = $3::bytea AND country = $4::bytea) WHERE id = $5::bigint"};
+    "WHERE excluded.best_score > players.best_score RETURNING id) "
+    "INSERT INTO submissions(id, received_at, client, first_name, last_name, addr, country, score, player_id) "
+    "SELECT sid.id, $1::bigint, $2::text, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::bigint, "
+    "COALESCE((SELECT id FROM raised), (SELECT id FROM players WHERE first_name = $3::bytea "
+    "AND last_name = $4::bytea AND addr = $5::bytea AND country = $6::bytea)) FROM sid"};
 // Ten rows off the rank index, each flagged whether it is the player's: one snapshot, no scan.
 constexpr Prepared kPlaceQuery{
     "place",
@@ -191,7 +191,7 @@ Result<std::unique_ptr<Connection>> PostgresStore::OpenConnection(bool writer) {
     // commit that cannot get through in time gives up rather than keep its clients waiting.
     for (const char* setting : {"SET synchronous_commit = on", "SET statement_timeout = 2000", "SET lock_timeout = 2000"})
       if (auto st = connection->Exec(setting); !st) return R::Fail(st.error);
-    for (const Prepared& p : {kInsertSubmission, kUpsertPlayer, kLinkSubmission})
+    for (const Prepared& p : {kStoreSubmission})
       if (auto st = connection->Prepare(p.name, p.sql); !st) return R::Fail(st.error);
   } else {
     for (const Prepared& p : {kPlaceQuery, kTopQuery, kCountsQuery, kBannedQuery, kVersionQuery})
@@ -300,32 +300,18 @@ Status PostgresStore::Commit(const std::vector<Job>& jobs) {
     writer_connection_ = std::move(*c);
   }
   Connection& c = *writer_connection_;
-  if (auto st = c.Exec("BEGIN"); !st) return st;
   postgres::RollbackUnlessCommitted guard(c);
   // One writer at a time over all nodes: submission numbers are then handed out in commit order,
   // which the tie rule relies on. Readers take a weaker lock that this one does not block.
-  if (auto st = c.Exec("LOCK TABLE players IN EXCLUSIVE MODE"); !st) return st;
+  if (auto st = c.Exec("BEGIN; LOCK TABLE players IN EXCLUSIVE MODE"); !st) return st;
   for (const Job& job : jobs) {
     for (const Entry& e : job.entries) {
       const Submission& s = e.submission;
-      Params insert;
-      insert.Int(e.received_at_ms)
-          .Text(e.client)
-          .Bytes(s.player.first_name)
-          .Bytes(s.player.last_name)
-          .Bytes(s.player.addr)
-          .Bytes(s.player.country)
-          .Int(s.score);
-      auto inserted = c.Run(kInsertSubmission.name, insert);
-      if (!inserted) return Status::Fail(inserted.error());
-      if (inserted->size() != 1) return Status::Fail("the submission log gave no id");
-      std::int64_t submission_id = inserted->Int(0, 0);
-      Params upsert = PlayerParams(s.player);
-      upsert.Int(s.score).Int(e.received_at_ms).Int(submission_id);
-      if (auto r = c.Run(kUpsertPlayer.name, upsert); !r) return Status::Fail(r.error());
-      Params link = PlayerParams(s.player);
-      link.Int(submission_id);
-      if (auto r = c.Run(kLinkSubmission.name, link); !r) return Status::Fail(r.error());
+      Params p;
+      p.Int(e.received_at_ms).Text(e.client);
+      p.Bytes(s.player.first_name).Bytes(s.player.last_name).Bytes(s.player.addr).Bytes(s.player.country);
+      p.Int(s.score);
+      if (auto r = c.Run(kStoreSubmission.name, p); !r) return Status::Fail(r.error());
     }
   }
   // Only a successful COMMIT is reported as stored.
