@@ -61,9 +61,10 @@ case $action in
       rm -rf "$dir"
       exit 1
     fi
-    # Only the socket; fsync stays on, as the kill tests need real commits.
+    # Only the socket; fsync stays on, as the kill tests need real commits. Commit times let the
+    # tests replay submissions in the order they were committed.
     if ! as_owner "$pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-        -o "-c listen_addresses= -k $dir -c max_connections=200 -c shared_buffers=32MB" start >/dev/null; then
+        -o "-c listen_addresses= -k $dir -c max_connections=200 -c shared_buffers=32MB -c track_commit_timestamp=on" start >/dev/null; then
       cat "$dir/server.log" >&2
       rm -rf "$dir"
       exit 1
