@@ -189,6 +189,7 @@ TEST(StoreSchema, MigratesAFirstReleaseFileForward) {
   EXPECT_EQ(*(*store)->SchemaVersion(), SqliteStore::kSchemaVersion);
   EXPECT_EQ(*(*store)->PlaceInTopTen(Player{"old", "T", "A", "C"}), 1);
   EXPECT_EQ((*store)->Counts()->unlinked_submissions, 0) << "old log entries are tied to their lines";
+  EXPECT_EQ(*(*store)->IsBanned("127.0.0.1"), false) << "the ban list exists, empty";
   ASSERT_TRUE((*store)->Submit({Player{"new", "T", "A", "C"}, 78}, "127.0.0.1", 2000));
   EXPECT_EQ(*(*store)->PlaceInTopTen(Player{"old", "T", "A", "C"}), 2);
 }
