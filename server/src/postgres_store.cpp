@@ -187,9 +187,12 @@ Result<std::unique_ptr<Connection>> PostgresStore::OpenConnection(bool writer) {
   if (!c) return R::Fail(c.error());
   auto connection = std::make_unique<Connection>(std::move(*c));
   if (writer) {
-    // A submission is answered only once it is on disk, whatever the database's default; and a
-    // commit that cannot get through in time gives up rather than keep its clients waiting.
-    for (const char* setting : {"SET synchronous_commit = on", "SET statement_timeout = 2000", "SET lock_timeout = 2000"})
+    // A submission is answered only once it is on disk, whatever the database's default; a
+    // commit that cannot get through in time gives up rather than keep its clients waiting; and a
+    // node that stops half-way (a frozen machine, a cut network) has its transaction, and with it
+    // the lock every node needs, ended by the database.
+    for (const char* setting : {"SET synchronous_commit = on", "SET statement_timeout = 2000", "SET lock_timeout = 2000",
+                                "SET idle_in_transaction_session_timeout = 5000"})
       if (auto st = connection->Exec(setting); !st) return R::Fail(st.error);
     for (const Prepared& p : {kStoreSubmission})
       if (auto st = connection->Prepare(p.name, p.sql); !st) return R::Fail(st.error);
