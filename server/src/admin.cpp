@@ -393,14 +393,14 @@ int Backup(const Context& c, const Command& cmd) {
   return kDone;
 }
 
-struct CommandSpec {
+struct CommandEntry {
   std::vector<std::string> options;
   std::size_t min_args, max_args;
   std::function<int(const Context&, const Command&)> run;
 };
 
-const std::map<std::string, CommandSpec>& Commands() {
-  static const std::map<std::string, CommandSpec> commands = {
+const std::map<std::string, CommandEntry>& Commands() {
+  static const std::map<std::string, CommandEntry> commands = {
       {"table", {{"--name", "--offset", "--limit"}, 0, 0, Table}},
       {"log", {{"--line", "--client", "--name", "--since", "--until", "--after", "--limit"}, 0, 0, Log}},
       {"remove-line", {{}, 1, 1, RemoveLine}},
@@ -475,10 +475,10 @@ int RunAdmin(const std::vector<std::string>& args, std::istream& in, std::ostrea
       out << AdminUsage();
       return kDone;
     }
-    const CommandSpec& spec = it->second;
-    Command cmd(std::move(words), spec.options, spec.min_args, spec.max_args);
+    const CommandEntry& entry = it->second;
+    Command cmd(std::move(words), entry.options, entry.min_args, entry.max_args);
     Context c{db, in, out, err, now_ms};
-    return spec.run(c, cmd);
+    return entry.run(c, cmd);
   } catch (const UsageError& e) {
     err << "vesquin-scored admin: " << e.what << "\n" << AdminUsage();
     return kUsage;

@@ -106,23 +106,35 @@ const json& Array(const json& doc, const char* key) {
 }  // namespace
 
 std::string DumpToJson(const Dump& dump) {
-  json lines = json::array(), log = json::array(), bans = json::array();
-  for (const LineRecord& l : dump.lines) {
+  // Record by record into one string: a whole document tree of a large table would take ten
+  // times the memory of its text.
+  std::string out = std::string("{\"format\": \"") + kFormat + "\", \"version\": " + std::to_string(kFormatVersion);
+  auto append = [&out](const char* name, const auto& records, auto to_json) {
+    out += std::string(",\n\"") + name + "\": [";
+    bool first = true;
+    for (const auto& record : records) {
+      out += first ? "\n " : ",\n ";
+      out += to_json(record).dump(-1, ' ', false, json::error_handler_t::replace);
+      first = false;
+    }
+    out += first ? "]" : "\n]";
+  };
+  append("lines", dump.lines, [](const LineRecord& l) {
     json j = {{"id", l.id}};
     j.update(PlayerFields(l.player));
     j.update({{"best_score", l.best_score}, {"reached_at", l.reached_at_ms}, {"reached_submission", l.reached_submission}});
-    lines.push_back(std::move(j));
-  }
-  for (const LogRecord& r : dump.log) {
+    return j;
+  });
+  append("log", dump.log, [](const LogRecord& r) {
     json j = {{"id", r.id}, {"received_at", r.received_at_ms}, {"client", Bytes(r.client)}};
     j.update(PlayerFields(r.player));
     j.update({{"score", r.score}, {"player_id", Optional(r.player_id)}, {"removed_at", Optional(r.removed_at_ms)}});
-    log.push_back(std::move(j));
-  }
-  for (const BanRecord& b : dump.bans)
-    bans.push_back({{"network", b.network}, {"reason", Bytes(b.reason)}, {"created_at", b.created_at_ms}});
-  json doc = {{"format", kFormat}, {"version", kFormatVersion}, {"lines", lines}, {"log", log}, {"bans", bans}};
-  return doc.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+    return j;
+  });
+  append("bans", dump.bans, [](const BanRecord& b) {
+    return json{{"network", b.network}, {"reason", Bytes(b.reason)}, {"created_at", b.created_at_ms}};
+  });
+  return out + "\n}\n";
 }
 
 Result<Dump> DumpFromJson(std::string_view text) {

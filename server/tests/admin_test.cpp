@@ -260,7 +260,7 @@ TEST_F(AdminCommand, ImportRefusesBadJsonWithoutTouchingTheTable) {
   std::string before = Table();
   std::string broken = exported.out.substr(0, exported.out.size() / 2);
   std::string bad_score = exported.out;
-  bad_score.replace(bad_score.find("\"score\": 50"), 11, "\"score\": 500");
+  bad_score.replace(bad_score.find("\"score\":50"), 10, "\"score\":500");
   for (const std::string& text : {broken, bad_score, std::string("")}) {
     Outcome r = Admin({"--db", db, "import", "--replace", "-"}, text);
     EXPECT_EQ(r.status, 1);
