@@ -2,16 +2,22 @@
 # The game through a real sound server, as a player on a Debian desktop hears it: a private
 # PulseAudio server (its own runtime folder, a null sink at 48 kHz), the game's output
 # captured from the sink's monitor with parec, and dropouts counted against vesquin-sim's
-# mix of the same script; once on an idle machine, once with two busy processes. Then the
-# latency benchmark through the same server.
+# mix of the same script; ROUNDS times (default 3) on an idle machine and as often with two
+# busy processes, with the median and the worst of each. Then the latency benchmark through
+# the same server.
 #
 #   bench/pulse_session.sh BIN_DIR [SECONDS]
+#
+# The server runs as a desktop's does: a daemon in a session of its own (so that the
+# scheduler weighs it apart from the programs started here), real-time sink thread, default
+# fragments, nice -11 main thread.
 #
 # BIN_DIR holds vesquin-bench-latency, vesquin-sim and the data folder. Needs pulseaudio,
 # pulseaudio-utils and xvfb-run. Only processes this script started are stopped.
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 seconds=${2:-60}
+rounds=${ROUNDS:-3}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 pids=()
@@ -27,7 +33,7 @@ load-module module-native-protocol-unix socket=$work/native auth-anonymous=1
 load-module module-null-sink sink_name=capture rate=48000 channels=2
 set-default-sink capture
 PA
-XDG_RUNTIME_DIR=$work HOME=$work pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+XDG_RUNTIME_DIR=$work HOME=$work setsid pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
   --disallow-exit --disable-shm=no -F "$work/server.pa" --log-target=file:"$work/server.log" &
 pids+=($!)
 export PULSE_SERVER=unix:$work/native
@@ -38,7 +44,7 @@ pactl info >/dev/null
 printf 'wait 12000\nkey Ctrl\nwait %d\n' $((seconds * 1000 - 12000)) |
   "$bin/vesquin-sim" --data "$bin" --wav "$work/reference.wav" >/dev/null
 
-session() {  # $1: label
+session() {  # $1: label, $2: round
   parec --device=capture.monitor --format=s16le --rate=48000 --channels=2 --raw --latency-msec=50 \
     > "$work/capture.raw" &
   local rec=$!
@@ -50,19 +56,35 @@ session() {  # $1: label
   sleep 0.5
   kill "$rec"
   wait "$rec" 2>/dev/null || true
-  echo "# session $1: $seconds s of the intro and the menu through PulseAudio"
-  python3 "$here/count_dropouts.py" "$work/capture.raw" "$work/reference.wav" | sed "s/^\([a-z_]*\):/\1_$1:/"
-  grep -E '^(callback|server)' "$work/session.txt" | sed "s/^\([a-z_0-9]*\):/\1_$1:/"
+  echo "# session $1 $2: $seconds s of the intro and the menu through PulseAudio (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  { python3 "$here/count_dropouts.py" "$work/capture.raw" "$work/reference.wav"
+    grep -E '^(callback|server|stream)' "$work/session.txt"; } | sed "s/^\([a-z_0-9]*\):/\1_$1_round$2:/" | tee -a "$work/figures.txt"
 }
 
-session idle
+# A figure's median over the rounds of a label (under the label's own name) and its worst.
+summary() {  # $1: figure, $2: label
+  grep "^$1_$2_round[0-9]*:" "$work/figures.txt" | sort -g -k2 | awk -v name="$1_$2" '
+    { v[NR] = $2; unit = $3 }
+    END {
+      if (NR == 0) exit
+      median = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+      printf "%s: %g %s\n%s_worst: %g %s\n", name, median, unit, name, v[NR], unit
+    }'
+}
+
+for round in $(seq "$rounds"); do session idle "$round"; done
 busy=()
 for _ in 1 2; do
   sh -c 'while :; do :; done' &
   busy+=($!)
   pids+=($!)
 done
-session loaded
+for round in $(seq "$rounds"); do session loaded "$round"; done
 kill "${busy[@]}"
+for label in idle loaded; do
+  for figure in dropouts dropout_ms server_underruns callback_longest stream_target_longest; do
+    summary "$figure" "$label"
+  done
+done
 
 xvfb-run -a "$bin/vesquin-bench-latency"
