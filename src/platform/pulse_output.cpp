@@ -1,8 +1,6 @@
 #include "platform/pulse_output.h"
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
+#include "platform/realtime.h"
 
 #include <algorithm>
 #include <chrono>
@@ -78,10 +76,7 @@ class LoopLock {
 // (priority 5 on Debian), else for a higher nice level. Without either right it stays as it
 // is, and the stream's target grows if it runs dry.
 void RaisePriority(pa_mainloop_api* /*api*/, void* /*unused*/) {
-  sched_param param{};
-  param.sched_priority = 4;
-  if (pthread_setschedparam(pthread_self(), SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0) return;
-  setpriority(PRIO_PROCESS, 0, -11);
+  if (!RaiseThreadToRealtime(4)) RaiseThreadNice(-11);
 }
 
 }  // namespace
