@@ -21,8 +21,10 @@ rounds=${ROUNDS:-3}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 pids=()
+autogroup_nice=$(sed -n 's/.* nice //p' /proc/self/autogroup 2>/dev/null || true)
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  if [ -n "${AUTOGROUP_NICE:-}" ] && [ -n "$autogroup_nice" ]; then echo "$autogroup_nice" > /proc/self/autogroup || true; fi
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -54,6 +56,9 @@ session() {  # $1: label, $2: round
   parec --device=capture.monitor --format=s16le --rate=48000 --channels=2 --raw --latency-msec=50 \
     > "$work/capture.raw" &
   local rec=$!
+  rm -f "$work/stop"
+  python3 "$here/server_waits.py" "${pids[0]}" "$work/stop" > "$work/waits.txt" &
+  local watch=$!
   sleep 0.5
   xvfb-run -a "$bin/vesquin-bench-latency" --child-session "$seconds" > "$work/session.txt" 2>&1 || {
     cat "$work/session.txt" >&2
@@ -62,9 +67,12 @@ session() {  # $1: label, $2: round
   sleep 0.5
   kill "$rec"
   wait "$rec" 2>/dev/null || true
+  touch "$work/stop"
+  wait "$watch" || true
   echo "# session $1 $2: $seconds s of the intro and the menu through PulseAudio (load average $(cut -d' ' -f1-3 /proc/loadavg))"
   { python3 "$here/count_dropouts.py" "$work/capture.raw" "$work/reference.wav"
-    grep -E '^(callback|server|stream)' "$work/session.txt"; } | sed "s/^\([a-z_0-9]*\):/\1_$1_round$2:/" | tee -a "$work/figures.txt"
+    grep -E '^(callback|server|stream)' "$work/session.txt"
+    cat "$work/waits.txt"; } | sed "s/^\([a-z_0-9]*\):/\1_$1_round$2:/" | tee -a "$work/figures.txt"
 }
 
 # A figure's median over the rounds of a label (under the label's own name) and its worst.
@@ -88,7 +96,8 @@ done
 for round in $(seq "$rounds"); do session loaded "$round"; done
 kill "${busy[@]}"
 for label in idle loaded; do
-  for figure in dropouts dropout_ms server_underruns callback_longest stream_target_longest; do
+  for figure in dropouts dropout_ms server_underruns callback_longest stream_target_longest \
+    server_main_thread_longest_wait; do
     summary "$figure" "$label"
   done
 done
