@@ -281,6 +281,11 @@ int Child(Mode mode, int sessionSeconds = 0) {
     std::printf("callback_over_half_period: %llu callbacks\n",
                 static_cast<unsigned long long>(found.stats.overHalfPeriod));
     std::printf("server_underruns: %llu underruns\n", static_cast<unsigned long long>(found.stats.underruns));
+    std::printf("server_near_misses: %llu requests\n", static_cast<unsigned long long>(found.stats.nearMisses));
+    std::printf("stream_target_longest: %.1f ms\n",
+                static_cast<double>(found.stats.longestTargetFrames) * 1e3 / vesquin::Mixer::kSampleRate);
+    std::printf("stream_target_at_end: %.1f ms\n",
+                static_cast<double>(found.stats.targetFrames) * 1e3 / vesquin::Mixer::kSampleRate);
   }
   std::printf("unanswered %d\n", found.unanswered);
   if (found.idleShare >= 0.0) std::printf("idle_share %.6f\n", found.idleShare);

@@ -53,8 +53,8 @@ def main():
     for start, frames in heard:
         if not any(abs(frames - f) <= rate // 100 and -rate // 10 <= start - s <= rate for s, f in own):
             dropouts.append((start, frames))
-    print("dropouts: %d" % len(dropouts))
-    print("dropout_ms: %.1f" % (sum(f for _, f in dropouts) * 1000.0 / rate))
+    print("dropouts: %d runs" % len(dropouts))
+    print("dropout_ms: %.1f ms" % (sum(f for _, f in dropouts) * 1000.0 / rate))
     print("# the clips' own pauses in the reference: %d" % len(own))
     for start, frames in dropouts[:10]:
         print("# dropout at %.3f s, %.1f ms" % (start / rate, frames * 1000.0 / rate))

@@ -1,8 +1,6 @@
 #include "platform/pulse_output.h"
 
-#include <pthread.h>
-#include <sched.h>
-#include <sys/resource.h>
+#include "platform/realtime.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +12,9 @@ namespace {
 constexpr const char* kName = "Vesquin";
 constexpr const char* kIconName = "vesquin";
 constexpr std::uint32_t kFrameBytesPerChannel = 2;
+// Requests after a change of target that may ask for the difference rather than what was
+// played: the server answers the change in the next one or two.
+constexpr int kSettleRequests = 8;
 
 pa_channel_map ChannelMap(int channels) {
   pa_channel_map map{};
@@ -75,10 +76,7 @@ class LoopLock {
 // (priority 5 on Debian), else for a higher nice level. Without either right it stays as it
 // is, and the stream's target grows if it runs dry.
 void RaisePriority(pa_mainloop_api* /*api*/, void* /*unused*/) {
-  sched_param param{};
-  param.sched_priority = 4;
-  if (pthread_setschedparam(pthread_self(), SCHED_RR | SCHED_RESET_ON_FORK, &param) == 0) return;
-  setpriority(PRIO_PROCESS, 0, -11);
+  if (!RaiseThreadToRealtime(4)) RaiseThreadNice(-11);
 }
 
 }  // namespace
@@ -158,7 +156,8 @@ bool PulseOutput::WaitReady() {
   pa_stream_set_write_callback(stream_.get(), &PulseOutput::OnWrite, this);
   pa_stream_set_underflow_callback(stream_.get(), &PulseOutput::OnUnderflow, this);
 
-  const pa_buffer_attr attr = BufferAttr(targetFrames_, channels_);
+  const pa_buffer_attr attr = BufferAttr(target_.Frames(), channels_);
+  unsettledRequests_ = kSettleRequests;
   const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
                                                     PA_STREAM_INTERPOLATE_TIMING);
   if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, nullptr, nullptr) < 0) return false;
@@ -188,6 +187,14 @@ void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
   auto* output = static_cast<PulseOutput*>(self);
   const auto began = std::chrono::steady_clock::now();
   const std::size_t frameBytes = kFrameBytesPerChannel * static_cast<std::size_t>(output->channels_);
+  const std::size_t asked = bytes;
+  // What the server still held when it asked: its queue's target less what it wants.
+  bool nearlyDry = false;
+  if (output->unsettledRequests_ > 0) {
+    --output->unsettledRequests_;
+  } else if (const pa_buffer_attr* attr = pa_stream_get_buffer_attr(stream)) {
+    nearlyDry = attr->tlength < asked + kRequestFrames * frameBytes;
+  }
   while (bytes >= frameBytes) {
     void* data = nullptr;
     std::size_t size = bytes;
@@ -207,15 +214,30 @@ void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
   if (took > output->longestNs_.load(std::memory_order_relaxed)) output->longestNs_.store(took, std::memory_order_relaxed);
   constexpr std::uint64_t kHalfRequestNs = 1'000'000'000ULL * kRequestFrames / Mixer::kSampleRate / 2;
   if (took > kHalfRequestNs) output->overHalf_.fetch_add(1, std::memory_order_relaxed);
+
+  if (nearlyDry) {
+    output->nearMisses_.fetch_add(1, std::memory_order_relaxed);
+    if (output->target_.Grow()) output->ApplyTarget(stream);
+  } else if (output->target_.Played(asked / frameBytes)) {
+    output->ApplyTarget(stream);
+  }
 }
 
 // The server ran dry: ask it to keep more queued from now on.
 void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
   auto* output = static_cast<PulseOutput*>(self);
   output->underruns_.fetch_add(1, std::memory_order_relaxed);
-  if (output->targetFrames_ >= kLongestTargetFrames) return;
-  output->targetFrames_ = std::min(kLongestTargetFrames, output->targetFrames_ * 3 / 2);
-  const pa_buffer_attr attr = BufferAttr(output->targetFrames_, output->channels_);
+  if (output->target_.Grow()) output->ApplyTarget(stream);
+}
+
+void PulseOutput::ApplyTarget(pa_stream* stream) {
+  const std::uint32_t frames = target_.Frames();
+  targetFrames_.store(frames, std::memory_order_relaxed);
+  if (frames > longestTargetFrames_.load(std::memory_order_relaxed)) {
+    longestTargetFrames_.store(frames, std::memory_order_relaxed);
+  }
+  unsettledRequests_ = kSettleRequests;
+  const pa_buffer_attr attr = BufferAttr(frames, channels_);
   if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) pa_operation_unref(op);
 }
 
@@ -233,6 +255,9 @@ CallbackStats PulseOutput::Stats() const {
   s.longestNs = longestNs_.load(std::memory_order_relaxed);
   s.overHalfPeriod = overHalf_.load(std::memory_order_relaxed);
   s.underruns = underruns_.load(std::memory_order_relaxed);
+  s.nearMisses = nearMisses_.load(std::memory_order_relaxed);
+  s.targetFrames = targetFrames_.load(std::memory_order_relaxed);
+  s.longestTargetFrames = longestTargetFrames_.load(std::memory_order_relaxed);
   return s;
 }
 

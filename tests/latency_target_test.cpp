@@ -1,0 +1,71 @@
+// The stream's target length: grows by half on trouble up to its bound, shrinks a step only
+// after a whole quiet stretch, and never below where it started.
+
+#include "platform/latency_target.h"
+
+#include <gtest/gtest.h>
+
+namespace vesquin {
+namespace {
+
+TEST(LatencyTarget, GrowsByHalfOnTroubleUpToItsBound) {
+  LatencyTarget target(768, 2'000, 48'000);
+  EXPECT_EQ(target.Frames(), 768U);
+  EXPECT_TRUE(target.Grow());
+  EXPECT_EQ(target.Frames(), 1'152U);
+  EXPECT_TRUE(target.Grow());
+  EXPECT_EQ(target.Frames(), 1'728U);
+  EXPECT_TRUE(target.Grow());
+  EXPECT_EQ(target.Frames(), 2'000U);  // clamped, not 2'592
+  EXPECT_FALSE(target.Grow());         // nothing to ask the server again
+  EXPECT_EQ(target.Frames(), 2'000U);
+}
+
+TEST(LatencyTarget, ShrinksAStepAfterEachQuietStretchBackToWhereItStarted) {
+  LatencyTarget target(768, 4'800, 48'000);
+  target.Grow();
+  target.Grow();
+  ASSERT_EQ(target.Frames(), 1'728U);
+
+  // Quiet play counts in whatever pieces the requests come in.
+  for (int i = 0; i < 99; ++i) EXPECT_FALSE(target.Played(480));
+  EXPECT_EQ(target.Frames(), 1'728U);
+  EXPECT_TRUE(target.Played(480));
+  EXPECT_EQ(target.Frames(), 1'152U);
+
+  // A new quiet stretch for the next step.
+  EXPECT_FALSE(target.Played(47'999));
+  EXPECT_TRUE(target.Played(1));
+  EXPECT_EQ(target.Frames(), 768U);
+
+  // At the start it stays, however long the quiet.
+  EXPECT_FALSE(target.Played(1'000'000));
+  EXPECT_EQ(target.Frames(), 768U);
+}
+
+TEST(LatencyTarget, TroubleStartsTheQuietStretchAgain) {
+  LatencyTarget target(768, 4'800, 48'000);
+  target.Grow();
+  target.Grow();
+  EXPECT_FALSE(target.Played(40'000));
+  target.Grow();  // 2'592
+  EXPECT_FALSE(target.Played(40'000));  // the 40'000 before the trouble no longer count
+  EXPECT_EQ(target.Frames(), 2'592U);
+  EXPECT_TRUE(target.Played(8'000));
+  EXPECT_EQ(target.Frames(), 1'728U);
+
+  // Played the moment the stretch ends, then trouble: the shrink stands, growth starts from it.
+  EXPECT_TRUE(target.Grow());
+  EXPECT_EQ(target.Frames(), 2'592U);
+}
+
+TEST(LatencyTarget, ABoundBelowTheStartKeepsTheStart) {
+  LatencyTarget target(768, 100, 48'000);
+  EXPECT_EQ(target.Frames(), 768U);
+  EXPECT_FALSE(target.Grow());
+  EXPECT_FALSE(target.Played(100'000));
+  EXPECT_EQ(target.Frames(), 768U);
+}
+
+}  // namespace
+}  // namespace vesquin
