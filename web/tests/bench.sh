@@ -25,7 +25,7 @@ if command -v pulseaudio > /dev/null; then
     -L "module-native-protocol-unix socket=$work/pulse/socket auth-anonymous=1" > "$work/pulse.log" 2>&1 &
   pulse_pid=$!
   for _ in $(seq 100); do [ -S "$work/pulse/socket" ] && break; sleep 0.05; done
-  export PULSE_SERVER="unix:$work/pulse/socket"
+  export PULSE_SERVER="unix:$work/pulse/socket" PULSE_MONITOR=vesquin.monitor
   echo "(sound through a private PulseAudio null sink)" >&2
 fi
 node "$here/bench_game.mjs" "http://127.0.0.1:$port/vesquin/play/"
