@@ -17,7 +17,8 @@ trap cleanup EXIT
 source "$here/serve.sh"
 
 # The sound goes through a private PulseAudio with a null sink, as a player's would go through
-# theirs; without PulseAudio, chromium's own headless output is measured.
+# theirs, and its monitor tells whether each start was heard; without PulseAudio, chromium's
+# own headless output is measured.
 if command -v pulseaudio > /dev/null; then
   mkdir -p "$work/pulse"
   XDG_RUNTIME_DIR="$work/pulse" HOME="$work/pulse" pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \

@@ -63,8 +63,7 @@ function compareTranscripts(web, sim, shift, startupLines) {
   return deviation;
 }
 
-// RMS of the left channel in windows of 20 ms, from the first sound on; NaN for a window with
-// frames the output played as silence for want of the mixer's block.
+// RMS of the left channel in windows of 20 ms, from the first sound on.
 function envelope(samples, channels, frames) {
   let first = 0;
   while (first < frames && !(Math.abs(samples[first * channels]) >= 1e-3)) ++first;
@@ -259,7 +258,6 @@ try {
   const n = Math.min(web.length, sim.length, 100);
   let dot = 0, ww = 0, ss = 0, compared = 0;
   for (let i = 0; i < n; ++i) {
-    if (Number.isNaN(web[i])) continue;
     ++compared;
     dot += web[i] * sim[i];
     ww += web[i] ** 2;
@@ -287,7 +285,6 @@ try {
   const earsDb = (samples, from, to) => {
     let l = 0, r = 0;
     for (let i = from; i < to; ++i) {
-      if (Number.isNaN(samples[2 * i])) continue;
       l += samples[2 * i] ** 2;
       r += samples[2 * i + 1] ** 2;
     }
