@@ -1,6 +1,6 @@
 // The real program's window code that needs no display: keys as virtual-key codes, the
-// system keys that never reach the game, the 50 ms timer's deadlines, and the controller's
-// unplugging, tried on SDL's virtual joystick.
+// system keys that never reach the game, and the controller's unplugging, tried on SDL's
+// virtual joystick.
 
 #include <gtest/gtest.h>
 
@@ -87,44 +87,6 @@ TEST(SystemKeys, AltChordsAndF10AreSystemKeysButNotWithCtrl) {
   EXPECT_FALSE(IsSystemKey(Key(SDLK_F4)));
   EXPECT_FALSE(IsSystemKey(Key(SDLK_DOWN, KMOD_LCTRL)));
   EXPECT_FALSE(IsSystemKey(Key(SDLK_RETURN, KMOD_LSHIFT)));
-}
-
-TEST(TickTimerDeadlines, FirstTickComesOnePeriodAfterTheStart) {
-  TickTimer timer;
-  EXPECT_FALSE(timer.Due(1'000'000));
-  EXPECT_EQ(timer.WaitMs(1'000, 100), 100);  // stopped: the loop waits for events only
-  ASSERT_TRUE(timer.Start(1'000, 50));
-  EXPECT_EQ(timer.WaitMs(1'000, 100), 50);
-  EXPECT_EQ(timer.WaitMs(1'049, 100), 1);
-  EXPECT_FALSE(timer.Due(1'049));
-  EXPECT_TRUE(timer.Due(1'050));
-  EXPECT_EQ(timer.WaitMs(1'070, 100), 0);
-  timer.Stop();
-  EXPECT_FALSE(timer.Due(1'070));
-  EXPECT_FALSE(timer.Start(1'000, 0));
-}
-
-TEST(TickTimerDeadlines, LateTicksDoNotPushLaterOnesBack) {
-  TickTimer timer;
-  ASSERT_TRUE(timer.Start(0, 50));
-  std::uint64_t now = 0;
-  for (int tick = 1; tick <= 1'000; ++tick) {
-    now = timer.nextDeadline() + static_cast<std::uint64_t>(tick % 17);  // handled up to 16 ms late
-    ASSERT_TRUE(timer.Due(now));
-    timer.Take(now);
-  }
-  EXPECT_EQ(timer.nextDeadline(), 1'001u * 50u);
-}
-
-TEST(TickTimerDeadlines, TicksMissedWhileHeldAreMergedIntoOne) {
-  TickTimer timer;
-  ASSERT_TRUE(timer.Start(0, 50));
-  timer.Take(50);  // this tick's handler holds the game until 2,013
-  EXPECT_TRUE(timer.Due(2'013));
-  timer.Take(2'013);  // the one merged tick, at once after the block
-  EXPECT_FALSE(timer.Due(2'013));
-  EXPECT_FALSE(timer.Due(2'049));
-  EXPECT_TRUE(timer.Due(2'050));  // and the timer goes on at its next multiple of 50
 }
 
 // SDL's virtual joystick stands in for a controller being plugged and unplugged.

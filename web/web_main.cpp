@@ -1,11 +1,15 @@
 // The game in a web browser: the core on the page's clock, keys, storage and fetch, and the
-// project's mixer, whose blocks the page hands to an AudioWorklet. The page calls the
-// exported functions below; blocking operations wait through Asyncify, so the core runs as
-// it does everywhere else.
+// project's mixer. The page calls the exported functions below; blocking operations wait
+// through Asyncify, so the core runs as it does everywhere else. The AudioWorklet runs a
+// second instance of this module on the same shared memory and calls vesquin_render from
+// the audio thread, as the SDL program's audio callback does: the mixer's commands cross
+// through its lock-free queue, and no block waits ahead of the output.
 
 #include <emscripten.h>
+#include <emscripten/stack.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +25,7 @@
 #include "platform/posix_files.h"
 #include "shell/game.h"
 #include "shell/main_window.h"
+#include "shell/tick_timer.h"
 #include "sim/transcript_format.h"
 
 // The page's side: what the driver reports, and the two waits that hand the thread back to
@@ -71,30 +76,20 @@ namespace {
 constexpr const char* kGameFolder = "/vesquin/";
 constexpr const char* kStorageFolder = "/persist/";
 constexpr int kChannels = 2;
-constexpr std::size_t kMaxRenderFrames = 8192;
+constexpr std::size_t kMaxRenderFrames = 1024;
 constexpr std::size_t kMaxFirstFrames = 64;
+constexpr int kIdleWaitMs = 1000;
 
-// A periodic timer on deadlines start + k * period: a late tick never pushes the later ones
-// back, and ticks that fell due while the game was held merge into one.
-class TickTimer {
- public:
-  bool Start(std::uint64_t now, std::uint32_t period) {
-    if (period == 0) return false;
-    running_ = true;
-    period_ = period;
-    next_ = now + period;
-    return true;
-  }
-  void Stop() { running_ = false; }
-  bool Due(std::uint64_t now) const { return running_ && now >= next_; }
-  void Take(std::uint64_t now) { next_ += ((now - next_) / period_ + 1) * period_; }
-  double WaitMs(std::uint64_t now) const { return running_ ? static_cast<double>(next_ - now) : 1000.0; }
-
- private:
-  bool running_ = false;
-  std::uint64_t period_ = 0;
-  std::uint64_t next_ = 0;
+// What a render leaves for the worklet: owned by the audio thread alone, and outside the
+// machine, which may be gone by the time the worklet reads it.
+struct RenderOutput {
+  std::int16_t pcm[kMaxRenderFrames * kChannels] = {};
+  float samples[kMaxRenderFrames * kChannels] = {};
+  std::uint64_t start = 0;  // the output frame of the block's first frame
+  std::uint64_t firstFrames[kMaxFirstFrames] = {};
+  std::size_t firstFrameCount = 0;
 };
+RenderOutput renderOutput;
 
 // A key event of the page, waiting for the game's thread.
 struct KeyEvent {
@@ -112,11 +107,11 @@ class WebMachine final : public Clock,
  public:
   WebMachine() : origin_(Monotonic()) {
     mixer_.SetFirstFrameHook(
-        [](void* self, std::uint64_t frame) {
-          auto& machine = *static_cast<WebMachine*>(self);
-          if (machine.firstFrameCount_ < kMaxFirstFrames) machine.firstFrames_[machine.firstFrameCount_++] = frame;
+        [](void* out, std::uint64_t frame) {
+          auto& o = *static_cast<RenderOutput*>(out);
+          if (o.firstFrameCount < kMaxFirstFrames) o.firstFrames[o.firstFrameCount++] = frame;
         },
-        this);
+        &renderOutput);
   }
 
   Services services() { return Services{*this, *this, *this, *this, *this, *this, *this}; }
@@ -143,7 +138,7 @@ class WebMachine final : public Clock,
         TimerEvent(game, tickTimerId);
         continue;
       }
-      WaitForInput(timer_.WaitMs(now));
+      WaitForInput(timer_.WaitMs(now, kIdleWaitMs));
     }
     ShutdownWindow(game);
   }
@@ -155,17 +150,16 @@ class WebMachine final : public Clock,
     calendarSeconds_ = static_cast<std::int64_t>(seconds);
   }
 
-  // Mixes `frames` frames into floats for the worklet, interleaved.
+  // On the audio thread: mixes `frames` frames into floats for the worklet, interleaved.
   const float* Render(std::size_t frames) {
+    RenderOutput& o = renderOutput;
     frames = std::min(frames, kMaxRenderFrames);
-    firstFrameCount_ = 0;
-    mixer_.Render(pcm_.data(), frames);
-    for (std::size_t i = 0; i < frames * kChannels; ++i) samples_[i] = static_cast<float>(pcm_[i]) / 32768.0F;
-    return samples_.data();
+    o.firstFrameCount = 0;
+    o.start = mixer_.FramesRendered();
+    mixer_.Render(o.pcm, frames);
+    for (std::size_t i = 0; i < frames * kChannels; ++i) o.samples[i] = static_cast<float>(o.pcm[i]) / 32768.0F;
+    return o.samples;
   }
-  std::uint64_t FramesRendered() const { return mixer_.FramesRendered(); }
-  std::size_t FirstFrameCount() const { return firstFrameCount_; }
-  std::uint64_t FirstFrame(std::size_t i) const { return i < firstFrameCount_ ? firstFrames_[i] : 0; }
   bool HasHrtf() const { return mixer_.HasHrtf(); }
   std::uint64_t Origin() const { return origin_; }
 
@@ -291,18 +285,24 @@ class WebMachine final : public Clock,
   bool calendarFixed_ = false;
   std::int64_t calendarSeconds_ = 0;
   bool closing_ = false;
-  std::vector<std::int16_t> pcm_ = std::vector<std::int16_t>(kMaxRenderFrames * kChannels);
-  std::vector<float> samples_ = std::vector<float>(kMaxRenderFrames * kChannels);
-  std::uint64_t firstFrames_[kMaxFirstFrames] = {};
-  std::size_t firstFrameCount_ = 0;
 };
 
-WebMachine* machine = nullptr;  // the one the page talks to, while the game runs
+// The one the page and the audio thread talk to, while the game runs. The audio thread says
+// when it is inside a render, so that the game's end waits for that render before the
+// machine goes (both sequentially consistent: each sees the other's store).
+std::atomic<WebMachine*> machine{nullptr};
+std::atomic<bool> rendering{false};
+
+void Retire() {
+  machine.store(nullptr);
+  while (rendering.load()) emscripten_sleep(1);
+}
 
 }  // namespace
 }  // namespace vesquin
 
 using vesquin::machine;
+using vesquin::renderOutput;
 
 extern "C" {
 
@@ -311,35 +311,60 @@ EMSCRIPTEN_KEEPALIVE int vesquin_virtual_key(const char* key, const char* code) 
 }
 
 EMSCRIPTEN_KEEPALIVE void vesquin_key(int code, int down) {
-  if (machine != nullptr) machine->QueueKey(code, down != 0);
+  if (auto* m = machine.load()) m->QueueKey(code, down != 0);
 }
 
 EMSCRIPTEN_KEEPALIVE void vesquin_force_random(int value) {
-  if (machine != nullptr) machine->Force(value);
+  if (auto* m = machine.load()) m->Force(value);
 }
 
+// The audio thread's: the next `frames` frames, interleaved stereo floats, or null (silence)
+// while no game runs.
 EMSCRIPTEN_KEEPALIVE const float* vesquin_render(int frames) {
-  return machine != nullptr && frames > 0 ? machine->Render(static_cast<std::size_t>(frames)) : nullptr;
+  if (frames <= 0) return nullptr;
+  vesquin::rendering.store(true);
+  vesquin::WebMachine* m = machine.load();
+  const float* samples = m != nullptr ? m->Render(static_cast<std::size_t>(frames)) : nullptr;
+  vesquin::rendering.store(false);
+  return samples;
 }
 
-EMSCRIPTEN_KEEPALIVE double vesquin_frames_rendered() {
-  return machine != nullptr ? static_cast<double>(machine->FramesRendered()) : 0.0;
-}
-
-// Output frames at which voices started from their first frame in the last render.
-EMSCRIPTEN_KEEPALIVE int vesquin_first_frame_count() {
-  return machine != nullptr ? static_cast<int>(machine->FirstFrameCount()) : 0;
-}
+// Of the last render: the output frame of its first frame, and the output frames at which
+// voices started from their first frame in it.
+EMSCRIPTEN_KEEPALIVE double vesquin_render_start() { return static_cast<double>(renderOutput.start); }
+EMSCRIPTEN_KEEPALIVE int vesquin_first_frame_count() { return static_cast<int>(renderOutput.firstFrameCount); }
 EMSCRIPTEN_KEEPALIVE double vesquin_first_frame(int i) {
-  return machine != nullptr ? static_cast<double>(machine->FirstFrame(static_cast<std::size_t>(i))) : 0.0;
+  return i >= 0 && static_cast<std::size_t>(i) < renderOutput.firstFrameCount
+             ? static_cast<double>(renderOutput.firstFrames[i])
+             : 0.0;
+}
+
+// The worklet's instance reaches the renderer through the function table, which every
+// instance of the module lays out alike: the indices of the render calls, and of the two
+// that give that instance a stack of its own.
+extern "C" void stackRestore(void* top);
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* vesquin_worklet_calls() {
+  static const std::uint32_t calls[] = {
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&vesquin_render)),
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&vesquin_render_start)),
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&vesquin_first_frame_count)),
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&vesquin_first_frame)),
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&emscripten_stack_set_limits)),
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&stackRestore)),
+  };
+  return calls;
 }
 
 // The page's performance time at which the transcript's times start.
 EMSCRIPTEN_KEEPALIVE double vesquin_origin_ms() {
-  return machine != nullptr ? static_cast<double>(machine->Origin()) : 0.0;
+  auto* m = machine.load();
+  return m != nullptr ? static_cast<double>(m->Origin()) : 0.0;
 }
 
-EMSCRIPTEN_KEEPALIVE int vesquin_has_hrtf() { return machine != nullptr && machine->HasHrtf() ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE int vesquin_has_hrtf() {
+  auto* m = machine.load();
+  return m != nullptr && m->HasHrtf() ? 1 : 0;
+}
 
 // The player details form: empty when the text can stand as one detail, else what is wrong.
 EMSCRIPTEN_KEEPALIVE const char* vesquin_detail_problem(const char* text) {
@@ -370,9 +395,9 @@ int main(int argc, char** argv) {
   }
   vesquin::Services services = web.services();
   vesquin::Game game(services);
-  machine = &web;
+  machine.store(&web);
   web.Run(game);
-  machine = nullptr;
+  vesquin::Retire();
   ReportEnded();
   return 0;
 }

@@ -124,6 +124,9 @@ std::optional<HttpResponse> ServePlayFile(const std::string& folder, std::string
   r.headers.emplace_back("Content-Security-Policy", kPlayPolicy);
   r.headers.emplace_back("X-Frame-Options", "DENY");
   r.headers.emplace_back("Cross-Origin-Opener-Policy", "same-origin");
+  // With the opener policy, makes the page cross-origin isolated: the game's memory is shared
+  // with the sound output's thread.
+  r.headers.emplace_back("Cross-Origin-Embedder-Policy", "require-corp");
   r.headers.emplace_back("Cross-Origin-Resource-Policy", "same-origin");
   r.headers.emplace_back("Permissions-Policy", "camera=(), microphone=(), geolocation=()");
   return r;

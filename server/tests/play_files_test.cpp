@@ -55,6 +55,9 @@ TEST_F(PlayFiles, ServesThePageAndItsFilesWithTheirTypesAndCaching) {
   EXPECT_EQ(Header(*page, "Cache-Control"), "no-cache");
   EXPECT_NE(Header(*page, "Content-Security-Policy").find("script-src 'self' 'wasm-unsafe-eval'"), std::string::npos);
   EXPECT_EQ(Header(*page, "X-Frame-Options"), "DENY");
+  // Cross-origin isolated, or the page cannot share the game's memory with its sound thread.
+  EXPECT_EQ(Header(*page, "Cross-Origin-Opener-Policy"), "same-origin");
+  EXPECT_EQ(Header(*page, "Cross-Origin-Embedder-Policy"), "require-corp");
 
   std::optional<HttpResponse> wasm = ServePlayFile(folder_, "/vesquin/play/vesquin.wasm");
   ASSERT_TRUE(wasm);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "shell/services.h"
+#include "shell/tick_timer.h"
 
 namespace vesquin {
 
@@ -29,29 +30,6 @@ bool IsSystemKey(const SDL_Keysym& key);
 
 // Milliseconds on the machine's monotonic clock.
 std::uint64_t MonotonicMs();
-
-// A periodic timer on deadlines start + k * period of a monotonic clock: a late tick never
-// pushes the later ones back, and the ticks that fell due while the game was held are merged
-// into one.
-class TickTimer {
- public:
-  // False for a period of 0.
-  bool Start(std::uint64_t nowMs, std::uint32_t periodMs);
-  void Stop() { running_ = false; }
-  bool running() const { return running_; }
-  bool Due(std::uint64_t nowMs) const { return running_ && nowMs >= next_; }
-  // Takes the tick that is due at `nowMs`; the next deadline is the first one after it.
-  void Take(std::uint64_t nowMs);
-  // Milliseconds to wait for the next deadline, 0 when one is due, `idleMs` while stopped.
-  int WaitMs(std::uint64_t nowMs, int idleMs) const;
-  std::uint64_t nextDeadline() const { return next_; }
-
- private:
-  bool running_ = false;
-  std::uint64_t start_ = 0;
-  std::uint64_t period_ = 0;
-  std::uint64_t next_ = 0;
-};
 
 class SdlClock final : public Clock {
  public:

@@ -1,22 +1,16 @@
 // The page around the game: loads the sounds, starts the sound output on the Start button,
-// passes keys to the game, keeps best.dat and config.dat in the browser's storage, and feeds
-// the mixer's blocks to the AudioWorklet.
+// passes keys to the game, keeps best.dat and config.dat in the browser's storage, and hands
+// the game's module and memory to the AudioWorklet, which renders the mixer there.
 'use strict';
 
 (() => {
   const params = new URLSearchParams(location.search);
   const testMode = params.has('test');
   const kRate = 48000;
-  const kBlockFrames = 128;
-  // Frames kept queued in the worklet: enough to ride over the page's own jitter and the
-  // bursts in which the output asks for sound, small enough that a key's answer is heard at
-  // once. It starts small, grows by what the worklet lacked whenever it ran dry, and shrinks
-  // again by a block after every two seconds without a lack.
-  const kFirstLeadFrames = 512;
-  const kMostLeadFrames = 4096;
-  const kSteadyMs = 2000;
-  let leadFrames = kFirstLeadFrames;
-  let steadySince = 0;
+  const kRendererStackBytes = 64 * 1024;
+  // How long the sound output may take after Start to run the renderer before the player is
+  // told, and the output tried again.
+  const kSilenceWatchMs = 3000;
 
   const startButton = document.getElementById('start');
   const statusLine = document.getElementById('status');
@@ -39,11 +33,14 @@
   window.vesquinPage = observed;
 
   let game = null;       // the wasm module
+  let wasm = null;       // {module, memory}: what the worklet's renderer is made of
   let context = null;
   let output = null;
-  let queued = 0;        // frames sent to the worklet and not yet played
-  let running = false;
   let persisting = null;
+  let rendering = false; // the worklet has rendered the game's sound
+  let warnedOfSilence = false;
+  const pendingMarks = [];
+  let placeTimer = null;
 
   // Calls an exported function that takes and gives texts. (ccall cannot be used: while the
   // game waits, it takes every call for one that started the wait.)
@@ -61,47 +58,71 @@
 
   function say(text) { statusLine.textContent = text; }
 
-  // Keeps the worklet `leadFrames` ahead.
-  function pump() {
-    if (!running) return;
-    while (queued < leadFrames) {
-      const start = game._vesquin_frames_rendered();
-      const pointer = game._vesquin_render(kBlockFrames);
-      if (!pointer) return;
-      const samples = game.HEAPF32.slice(pointer / 4, pointer / 4 + 2 * kBlockFrames);
-      const marks = [];
-      for (let i = 0; i < game._vesquin_first_frame_count(); ++i) marks.push(game._vesquin_first_frame(i));
-      output.port.postMessage({samples, start, marks}, [samples.buffer]);
-      queued += kBlockFrames;
+  // Gives the marks the worklet rendered their times on the page's clock. The output
+  // timestamp pairs the context time being heard now with the page's clock; the worklet
+  // renders the context's current time, ahead of it by the output's latency. Until the output
+  // has first told when it plays what, its timestamp's page time is 0 and pairs nothing: the
+  // marks wait for one that does.
+  function placeMarks() {
+    placeTimer = null;
+    if (!context || pendingMarks.length === 0) return;
+    const stamp = context.getOutputTimestamp();
+    if (!(stamp.performanceTime > 0)) {
+      if (context.state !== 'closed') placeTimer = setTimeout(placeMarks, 5);
+      return;
+    }
+    for (const m of pendingMarks.splice(0)) {
+      const at = stamp.performanceTime + (m.time - stamp.contextTime) * 1000;
+      // When the worklet rendered it, as far as the output's own latency figures tell.
+      const latency = ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;
+      observed.marks.push({frame: m.mark, at, played: at - latency, latency});
+      if (!observed.firstSoundAt) observed.firstSoundAt = at;
     }
   }
 
+  let rendererWaiter = null;
   function onWorklet(event) {
     const m = event.data;
-    if (m.consumed !== undefined) {
-      queued -= m.consumed;
-      // The page was held longer than the lead lasts: the mixer skips what was not heard, so
-      // that every clip still ends on time and the game's clock and its sound never drift apart.
-      if (m.starved > 0 && running) {
-        for (let left = m.starved; left > 0; left -= kBlockFrames) game._vesquin_render(Math.min(left, kBlockFrames));
-        leadFrames = Math.min(kMostLeadFrames, leadFrames + Math.ceil(m.starved / kBlockFrames) * kBlockFrames);
-        steadySince = performance.now();
-      } else if (leadFrames > kFirstLeadFrames && performance.now() - steadySince > kSteadyMs) {
-        leadFrames -= kBlockFrames;
-        steadySince = performance.now();
-      }
-      pump();
-    } else if (m.mark !== undefined) {
-      // The output timestamp pairs the context time being heard now with the page's clock;
-      // the worklet renders the context's current time, ahead of it by the output's latency.
-      const stamp = context.getOutputTimestamp();
-      const at = stamp.performanceTime + (m.time - stamp.contextTime) * 1000;
-      const played = at - (context.currentTime - stamp.contextTime) * 1000;
-      observed.marks.push({frame: m.mark, at, played});
-      if (!observed.firstSoundAt) observed.firstSoundAt = at;
+    if (m.mark !== undefined) {
+      pendingMarks.push(m);
+      if (!placeTimer) placeMarks();
+    } else if (m.rendering) {
+      rendering = true;
+      if (warnedOfSilence) say('The sound has started. Vesquin is running.');
+    } else if (m.connected || m.failed) {
+      if (rendererWaiter) rendererWaiter(m);
     } else if (m.capture) {
       if (captureWaiter) captureWaiter(m);
     }
+  }
+
+  // Hands the game's module and memory to the worklet, with a stack for its renderer.
+  function connectRenderer() {
+    const callsAt = game._vesquin_worklet_calls() >> 2;
+    const calls = Array.from(new Uint32Array(wasm.memory.buffer).subarray(callsAt, callsAt + 6));
+    const stackBottom = game._malloc(kRendererStackBytes);
+    if (!stackBottom) return Promise.reject(new Error('no memory for the sound renderer'));
+    const stackTop = (stackBottom + kRendererStackBytes) & ~15;
+    return new Promise((resolve, reject) => {
+      rendererWaiter = (m) => {
+        rendererWaiter = null;
+        if (m.connected) resolve();
+        else reject(new Error(m.failed));
+      };
+      output.port.postMessage({wasm: wasm.module, memory: wasm.memory, calls, stackTop, stackBottom});
+    });
+  }
+
+  // A player who hears nothing is told so, through the status line their screen reader
+  // reads, and the output is asked to run again.
+  function watchForSilence() {
+    setTimeout(() => {
+      if (rendering || observed.ended || !context) return;
+      warnedOfSilence = true;
+      say('The sound has not started yet. If you hear nothing, check that this page may play sound.');
+      context.resume().catch(() => {});
+      watchForSilence();
+    }, kSilenceWatchMs);
   }
 
   let captureWaiter = null;
@@ -112,8 +133,13 @@
   });
   observed.forceRandom = (values) => { for (const v of values) game._vesquin_force_random(v); };
   observed.hasHrtf = () => game._vesquin_has_hrtf() === 1;
-  observed.leadFrames = () => leadFrames;
   observed.outputLatency = () => ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;
+  // The browser's own count of the times its output ran dry, where it keeps one.
+  observed.playbackStats = () => {
+    const stats = context && context.playbackStats;
+    return stats ? {underruns: stats.underrunEvents, underrunMs: stats.underrunDuration * 1000,
+                    seconds: stats.totalDuration} : null;
+  };
   observed.origin = () => game._vesquin_origin_ms();
   observed.readFile = (path) => (game.FS.analyzePath(path).exists ? Array.from(game.FS.readFile(path)) : null);
 
@@ -241,13 +267,16 @@
     observed.startClickedAt = performance.now();
     say('Starting the sound.');
     try {
-      context = new AudioContext({sampleRate: kRate, latencyHint: 'interactive'});
+      // The smallest output buffer the browser has (a render quantum, where 'interactive' gives
+      // chromium four): a key's answer is heard some 20 ms sooner.
+      context = new AudioContext({sampleRate: kRate, latencyHint: 0});
       await context.audioWorklet.addModule('worklet.js');
       output = new AudioWorkletNode(context, 'vesquin-output', {numberOfInputs: 0, outputChannelCount: [2]});
       output.port.onmessage = onWorklet;
       output.connect(context.destination);
-      await context.resume();
       await ready;
+      await connectRenderer();
+      await context.resume();
     } catch (e) {
       say('The sound could not be started: ' + e.message);
       startButton.disabled = false;
@@ -260,28 +289,41 @@
     gameArea.addEventListener('keyup', keyHandler(false));
     gameArea.focus();
     if (observed.captureOnStart) output.port.postMessage({capture: observed.captureOnStart});
-    running = true;
+    watchForSilence();
     game.callMain(testMode ? ['--calendar', '1'] : []);
-    pump();
   }
 
   const ready = (async () => {
-    game = await createVesquin({
+    let failed = null;
+    const failure = new Promise((resolve, reject) => { failed = reject; });
+    game = await Promise.race([failure, createVesquin({
       locateFile: (name) => name,
+      // The module is compiled here, so that the worklet can make its renderer of the same
+      // module and memory.
+      instantiateWasm: (imports, receive) => {
+        let memory = null;
+        for (const group of Object.values(imports)) {
+          for (const value of Object.values(group)) if (value instanceof WebAssembly.Memory) memory = value;
+        }
+        WebAssembly.instantiateStreaming(fetch('vesquin.wasm'), imports).then((result) => {
+          wasm = {module: result.module, memory: memory || Object.values(result.instance.exports).find((e) => e instanceof WebAssembly.Memory)};
+          receive(result.instance, result.module);
+        }, failed);
+        return {};
+      },
       onLine: (line) => observed.transcript.push(line),
       onError: (text) => {
         observed.errors.push(text);
         say('Error! ' + text);
       },
       onEnded: () => {
-        running = false;
         observed.ended = true;
         gameArea.hidden = true;
         say('Vesquin has ended. Reload the page to play again.');
         if (context) context.close();
       },
       persist,
-    });
+    })]);
     const manifest = await (await fetch('clips.json')).json();
     await prepareFiles(manifest);
     showDetails();
