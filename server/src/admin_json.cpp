@@ -139,13 +139,19 @@ std::string DumpToJson(const Dump& dump) {
 
 Result<Dump> DumpFromJson(std::string_view text) {
   using R = Result<Dump>;
-  json doc = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  json doc;
+  // Even the non-throwing parse throws for a number too large for a double ("1e999999").
+  try {
+    doc = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+  } catch (const json::exception& e) {
+    return R::Fail(std::string("not JSON: ") + e.what());
+  }
   if (doc.is_discarded()) {
     // Parse again for the reason; only the message of a document already known to be bad.
     try {
       json again = json::parse(text.begin(), text.end());
       (void)again;
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
       return R::Fail(std::string("not JSON: ") + e.what());
     }
     return R::Fail("not JSON");

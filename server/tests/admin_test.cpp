@@ -102,6 +102,8 @@ TEST(DumpJson, RoundTripsEveryByteAndRefusesBadDocuments) {
     return r ? std::string("accepted") : r.error();
   };
   EXPECT_NE(error_of("{\"format\": ").find("not JSON"), std::string::npos);
+  EXPECT_NE(error_of(R"({"format": 1e96805252582})").find("not JSON"), std::string::npos)
+      << "a number too large for a double is refused, not thrown";
   EXPECT_NE(error_of("[]").find("not a score table export"), std::string::npos);
   std::string head = R"({"format":"vesquin-scores","version":1,)";
   EXPECT_EQ(error_of(head + R"("lines":[],"log":[{"id":"1"}],"bans":[]})"), "log[0].id: expected an integer");
