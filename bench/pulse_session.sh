@@ -102,4 +102,9 @@ for label in idle loaded; do
   done
 done
 
+# A sound card plays its buffer out in short periods and takes a new stream at the next one;
+# an idle null sink instead sleeps through a block of up to 2 s before it looks at one. A
+# listener on the monitor holds the sink to 10 ms blocks, as a card's period would.
+parec --device=capture.monitor --format=s16le --rate=48000 --channels=2 --raw --latency-msec=10 > /dev/null &
+pids+=($!)
 xvfb-run -a "$bin/vesquin-bench-latency"
