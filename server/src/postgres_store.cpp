@@ -1,7 +1,6 @@
 #include "postgres_store.hpp"
 
 #include <array>
-#include <future>
 
 namespace vesquin::scored {
 namespace {
@@ -153,13 +152,9 @@ private:
 PostgresStore::PostgresStore(std::string uri) : uri_(std::move(uri)) {}
 
 PostgresStore::~PostgresStore() {
-  {
-    std::lock_guard lock(queue_mutex_);
-    stopping_ = true;
-  }
-  queue_ready_.notify_all();
-  // The writer commits what is still queued before it ends, so nothing accepted is dropped.
-  if (writer_.joinable()) writer_.join();
+  // Commits what is still queued, so nothing accepted is dropped; its writer is gone before the
+  // connection it uses.
+  queue_.reset();
 }
 
 Result<std::unique_ptr<PostgresStore>> PostgresStore::Open(const std::string& uri) {
@@ -177,7 +172,9 @@ Result<std::unique_ptr<PostgresStore>> PostgresStore::Open(const std::string& ur
   auto reader = store->OpenConnection(false);
   if (!reader) return R::Fail(reader.error());
   store->Release(std::move(*reader));
-  store->writer_ = std::thread([s = store.get()] { s->WriterLoop(); });
+  store->queue_ = std::make_unique<CommitQueue>(
+      kMaxEntriesPerCommit, kWriteBound,
+      [s = store.get()](const std::vector<CommitQueue::Job>& jobs) { return s->Commit(jobs); });
   return R::Ok(std::move(store));
 }
 
@@ -239,63 +236,15 @@ Result<T> PostgresStore::Read(F read) {
 }
 
 void PostgresStore::SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) {
-  Job job;
-  job.entries.push_back({std::move(submission), std::move(client), now_ms});
-  job.done = std::move(done);
-  Enqueue(std::move(job));
+  queue_->SubmitAsync(std::move(submission), std::move(client), now_ms, std::move(done));
 }
 
 Status PostgresStore::SubmitBatch(std::span<const Submission> submissions, std::string_view client,
                                   std::int64_t now_ms) {
-  Job job;
-  for (const Submission& s : submissions) job.entries.push_back({s, std::string(client), now_ms});
-  std::promise<Status> outcome;
-  auto result = outcome.get_future();
-  job.done = [&outcome](Status st) { outcome.set_value(std::move(st)); };
-  Enqueue(std::move(job));
-  return result.get();
+  return queue_->SubmitBatch(submissions, client, now_ms);
 }
 
-void PostgresStore::Enqueue(Job job) {
-  job.queued = std::chrono::steady_clock::now();
-  {
-    std::lock_guard lock(queue_mutex_);
-    queue_.push_back(std::move(job));
-  }
-  queue_ready_.notify_one();
-}
-
-void PostgresStore::WriterLoop() {
-  for (;;) {
-    std::vector<Job> jobs;
-    {
-      std::unique_lock lock(queue_mutex_);
-      queue_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (queue_.empty()) return;  // stopping, and nothing left to commit
-      std::size_t entries = 0;
-      while (!queue_.empty() && (jobs.empty() || entries + queue_.front().entries.size() <= kMaxEntriesPerCommit)) {
-        entries += queue_.front().entries.size();
-        jobs.push_back(std::move(queue_.front()));
-        queue_.pop_front();
-      }
-    }
-    // Jobs that waited behind a stuck commit for longer than the bound are refused before they
-    // are written, so "not stored" is the truth.
-    auto now = std::chrono::steady_clock::now();
-    std::vector<Job> fresh;
-    for (Job& job : jobs) {
-      if (now - job.queued > kWriteBound)
-        job.done(Status::Fail("not committed within " + std::to_string(kWriteBound.count()) + " ms"));
-      else
-        fresh.push_back(std::move(job));
-    }
-    if (fresh.empty()) continue;
-    Status st = Commit(fresh);
-    for (Job& job : fresh) job.done(st);
-  }
-}
-
-Status PostgresStore::Commit(const std::vector<Job>& jobs) {
+Status PostgresStore::Commit(const std::vector<CommitQueue::Job>& jobs) {
   if (!writer_connection_ || !writer_connection_->ok()) {
     writer_connection_.reset();
     auto c = OpenConnection(true);
@@ -307,8 +256,8 @@ Status PostgresStore::Commit(const std::vector<Job>& jobs) {
   // One writer at a time over all nodes: submission numbers are then handed out in commit order,
   // which the tie rule relies on. Readers take a weaker lock that this one does not block.
   if (auto st = c.Exec("BEGIN; LOCK TABLE players IN EXCLUSIVE MODE"); !st) return st;
-  for (const Job& job : jobs) {
-    for (const Entry& e : job.entries) {
+  for (const CommitQueue::Job& job : jobs) {
+    for (const CommitQueue::Entry& e : job.entries) {
       const Submission& s = e.submission;
       Params p;
       p.Int(e.received_at_ms).Text(e.client);

@@ -4,13 +4,11 @@
 // transactions of all processes take one table lock in turn, so that submission numbers (the tie
 // rule) follow commit order and no two players ever share a place. Readers never wait for it.
 
-#include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
-#include <thread>
 
+#include "commit_queue.hpp"
 #include "postgres.hpp"
 #include "store.hpp"
 
@@ -43,16 +41,6 @@ public:
 
 private:
   class Lease;
-  struct Entry {
-    Submission submission;
-    std::string client;
-    std::int64_t received_at_ms = 0;
-  };
-  struct Job {
-    std::vector<Entry> entries;
-    Done done;
-    std::chrono::steady_clock::time_point queued;
-  };
 
   explicit PostgresStore(std::string uri);
   Result<std::unique_ptr<postgres::Connection>> OpenConnection(bool writer);
@@ -62,20 +50,16 @@ private:
   // (a database restart drops every connection at once).
   template <class T, class F>
   Result<T> Read(F read);
-  void Enqueue(Job job);
-  void WriterLoop();
-  Status Commit(const std::vector<Job>& jobs);
+  Status Commit(const std::vector<CommitQueue::Job>& jobs);
 
   std::string uri_;
   std::mutex pool_mutex_;
   std::vector<std::unique_ptr<postgres::Connection>> idle_;
 
   std::unique_ptr<postgres::Connection> writer_connection_;  // writer thread only
-  std::mutex queue_mutex_;
-  std::condition_variable queue_ready_;
-  std::deque<Job> queue_;
-  bool stopping_ = false;
-  std::thread writer_;
+
+  // Its writer uses everything above, so it is declared last, to be destroyed first.
+  std::unique_ptr<CommitQueue> queue_;
 };
 
 }  // namespace vesquin::scored

@@ -1,7 +1,6 @@
 #include "sqlite_store.hpp"
 
 #include <array>
-#include <future>
 
 #include "sqlite.hpp"
 
@@ -145,13 +144,13 @@ SqliteStore::SqliteStore(std::string path) : path_(std::move(path)) {}
 
 SqliteStore::~SqliteStore() {
   {
-    std::lock_guard lock(queue_mutex_);
-    stopping_ = true;
+    std::lock_guard lock(checkpoint_mutex_);
+    checkpointer_stopping_ = true;
   }
-  queue_ready_.notify_all();
   checkpoint_wanted_.notify_all();
-  // The writer commits what is still queued before it ends, so nothing accepted is dropped.
-  if (writer_.joinable()) writer_.join();
+  // Commits what is still queued, so nothing accepted is dropped; its writer is gone before the
+  // connection and the gate it uses.
+  queue_.reset();
   if (checkpointer_.joinable()) checkpointer_.join();
 }
 
@@ -183,8 +182,12 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::Open(const std::string& path) 
   auto reader = store->OpenConnection(kReadBusyTimeoutMs);
   if (!reader) return R::Fail(path + ": " + reader.error());
   store->Release(std::move(*reader));
-  store->writer_ = std::thread([s = store.get()] { s->WriterLoop(); });
   store->checkpointer_ = std::thread([s = store.get()] { s->CheckpointLoop(); });
+  store->queue_ = std::make_unique<CommitQueue>(kMaxEntriesPerCommit, kWriteBound,
+                                                [s = store.get()](const std::vector<CommitQueue::Job>& jobs) {
+                                                  std::lock_guard gate(s->commit_gate_);
+                                                  return s->Commit(jobs);
+                                                });
   return R::Ok(std::move(store));
 }
 
@@ -236,64 +239,12 @@ void SqliteStore::Release(std::unique_ptr<Connection> connection) {
 }
 
 void SqliteStore::SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) {
-  Job job;
-  job.entries.push_back({std::move(submission), std::move(client), now_ms});
-  job.done = std::move(done);
-  Enqueue(std::move(job));
+  queue_->SubmitAsync(std::move(submission), std::move(client), now_ms, std::move(done));
 }
 
 Status SqliteStore::SubmitBatch(std::span<const Submission> submissions, std::string_view client,
                                 std::int64_t now_ms) {
-  Job job;
-  for (const Submission& s : submissions) job.entries.push_back({s, std::string(client), now_ms});
-  std::promise<Status> outcome;
-  auto result = outcome.get_future();
-  job.done = [&outcome](Status st) { outcome.set_value(std::move(st)); };
-  Enqueue(std::move(job));
-  return result.get();
-}
-
-void SqliteStore::Enqueue(Job job) {
-  job.queued = std::chrono::steady_clock::now();
-  {
-    std::lock_guard lock(queue_mutex_);
-    queue_.push_back(std::move(job));
-  }
-  queue_ready_.notify_one();
-}
-
-void SqliteStore::WriterLoop() {
-  for (;;) {
-    std::vector<Job> jobs;
-    {
-      std::unique_lock lock(queue_mutex_);
-      queue_ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (queue_.empty()) return;  // stopping, and nothing left to commit
-      std::size_t entries = 0;
-      while (!queue_.empty() && (jobs.empty() || entries + queue_.front().entries.size() <= kMaxEntriesPerCommit)) {
-        entries += queue_.front().entries.size();
-        jobs.push_back(std::move(queue_.front()));
-        queue_.pop_front();
-      }
-    }
-    // Jobs that queued behind a stuck commit (an operator holding the write lock) for longer than
-    // the bound are refused before they are written, so "not stored" is the truth.
-    auto now = std::chrono::steady_clock::now();
-    std::vector<Job> fresh;
-    for (Job& job : jobs) {
-      if (now - job.queued > kWriteBound)
-        job.done(Status::Fail("not committed within " + std::to_string(kWriteBound.count()) + " ms"));
-      else
-        fresh.push_back(std::move(job));
-    }
-    if (fresh.empty()) continue;
-    Status st;
-    {
-      std::lock_guard gate(commit_gate_);
-      st = Commit(fresh);
-    }
-    for (Job& job : fresh) job.done(st);
-  }
+  return queue_->SubmitBatch(submissions, client, now_ms);
 }
 
 int SqliteStore::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
@@ -302,7 +253,7 @@ int SqliteStore::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
   if (frames >= kCheckpointFrames) {
     auto* store = static_cast<SqliteStore*>(self);
     {
-      std::lock_guard lock(store->queue_mutex_);
+      std::lock_guard lock(store->checkpoint_mutex_);
       store->wal_grown_ = true;
     }
     store->checkpoint_wanted_.notify_one();
@@ -313,9 +264,9 @@ int SqliteStore::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
 void SqliteStore::CheckpointLoop() {
   for (;;) {
     {
-      std::unique_lock lock(queue_mutex_);
-      checkpoint_wanted_.wait(lock, [this] { return stopping_ || wal_grown_; });
-      if (stopping_) return;
+      std::unique_lock lock(checkpoint_mutex_);
+      checkpoint_wanted_.wait(lock, [this] { return checkpointer_stopping_ || wal_grown_; });
+      if (checkpointer_stopping_) return;
       wal_grown_ = false;
     }
     // PASSIVE copies what no reader still needs and never blocks the writer. The log only starts
@@ -328,7 +279,7 @@ void SqliteStore::CheckpointLoop() {
   }
 }
 
-Status SqliteStore::Commit(const std::vector<Job>& jobs) {
+Status SqliteStore::Commit(const std::vector<CommitQueue::Job>& jobs) {
   Connection& c = *writer_connection_;
   if (auto st = c.db.Exec("BEGIN IMMEDIATE"); !st) return st;
   // Rolls back on any early return.
@@ -339,8 +290,8 @@ Status SqliteStore::Commit(const std::vector<Job>& jobs) {
     }
   } guard{c.db};
 
-  for (const Job& job : jobs) {
-    for (const Entry& e : job.entries) {
+  for (const CommitQueue::Job& job : jobs) {
+    for (const CommitQueue::Entry& e : job.entries) {
       const Submission& s = e.submission;
       std::int64_t submission_id;
       {

@@ -1,10 +1,9 @@
 #pragma once
 // The score table in one SQLite file. One writer thread commits whatever submissions have
-// queued in a single transaction; readers use connections of their own and, thanks to WAL,
-// never wait for it.
+// queued in a single transaction (see commit_queue.hpp); readers use connections of their own
+// and, thanks to WAL, never wait for it.
 
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -12,6 +11,7 @@
 
 #include <sqlite3.h>
 
+#include "commit_queue.hpp"
 #include "sqlite.hpp"
 #include "store.hpp"
 
@@ -45,24 +45,12 @@ public:
 private:
   struct Connection;
   class Lease;
-  struct Entry {
-    Submission submission;
-    std::string client;
-    std::int64_t received_at_ms = 0;
-  };
-  struct Job {
-    std::vector<Entry> entries;
-    Done done;
-    std::chrono::steady_clock::time_point queued;
-  };
 
   explicit SqliteStore(std::string path);
   Result<std::unique_ptr<Connection>> OpenConnection(int busy_timeout_ms);
   Result<Lease> Acquire();
   void Release(std::unique_ptr<Connection> connection);
-  void Enqueue(Job job);
-  void WriterLoop();
-  Status Commit(const std::vector<Job>& jobs);
+  Status Commit(const std::vector<CommitQueue::Job>& jobs);
   void CheckpointLoop();
   static int OnWalCommit(void* self, sqlite3* db, const char* name, int frames);
 
@@ -71,20 +59,20 @@ private:
   std::mutex pool_mutex_;
   std::vector<std::unique_ptr<Connection>> idle_;
 
-  std::unique_ptr<Connection> writer_connection_;
-  std::mutex queue_mutex_;
-  std::condition_variable queue_ready_;
-  std::deque<Job> queue_;
-  bool stopping_ = false;
-  std::thread writer_;
+  std::unique_ptr<Connection> writer_connection_;  // writer thread only
 
   // Checkpoints run on a thread of their own, so that no commit ever waits for one.
   std::unique_ptr<Connection> checkpoint_connection_;
+  std::mutex checkpoint_mutex_;
   std::condition_variable checkpoint_wanted_;
-  bool wal_grown_ = false;  // under queue_mutex_
+  bool wal_grown_ = false;            // under checkpoint_mutex_; set from the writer's commits
+  bool checkpointer_stopping_ = false;  // under checkpoint_mutex_
   // Held by the writer for each commit, and by the checkpointer for its short last pass.
   std::mutex commit_gate_;
   std::thread checkpointer_;
+
+  // Its writer uses everything above, so it is declared last, to be destroyed first.
+  std::unique_ptr<CommitQueue> queue_;
 };
 
 }  // namespace vesquin::scored
