@@ -3,6 +3,8 @@
 
 #include "platform/latency_target.h"
 
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 namespace vesquin {
@@ -57,6 +59,46 @@ TEST(LatencyTarget, TroubleStartsTheQuietStretchAgain) {
   // Played the moment the stretch ends, then trouble: the shrink stands, growth starts from it.
   EXPECT_TRUE(target.Grow());
   EXPECT_EQ(target.Frames(), 2'592U);
+}
+
+TEST(LatencyTarget, TroubleSoonAfterAStepDownWaitsLongerBeforeTheNext) {
+  LatencyTarget target(768, 100'000, 48'000);
+  target.Grow();
+  target.Grow();
+  target.Grow();  // 2'592
+  ASSERT_TRUE(target.Played(48'000));
+  ASSERT_EQ(target.Frames(), 1'728U);
+
+  // Dry again within a stretch of the step: the next step waits two stretches.
+  target.Grow();
+  EXPECT_FALSE(target.Played(95'999));
+  EXPECT_TRUE(target.Played(1));
+  EXPECT_EQ(target.Frames(), 1'728U);
+
+  // Trouble a whole stretch after a step leaves the wait as it is.
+  EXPECT_FALSE(target.Played(48'000));
+  target.Grow();
+  EXPECT_FALSE(target.Played(95'999));
+  EXPECT_TRUE(target.Played(1));
+
+  // Each step that trouble follows at once doubles it, up to eight stretches.
+  for (const std::uint64_t wait : {192'000, 384'000, 384'000}) {
+    target.Grow();
+    EXPECT_FALSE(target.Played(wait - 1));
+    EXPECT_TRUE(target.Played(1));
+  }
+}
+
+TEST(LatencyTarget, AQuietStretchAtTheStartForgetsALongWait) {
+  LatencyTarget target(768, 4'800, 48'000);
+  target.Grow();
+  ASSERT_TRUE(target.Played(48'000));
+  target.Grow();  // soon after the step: wait doubles
+  ASSERT_TRUE(target.Played(96'000));
+  EXPECT_EQ(target.Frames(), 768U);
+  EXPECT_FALSE(target.Played(48'000));  // a whole stretch at the start
+  target.Grow();
+  EXPECT_TRUE(target.Played(48'000));  // back to one stretch
 }
 
 TEST(LatencyTarget, ABoundBelowTheStartKeepsTheStart) {

@@ -33,7 +33,8 @@ class PulseOutput {
   // sink (about half in the sink, the rest queued for it) and asks for at least
   // kRequestFrames at a time. After an underrun, or a request that found less than a request's
   // worth queued, the target grows by half, up to kLongestTargetFrames: a busy machine trades
-  // latency for speech without gaps. After kQuietFrames without either it shrinks a step.
+  // latency for speech without gaps. After kQuietFrames without either it shrinks a step (after
+  // up to eight times as long while steps down keep meeting trouble).
   static constexpr std::uint32_t kTargetFrames = 768;           // 16 ms at 48 kHz
   static constexpr std::uint32_t kRequestFrames = 144;          // 3 ms
   static constexpr std::uint32_t kLongestTargetFrames = 4'800;  // 100 ms

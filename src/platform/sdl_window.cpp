@@ -14,6 +14,7 @@
 #include "platform/curl_http.h"
 #include "platform/posix_files.h"
 #include "platform/sdl_audio.h"
+#include "platform/x11_errors.h"
 #include "shell/game.h"
 #include "shell/main_window.h"
 
@@ -508,6 +509,7 @@ class MainLoop {
 
 int RunProgram(const ProgramHooks& hooks) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  KeepRunningOnXErrors();
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     SDL_Log("vesquin: no window can be opened: %s", SDL_GetError());
     return 1;
