@@ -163,6 +163,7 @@
   });
   observed.forceRandom = (values) => { for (const v of values) game._vesquin_force_random(v); };
   observed.hasHrtf = () => game._vesquin_has_hrtf() === 1;
+  observed.sampleRate = () => (context ? context.sampleRate : 0);
   observed.outputLatency = () => ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;
   // The browser's own count of the times its output ran dry, where it keeps one.
   observed.playbackStats = () => {

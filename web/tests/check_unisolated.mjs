@@ -72,7 +72,7 @@ async function refused(url, reason, when) {
   check(/vesquin-scored/.test(said), `${when}: the server that sends them is not named in "${said}"`);
 
   check(await page.isEnabled('#start'), `${when}: Start cannot be pressed`);
-  await page.click('#start');
+  await page.click('#start', { timeout: 3000 });
   await page.waitForTimeout(50);
   await page.waitForFunction(() => /cannot start/.test(document.getElementById('status').textContent), null,
                              { timeout: 5000 }).catch(() => {});
