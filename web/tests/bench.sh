@@ -41,9 +41,14 @@ if [ -n "$pulse_pid" ]; then
       echo "$prefix sound server stream target latency: $tlength ms"
       echo "$prefix sound server stream request size: $minreq ms"
     done
-  sed -n 's/.*Final latency [0-9.]* ms = \([0-9.]*\) ms + .*/\1/p' "$work/pulse.log" | tail -n 1 |
-    while read -r sink; do echo "$prefix sound server sink latency: $sink ms"; done
+  # The playback stream's split (the monitor's record streams log their own): its queue,
+  # then the sink's part.
+  sed -n 's/.*Final latency [0-9.]* ms = \([0-9.]*\) ms + 2\*\([0-9.]*\) ms + \([0-9.]*\) ms.*/\1 \2 \3/p' "$work/pulse.log" |
+    tail -n 1 | while read -r queue request sink; do
+      echo "$prefix sound server stream queue: $(awk "BEGIN { printf \"%.2f\", $queue + 2 * $request }") ms"
+      echo "$prefix sound server sink latency: $sink ms"
+    done
   # Chromium streams at this rate whatever the page's: any other rate it converts itself.
-  rate="$(pactl list short sinks | grep -o '[0-9]*Hz' | head -n 1)"
-  [ -n "$rate" ] && echo "$prefix sound server sink sample rate: ${rate%Hz} Hz"
+  rate="$(pactl list short sinks 2> /dev/null | grep -o '[0-9]*Hz' | head -n 1 || true)"
+  if [ -n "$rate" ]; then echo "$prefix sound server sink sample rate: ${rate%Hz} Hz"; fi
 fi
