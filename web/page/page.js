@@ -172,6 +172,7 @@
                     seconds: stats.totalDuration} : null;
   };
   observed.origin = () => game._vesquin_origin_ms();
+  observed.nextTick = () => game._vesquin_next_tick_ms();
   observed.readFile = (path) => (game.FS.analyzePath(path).exists ? Array.from(game.FS.readFile(path)) : null);
 
   // Writes the browser's copy of the files back to its storage, one write at a time.

@@ -209,13 +209,15 @@ try {
       const key = kKeys[args[0].toLowerCase()];
       if (!key) throw new Error(`no key for "${args[0]}"`);
       keyTimes.push(scriptTime);
-      steps.push({ at: origin + scriptTime + kKeyDelayMs, type: command === 'key' ? 'keydown' : 'keyup', key });
+      steps.push({ at: origin + scriptTime + kKeyDelayMs, after: origin + scriptTime,
+                   type: command === 'key' ? 'keydown' : 'keyup', key });
     } else if (command !== 'show') {
       throw new Error(`the script's "${command}" cannot be played by keys`);
     }
   }
   // The page itself sends the keys to the game area at their times: a round trip through the
-  // test driver for every key would come late on a busy machine.
+  // test driver for every key would come late on a busy machine. As in the simulator, the
+  // ticks due by a key's time come first: on a page thread held up, the key waits for them.
   await page.evaluate((plan) => new Promise((resolve) => {
     const area = document.getElementById('game');
     let next = 0;
@@ -224,7 +226,8 @@ try {
         const step = plan[next];
         if (step.rand) {
           window.vesquinPage.forceRandom(step.rand);
-        } else if (performance.now() >= step.at) {
+        } else if (performance.now() >= step.at && !(window.vesquinPage.nextTick() > 0 &&
+                                                     window.vesquinPage.nextTick() <= step.after)) {
           const [key, code] = step.key;
           area.dispatchEvent(new KeyboardEvent(step.type, { key, code, bubbles: true, cancelable: true }));
           if (step.type === 'keydown') area.dispatchEvent(new KeyboardEvent('keyup', { key, code, bubbles: true }));
