@@ -162,6 +162,8 @@ class WebMachine final : public Clock,
   }
   bool HasHrtf() const { return mixer_.HasHrtf(); }
   std::uint64_t Origin() const { return origin_; }
+  // The page's time of the next tick the game will take; 0 while the timer is stopped.
+  std::uint64_t NextTick() const { return timer_.running() ? timer_.nextDeadline() : 0; }
 
   // Clock
   std::uint64_t NowMs() override { return Monotonic(); }
@@ -359,6 +361,11 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* vesquin_worklet_calls() {
 EMSCRIPTEN_KEEPALIVE double vesquin_origin_ms() {
   auto* m = machine.load();
   return m != nullptr ? static_cast<double>(m->Origin()) : 0.0;
+}
+
+EMSCRIPTEN_KEEPALIVE double vesquin_next_tick_ms() {
+  auto* m = machine.load();
+  return m != nullptr ? static_cast<double>(m->NextTick()) : 0.0;
 }
 
 EMSCRIPTEN_KEEPALIVE int vesquin_has_hrtf() {

@@ -58,6 +58,36 @@
 
   function say(text) { statusLine.textContent = text; }
 
+  // What this page needs of the browser and of the server that sent it, in the order a fault
+  // is best explained: null when it has all of it, else why the game cannot start and what
+  // to do. The game's memory is shared with the sound output's thread, which browsers allow
+  // only on a secure, cross-origin isolated page.
+  function whyItCannotRun() {
+    const headers = 'Whoever runs this site must serve the page with the headers ' +
+      'Cross-Origin-Opener-Policy: same-origin and Cross-Origin-Embedder-Policy: require-corp, ' +
+      'as the Vesquin score server vesquin-scored does.';
+    if (!window.isSecureContext) {
+      return 'Vesquin cannot start: this page came over plain HTTP from another computer, and the ' +
+        'browser then withholds the shared memory and the sound output the game needs. ' +
+        'Whoever runs this site must serve it over HTTPS (or open it as localhost on the same ' +
+        'computer). ' + headers;
+    }
+    if (!window.crossOriginIsolated) {
+      return 'Vesquin cannot start: this page was served without cross-origin isolation, so the ' +
+        'browser withholds the shared memory between the game and its sound output. ' + headers;
+    }
+    if (typeof SharedArrayBuffer === 'undefined' || typeof Atomics === 'undefined' ||
+        typeof WebAssembly !== 'object') {
+      return 'Vesquin cannot start: this browser has no shared memory for WebAssembly. ' +
+        'Please use a current Chrome, Edge, Firefox or Safari.';
+    }
+    if (typeof AudioContext === 'undefined' || typeof AudioWorkletNode === 'undefined') {
+      return 'Vesquin cannot start: this browser has no AudioWorklet sound output. ' +
+        'Please use a current Chrome, Edge, Firefox or Safari.';
+    }
+    return null;
+  }
+
   // Gives the marks the worklet rendered their times on the page's clock. The output
   // timestamp pairs the context time being heard now with the page's clock; the worklet
   // renders the context's current time, ahead of it by the output's latency. Until the output
@@ -133,6 +163,7 @@
   });
   observed.forceRandom = (values) => { for (const v of values) game._vesquin_force_random(v); };
   observed.hasHrtf = () => game._vesquin_has_hrtf() === 1;
+  observed.sampleRate = () => (context ? context.sampleRate : 0);
   observed.outputLatency = () => ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;
   // The browser's own count of the times its output ran dry, where it keeps one.
   observed.playbackStats = () => {
@@ -141,6 +172,7 @@
                     seconds: stats.totalDuration} : null;
   };
   observed.origin = () => game._vesquin_origin_ms();
+  observed.nextTick = () => game._vesquin_next_tick_ms();
   observed.readFile = (path) => (game.FS.analyzePath(path).exists ? Array.from(game.FS.readFile(path)) : null);
 
   // Writes the browser's copy of the files back to its storage, one write at a time.
@@ -291,6 +323,20 @@
     if (observed.captureOnStart) output.port.postMessage({capture: observed.captureOnStart});
     watchForSilence();
     game.callMain(testMode ? ['--calendar', '1'] : []);
+  }
+
+  const cannotRun = whyItCannotRun();
+  if (cannotRun) {
+    observed.cannotRun = cannotRun;
+    say(cannotRun);
+    // Start stays there to be pressed, and says it again: a screen reader that missed the
+    // first time reads the status line anew once it has been emptied and filled.
+    startButton.disabled = false;
+    startButton.addEventListener('click', () => {
+      say('');
+      setTimeout(() => say(cannotRun), 100);
+    });
+    return;
   }
 
   const ready = (async () => {

@@ -4,6 +4,9 @@
 // with its parts: key to the game's handling of it, to the worklet's rendering of the answer,
 // and the output latency chromium reports after that. With PULSE_SERVER and PULSE_MONITOR
 // set, every start is also listened to at the sound server: a start heard as silence counts.
+// BENCH_CONTEXT (JSON) replaces options of the page's AudioContext, for comparing others
+// with the page's own; its figures are labelled with it. A null option is left out, so that
+// the browser's default (the device's rate, say) applies.
 // Usage: node bench_game.mjs URL
 import { chromium } from 'playwright-core';
 import { spawn } from 'node:child_process';
@@ -18,6 +21,10 @@ setTimeout(() => { console.error('browser bench timed out'); process.exit(3); },
 
 const kLoads = 8;
 const kKeys = 40;
+const contextOptions = process.env.BENCH_CONTEXT ? JSON.parse(process.env.BENCH_CONTEXT) : null;
+const label = contextOptions
+  ? `web (comparison, AudioContext ${Object.entries(contextOptions).map(([k, v]) => `${k}=${v ?? 'default'}`).join(' ')})`
+  : 'web';
 
 const median = (values) => {
   const s = [...values].sort((a, b) => a - b);
@@ -60,6 +67,18 @@ function listen(ms) {
 async function freshPage() {
   const context = await browser.newContext();
   const page = await context.newPage();
+  if (contextOptions) {
+    await page.addInitScript((replaced) => {
+      const Base = window.AudioContext;
+      window.AudioContext = class extends Base {
+        constructor(options) {
+          const merged = { ...options, ...replaced };
+          for (const name of Object.keys(merged)) if (merged[name] === null) delete merged[name];
+          super(merged);
+        }
+      };
+    }, contextOptions);
+  }
   const bodies = [];
   page.on('response', async (response) => {
     try {
@@ -136,28 +155,30 @@ try {
     }
   }
   const device = await page.evaluate(() => window.vesquinPage.outputLatency());
+  const rate = await page.evaluate(() => window.vesquinPage.sampleRate());
   const stats = await page.evaluate(() => window.vesquinPage.playbackStats());
   if (process.env.BENCH_DUMP) console.error(JSON.stringify({ latencies, reported, mixed, handled }));
   await context.close();
 
-  console.log(`web download as served: ${(served / 1e6).toFixed(2)} MB`);
-  console.log(`web download compressed: ${(compressed / 1e6).toFixed(2)} MB`);
-  console.log(`web start to first intro sample median: ${median(starts).toFixed(1)} ms`);
-  console.log(`web starts without a first sample in 15 s: ${silentStarts} of ${kLoads}`);
-  if (heard > 0) console.log(`web starts heard as silence at the sound server: ${heardSilent} of ${heard}`);
-  console.log(`web key to sound median: ${median(latencies).toFixed(1)} ms`);
-  console.log(`web key to sound p95: ${percentile(latencies, 95).toFixed(1)} ms`);
-  console.log(`web key to game handling median: ${median(handled).toFixed(1)} ms`);
-  console.log(`web key to game handling p95: ${percentile(handled, 95).toFixed(1)} ms`);
-  console.log(`web key to worklet output median: ${median(mixed).toFixed(1)} ms`);
-  console.log(`web key to worklet output p95: ${percentile(mixed, 95).toFixed(1)} ms`);
-  console.log(`web output latency reported by chromium median: ${median(reported).toFixed(1)} ms`);
-  console.log(`web output latency reported by chromium p95: ${percentile(reported, 95).toFixed(1)} ms`);
-  console.log(`web output latency reported by chromium at the end: ${device.toFixed(1)} ms`);
-  console.log(`web key to sound presses measured: ${latencies.length} keys`);
+  console.log(`${label} download as served: ${(served / 1e6).toFixed(2)} MB`);
+  console.log(`${label} download compressed: ${(compressed / 1e6).toFixed(2)} MB`);
+  console.log(`${label} start to first intro sample median: ${median(starts).toFixed(1)} ms`);
+  console.log(`${label} starts without a first sample in 15 s: ${silentStarts} of ${kLoads}`);
+  if (heard > 0) console.log(`${label} starts heard as silence at the sound server: ${heardSilent} of ${heard}`);
+  console.log(`${label} key to sound median: ${median(latencies).toFixed(1)} ms`);
+  console.log(`${label} key to sound p95: ${percentile(latencies, 95).toFixed(1)} ms`);
+  console.log(`${label} key to game handling median: ${median(handled).toFixed(1)} ms`);
+  console.log(`${label} key to game handling p95: ${percentile(handled, 95).toFixed(1)} ms`);
+  console.log(`${label} key to worklet output median: ${median(mixed).toFixed(1)} ms`);
+  console.log(`${label} key to worklet output p95: ${percentile(mixed, 95).toFixed(1)} ms`);
+  console.log(`${label} output latency reported by chromium median: ${median(reported).toFixed(1)} ms`);
+  console.log(`${label} output latency reported by chromium p95: ${percentile(reported, 95).toFixed(1)} ms`);
+  console.log(`${label} output latency reported by chromium at the end: ${device.toFixed(1)} ms`);
+  console.log(`${label} output sample rate: ${rate} Hz`);
+  console.log(`${label} key to sound presses measured: ${latencies.length} keys`);
   if (stats) {
-    console.log(`web output underruns reported by chromium: ${stats.underruns} in ${stats.seconds.toFixed(1)} s`);
-    console.log(`web output silence from underruns: ${stats.underrunMs.toFixed(1)} ms`);
+    console.log(`${label} output underruns reported by chromium: ${stats.underruns} in ${stats.seconds.toFixed(1)} s`);
+    console.log(`${label} output silence from underruns: ${stats.underrunMs.toFixed(1)} ms`);
   }
 } finally {
   await browser.close();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The browser build's checks in headless chromium: a whole game by keys against vesquin-sim,
-# persistence across a reload, a score sent to a private vesquin-scored, axe-core.
+# persistence across a reload, a score sent to a private vesquin-scored, axe-core; and the
+# page served without cross-origin isolation, which must say why it cannot start.
 # Usage: web/tests/run.sh NATIVE_BUILD WEB_SITE
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -30,3 +31,4 @@ printf 'key Ctrl\nwait 200\nkey Down\nwait 200\nkey Down\nwait 200\nkey Enter\nw
 source "$here/serve.sh"
 
 node "$here/check_game.mjs" "http://127.0.0.1:$port/vesquin/play/?test" "$work/expected"
+node "$here/check_unisolated.mjs" "$site"
