@@ -297,7 +297,7 @@ TEST(AssetNames, EveryClipTheCodeLoadsExists) {
   if (fs::is_directory(kRoot / "src"))
     for (const auto& e : fs::recursive_directory_iterator(kRoot / "src")) {
       const auto ext = e.path().extension();
-      if (!e.is_regular_file() || (ext != ".cpp" && ext != ".h" && ext != ".hpp")) continue;
+      if (!e.is_regular_file() || (ext != ".cpp" && ext != ".h")) continue;
       std::ifstream in(e.path());
       std::string text((std::istreambuf_iterator<char>(in)), {});
       for (const auto& n : ClipNamesIn(text)) loaded.insert(n);

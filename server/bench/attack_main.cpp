@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "slow_attack.hpp"
+#include "slow_attack.h"
 
 using namespace vesquin::scored::bench;
 

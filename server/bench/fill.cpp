@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "postgres.hpp"
-#include "postgres_store.hpp"
-#include "sqlite_store.hpp"
+#include "postgres.h"
+#include "postgres_store.h"
+#include "sqlite_store.h"
 
 using namespace vesquin::scored;
 

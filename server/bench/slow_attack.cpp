@@ -1,4 +1,4 @@
-#include "slow_attack.hpp"
+#include "slow_attack.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

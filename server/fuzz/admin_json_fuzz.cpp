@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "admin_json.hpp"
-#include "admin_store.hpp"
+#include "admin_json.h"
+#include "admin_store.h"
 
 using namespace vesquin::scored;
 

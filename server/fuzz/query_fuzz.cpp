@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "query.hpp"
-#include "text.hpp"
+#include "query.h"
+#include "text.h"
 
 using namespace vesquin::scored;
 

@@ -1,4 +1,4 @@
-#include "admin.hpp"
+#include "admin.h"
 
 #include <sys/stat.h>
 
@@ -13,12 +13,12 @@
 #include <set>
 #include <sstream>
 
-#include "admin_json.hpp"
-#include "admin_sqlite.hpp"
-#include "admin_store.hpp"
-#include "rate_limit.hpp"
-#include "text.hpp"
-#include "trusted_proxies.hpp"
+#include "admin_json.h"
+#include "admin_sqlite.h"
+#include "admin_store.h"
+#include "rate_limit.h"
+#include "text.h"
+#include "trusted_proxies.h"
 
 namespace vesquin::scored {
 namespace {

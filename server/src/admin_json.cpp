@@ -1,8 +1,8 @@
-#include "admin_json.hpp"
+#include "admin_json.h"
 
 #include <nlohmann/json.hpp>
 
-#include "text.hpp"
+#include "text.h"
 
 namespace vesquin::scored {
 namespace {

@@ -1,8 +1,8 @@
 #include <sys/stat.h>
 
-#include "admin_sqlite.hpp"
-#include "admin_store.hpp"
-#include "postgres_admin_store.hpp"
+#include "admin_sqlite.h"
+#include "admin_store.h"
+#include "postgres_admin_store.h"
 
 namespace vesquin::scored {
 

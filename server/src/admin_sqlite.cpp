@@ -1,4 +1,4 @@
-#include "admin_sqlite.hpp"
+#include "admin_sqlite.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <functional>
 
-#include "sqlite_store.hpp"
-#include "unique_fd.hpp"
+#include "sqlite_store.h"
+#include "unique_fd.h"
 
 namespace vesquin::scored {
 namespace {

@@ -1,11 +1,11 @@
-#include "admin_store.hpp"
+#include "admin_store.h"
 
 #include <algorithm>
 #include <set>
 #include <unordered_set>
 
-#include "rate_limit.hpp"
-#include "trusted_proxies.hpp"
+#include "rate_limit.h"
+#include "trusted_proxies.h"
 
 namespace vesquin::scored {
 namespace {

@@ -1,4 +1,4 @@
-#include "commit_queue.hpp"
+#include "commit_queue.h"
 
 #include <future>
 

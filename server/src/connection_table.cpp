@@ -1,4 +1,4 @@
-#include "connection_table.hpp"
+#include "connection_table.h"
 
 namespace vesquin::scored {
 

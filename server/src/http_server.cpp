@@ -1,4 +1,4 @@
-#include "http_server.hpp"
+#include "http_server.h"
 
 #include <fcntl.h>
 #include <microhttpd.h>
@@ -15,8 +15,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "rate_limit.hpp"
-#include "text.hpp"
+#include "rate_limit.h"
+#include "text.h"
 
 namespace vesquin::scored {
 namespace {

@@ -9,13 +9,13 @@
 
 #include <iostream>
 
-#include "admin.hpp"
-#include "http_server.hpp"
-#include "options.hpp"
-#include "postgres.hpp"
-#include "service.hpp"
-#include "open_store.hpp"
-#include "text.hpp"
+#include "admin.h"
+#include "http_server.h"
+#include "options.h"
+#include "postgres.h"
+#include "service.h"
+#include "open_store.h"
+#include "text.h"
 
 using namespace vesquin::scored;
 

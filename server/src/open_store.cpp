@@ -1,8 +1,8 @@
-#include "open_store.hpp"
+#include "open_store.h"
 
-#include "postgres.hpp"
-#include "postgres_store.hpp"
-#include "sqlite_store.hpp"
+#include "postgres.h"
+#include "postgres_store.h"
+#include "sqlite_store.h"
 
 namespace vesquin::scored {
 

@@ -1,8 +1,8 @@
-#include "options.hpp"
+#include "options.h"
 
 #include <charconv>
 
-#include "trusted_proxies.hpp"
+#include "trusted_proxies.h"
 
 namespace vesquin::scored {
 namespace {

@@ -1,9 +1,9 @@
-#include "page.hpp"
+#include "page.h"
 
 #include <cstdio>
 #include <ctime>
 
-#include "text.hpp"
+#include "text.h"
 
 namespace vesquin::scored {
 

@@ -1,4 +1,4 @@
-#include "play_files.hpp"
+#include "play_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

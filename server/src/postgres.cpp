@@ -1,4 +1,4 @@
-#include "postgres.hpp"
+#include "postgres.h"
 
 #include <endian.h>
 

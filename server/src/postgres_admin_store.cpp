@@ -1,6 +1,6 @@
-#include "postgres_admin_store.hpp"
+#include "postgres_admin_store.h"
 
-#include "postgres_store.hpp"
+#include "postgres_store.h"
 
 namespace vesquin::scored {
 namespace {

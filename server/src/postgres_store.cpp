@@ -1,4 +1,4 @@
-#include "postgres_store.hpp"
+#include "postgres_store.h"
 
 #include <array>
 

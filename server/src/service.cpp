@@ -1,10 +1,10 @@
-#include "service.hpp"
+#include "service.h"
 
 #include <chrono>
 
-#include "page.hpp"
-#include "play_files.hpp"
-#include "query.hpp"
+#include "page.h"
+#include "play_files.h"
+#include "query.h"
 
 namespace vesquin::scored {
 namespace {

@@ -1,4 +1,4 @@
-#include "sqlite.hpp"
+#include "sqlite.h"
 
 namespace vesquin::scored::sqlite {
 

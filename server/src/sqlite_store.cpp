@@ -1,8 +1,8 @@
-#include "sqlite_store.hpp"
+#include "sqlite_store.h"
 
 #include <array>
 
-#include "sqlite.hpp"
+#include "sqlite.h"
 
 namespace vesquin::scored {
 namespace {

@@ -1,4 +1,4 @@
-#include "store.hpp"
+#include "store.h"
 
 #include <future>
 

@@ -1,4 +1,4 @@
-#include "text.hpp"
+#include "text.h"
 
 #include <array>
 #include <cstdint>

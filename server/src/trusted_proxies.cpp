@@ -1,4 +1,4 @@
-#include "trusted_proxies.hpp"
+#include "trusted_proxies.h"
 
 #include <arpa/inet.h>
 

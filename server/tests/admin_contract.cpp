@@ -1,6 +1,6 @@
-#include "admin_contract.hpp"
+#include "admin_contract.h"
 
-#include "support.hpp"
+#include "support.h"
 
 namespace vesquin::scored::testing {
 

@@ -8,13 +8,13 @@
 #include <sstream>
 #include <thread>
 
-#include "admin.hpp"
-#include "admin_contract.hpp"
-#include "admin_json.hpp"
-#include "admin_sqlite.hpp"
-#include "service.hpp"
-#include "sqlite_store.hpp"
-#include "support.hpp"
+#include "admin.h"
+#include "admin_contract.h"
+#include "admin_json.h"
+#include "admin_sqlite.h"
+#include "service.h"
+#include "sqlite_store.h"
+#include "support.h"
 
 namespace vesquin::scored {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "support.hpp"
+#include "support.h"
 
 namespace vesquin::scored {
 namespace {

@@ -1,8 +1,8 @@
-#include "commit_queue.hpp"
+#include "commit_queue.h"
 
 #include <gtest/gtest.h>
 
-#include "support.hpp"
+#include "support.h"
 
 namespace vesquin::scored {
 namespace {

@@ -1,10 +1,10 @@
-#include "connection_table.hpp"
+#include "connection_table.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "rate_limit.hpp"
+#include "rate_limit.h"
 
 namespace vesquin::scored {
 namespace {

@@ -18,7 +18,7 @@
 #include <sstream>
 #include <thread>
 
-#include "support.hpp"
+#include "support.h"
 
 extern char** environ;
 

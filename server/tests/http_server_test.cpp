@@ -1,14 +1,14 @@
 // The server end to end over HTTP on 127.0.0.1, as the game and hostile clients talk to it.
 
-#include "http_server.hpp"
+#include "http_server.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "slow_attack.hpp"
-#include "support.hpp"
+#include "slow_attack.h"
+#include "support.h"
 #include <sqlite3.h>
 
 namespace vesquin::scored {

@@ -16,7 +16,7 @@
 #include <regex>
 #include <thread>
 
-#include "support.hpp"
+#include "support.h"
 
 extern char** environ;
 

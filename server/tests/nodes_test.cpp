@@ -19,11 +19,11 @@
 #include <set>
 #include <thread>
 
-#include "postgres.hpp"
-#include "postgres_admin_store.hpp"
-#include "postgres_support.hpp"
-#include "sqlite_store.hpp"
-#include "support.hpp"
+#include "postgres.h"
+#include "postgres_admin_store.h"
+#include "postgres_support.h"
+#include "sqlite_store.h"
+#include "support.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "options.hpp"
+#include "options.h"
 
 #include <gtest/gtest.h>
 

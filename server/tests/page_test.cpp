@@ -1,8 +1,8 @@
-#include "page.hpp"
+#include "page.h"
 
 #include <gtest/gtest.h>
 
-#include "text.hpp"
+#include "text.h"
 
 namespace vesquin::scored {
 namespace {

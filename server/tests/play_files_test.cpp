@@ -1,4 +1,4 @@
-#include "play_files.hpp"
+#include "play_files.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "service.hpp"
-#include "sqlite_store.hpp"
+#include "service.h"
+#include "sqlite_store.h"
 
 namespace vesquin::scored {
 namespace {

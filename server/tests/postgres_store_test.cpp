@@ -1,20 +1,20 @@
 // The PostgreSQL store against the SQLite one: the same answers for the same submissions, the
 // schema, lost connections, the write bound, bans and the operator's operations.
 
-#include "postgres_store.hpp"
+#include "postgres_store.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
-#include "admin_contract.hpp"
-#include "postgres.hpp"
-#include "postgres_admin_store.hpp"
-#include "postgres_support.hpp"
-#include "service.hpp"
-#include "sqlite_store.hpp"
-#include "support.hpp"
+#include "admin_contract.h"
+#include "postgres.h"
+#include "postgres_admin_store.h"
+#include "postgres_support.h"
+#include "service.h"
+#include "sqlite_store.h"
+#include "support.h"
 
 namespace vesquin::scored {
 namespace {

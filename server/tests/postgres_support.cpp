@@ -1,4 +1,4 @@
-#include "postgres_support.hpp"
+#include "postgres_support.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "postgres.hpp"
+#include "postgres.h"
 
 namespace vesquin::scored::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "rate_limit.hpp"
+#include "rate_limit.h"
 
 #include <gtest/gtest.h>
 

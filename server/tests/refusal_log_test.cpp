@@ -1,4 +1,4 @@
-#include "refusal_log.hpp"
+#include "refusal_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "sqlite_store.hpp"
+#include "sqlite_store.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "support.hpp"
+#include "support.h"
 
 namespace vesquin::scored {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // The HTTP front: an accept loop of its own that decides who gets a connection slot (see
-// connection_table.hpp), libmicrohttpd for the protocol, the raw query, the request log.
+// connection_table.h), libmicrohttpd for the protocol, the raw query, the request log.
 
 #include <sys/socket.h>
 
@@ -16,12 +16,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "connection_table.hpp"
-#include "refusal_log.hpp"
-#include "result.hpp"
-#include "service.hpp"
-#include "trusted_proxies.hpp"
-#include "unique_fd.hpp"
+#include "connection_table.h"
+#include "refusal_log.h"
+#include "result.h"
+#include "service.h"
+#include "trusted_proxies.h"
+#include "unique_fd.h"
 
 struct MHD_Daemon;
 

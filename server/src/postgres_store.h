@@ -8,9 +8,9 @@
 #include <mutex>
 #include <span>
 
-#include "commit_queue.hpp"
-#include "postgres.hpp"
-#include "store.hpp"
+#include "commit_queue.h"
+#include "postgres.h"
+#include "store.h"
 
 namespace vesquin::scored {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "admin_store.hpp"
-#include "postgres.hpp"
+#include "admin_store.h"
+#include "postgres.h"
 
 namespace vesquin::scored {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "admin_store.hpp"
-#include "sqlite.hpp"
+#include "admin_store.h"
+#include "sqlite.h"
 
 namespace vesquin::scored {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "http_server.hpp"
-#include "result.hpp"
+#include "http_server.h"
+#include "result.h"
 
 namespace vesquin::scored {
 

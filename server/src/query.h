@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "result.hpp"
+#include "result.h"
 
 namespace vesquin::scored {
 

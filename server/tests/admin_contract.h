@@ -10,8 +10,8 @@
 #include <ostream>
 #include <string>
 
-#include "admin_store.hpp"
-#include "store.hpp"
+#include "admin_store.h"
+#include "store.h"
 
 namespace vesquin::scored::testing {
 

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "store.hpp"
+#include "store.h"
 
 namespace vesquin::scored {
 

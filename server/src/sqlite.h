@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "result.hpp"
+#include "result.h"
 
 namespace vesquin::scored::sqlite {
 

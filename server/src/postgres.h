@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "result.hpp"
+#include "result.h"
 
 namespace vesquin::scored::postgres {
 

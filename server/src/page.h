@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "store.hpp"
+#include "store.h"
 
 namespace vesquin::scored {
 

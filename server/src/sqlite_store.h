@@ -1,6 +1,6 @@
 #pragma once
 // The score table in one SQLite file. One writer thread commits whatever submissions have
-// queued in a single transaction (see commit_queue.hpp); readers use connections of their own
+// queued in a single transaction (see commit_queue.h); readers use connections of their own
 // and, thanks to WAL, never wait for it.
 
 #include <condition_variable>
@@ -11,9 +11,9 @@
 
 #include <sqlite3.h>
 
-#include "commit_queue.hpp"
-#include "sqlite.hpp"
-#include "store.hpp"
+#include "commit_queue.h"
+#include "sqlite.h"
+#include "store.h"
 
 namespace vesquin::scored {
 

@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "rate_limit.hpp"
-#include "store.hpp"
+#include "rate_limit.h"
+#include "store.h"
 
 namespace vesquin::scored {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "result.hpp"
-#include "store.hpp"
+#include "result.h"
+#include "store.h"
 
 namespace vesquin::scored {
 

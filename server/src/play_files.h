@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "service.hpp"
+#include "service.h"
 
 namespace vesquin::scored {
 

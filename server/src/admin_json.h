@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "admin_store.hpp"
-#include "result.hpp"
+#include "admin_store.h"
+#include "result.h"
 
 namespace vesquin::scored {
 

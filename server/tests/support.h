@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "http_server.hpp"
-#include "query.hpp"
-#include "service.hpp"
-#include "sqlite_store.hpp"
+#include "http_server.h"
+#include "query.h"
+#include "service.h"
+#include "sqlite_store.h"
 
 namespace vesquin::scored::testing {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "query.hpp"
-#include "result.hpp"
+#include "query.h"
+#include "result.h"
 
 namespace vesquin::scored {
 
