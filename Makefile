@@ -13,7 +13,7 @@ DIST_BUILD ?= build-dist
 WEB_BUILD ?= build-web
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build play check test test-sanitized test-thread test-web web bench assets clean dist
+.PHONY: deps build play check format-check test test-sanitized test-thread test-web web bench assets clean dist
 
 deps:
 	bash scripts/install-deps.sh
@@ -46,7 +46,11 @@ web: deps
 test-web: build web
 	bash web/tests/run.sh $(BUILD) $(WEB_BUILD)/site
 
-check: test test-sanitized test-thread test-web fuzz-check
+# Every C and C++ file in the house style of .clang-format (scripts/check-format.sh --fix formats).
+format-check: deps
+	bash scripts/check-format.sh
+
+check: format-check test test-sanitized test-thread test-web fuzz-check
 
 bench: build web
 	./$(BUILD)/bin/vesquin-bench-sound
