@@ -127,7 +127,8 @@ double CpuSeconds() {
 
 // Pushes a key event as the keyboard would send it; the time just before the push, or
 // nothing when SDL refused the event.
-std::optional<std::int64_t> PushKey(std::uint32_t windowId, SDL_Keycode key, SDL_Scancode scancode, bool down) {
+std::optional<std::int64_t> PushKey(std::uint32_t windowId, SDL_Keycode key, SDL_Scancode scancode,
+                                    bool down) {
   SDL_Event e{};
   e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
   e.key.windowID = windowId;
@@ -281,7 +282,8 @@ int Child(Mode mode, int sessionSeconds = 0) {
     std::printf("callback_over_half_period: %llu callbacks\n",
                 static_cast<unsigned long long>(found.stats.overHalfPeriod));
     std::printf("server_underruns: %llu underruns\n", static_cast<unsigned long long>(found.stats.underruns));
-    std::printf("server_near_misses: %llu requests\n", static_cast<unsigned long long>(found.stats.nearMisses));
+    std::printf("server_near_misses: %llu requests\n",
+                static_cast<unsigned long long>(found.stats.nearMisses));
     std::printf("stream_target_longest: %.1f ms\n",
                 static_cast<double>(found.stats.longestTargetFrames) * 1e3 / vesquin::Mixer::kSampleRate);
     std::printf("stream_target_at_end: %.1f ms\n",
@@ -368,7 +370,8 @@ double Median(std::vector<double> v) {
 
 // The nearest-rank percentile of sorted values.
 double Percentile(const std::vector<double>& sorted, int p) {
-  const auto rank = static_cast<std::size_t>(std::ceil(static_cast<double>(p) / 100.0 * static_cast<double>(sorted.size())));
+  const auto rank = static_cast<std::size_t>(
+      std::ceil(static_cast<double>(p) / 100.0 * static_cast<double>(sorted.size())));
   return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
 }
 
@@ -378,8 +381,11 @@ std::optional<ChildRun> Measure(const std::string& self, const char* mode, int t
   const std::vector<std::string> errors = Values(run.out, "error");
   if (!run.finished || !errors.empty() || Values(run.out, "intro_ns").empty()) {
     std::fprintf(stderr, "vesquin-bench-latency: %s run failed: %s\n", mode,
-                 !errors.empty() ? errors[0].c_str() : run.finished ? "no intro sound" : "timed out");
-    std::fprintf(stderr, "  (a display is needed: run it under xvfb-run -a; it must lie beside the data folder)\n");
+                 !errors.empty() ? errors[0].c_str()
+                 : run.finished  ? "no intro sound"
+                                 : "timed out");
+    std::fprintf(stderr,
+                 "  (a display is needed: run it under xvfb-run -a; it must lie beside the data folder)\n");
     std::fprintf(stderr, "--- the run's output ---\n%s", run.out.c_str());
     return std::nullopt;
   }
@@ -387,7 +393,8 @@ std::optional<ChildRun> Measure(const std::string& self, const char* mode, int t
   // neither the latency nor the idle figure would be the game's.
   const std::vector<std::string> video = Values(run.out, "video");
   if (video.empty() || (video[0] != "x11" && video[0] != "wayland")) {
-    std::fprintf(stderr, "vesquin-bench-latency: the game ran on SDL's '%s' video driver, not on a display;\n",
+    std::fprintf(stderr,
+                 "vesquin-bench-latency: the game ran on SDL's '%s' video driver, not on a display;\n",
                  video.empty() ? "?" : video[0].c_str());
     std::fprintf(stderr, "  run it under xvfb-run -a\n");
     return std::nullopt;
@@ -406,7 +413,8 @@ int main(int argc, char** argv) {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
   }
-  if (argc > 2 && std::strcmp(argv[1], "--child-session") == 0) return Child(Mode::Session, std::atoi(argv[2]));
+  if (argc > 2 && std::strcmp(argv[1], "--child-session") == 0)
+    return Child(Mode::Session, std::atoi(argv[2]));
   if (argc > 1 && std::strcmp(argv[1], "--child-startup") == 0) return Child(Mode::Startup);
   if (argc > 1 && std::strcmp(argv[1], "--child-latency") == 0) return Child(Mode::Latency);
   if (argc > 1 && std::strcmp(argv[1], "--child-idle") == 0) return Child(Mode::Idle);
@@ -428,20 +436,22 @@ int main(int argc, char** argv) {
   for (int i = 0; i < kStartupRuns; ++i) {
     const std::optional<ChildRun> run = Measure(self, "--child-startup", 30);
     if (!run) return 1;
-    startups.push_back(static_cast<double>(std::stoll(Values(run->out, "intro_ns")[0]) - run->spawnedNs) / 1e6);
+    startups.push_back(static_cast<double>(std::stoll(Values(run->out, "intro_ns")[0]) - run->spawnedNs) /
+                       1e6);
     driver = Values(run->out, "driver")[0];
     video = Values(run->out, "video")[0];
     buffer = Values(run->out, "buffer_frames")[0];
   }
   std::sort(startups.begin(), startups.end());
   std::printf("# %s; SDL audio driver %s, video driver %s; %d process starts, min %.1f ms, max %.1f ms\n",
-              throughServer ? "through the PulseAudio server of PULSE_SERVER" : "no sound server", driver.c_str(),
-              video.c_str(), kStartupRuns, startups.front(), startups.back());
+              throughServer ? "through the PulseAudio server of PULSE_SERVER" : "no sound server",
+              driver.c_str(), video.c_str(), kStartupRuns, startups.front(), startups.back());
   std::printf("audio_buffer: %s frames\n", buffer.c_str());
   std::printf("audio_buffer_duration: %.2f ms\n", std::stod(buffer) * 1e3 / 48'000.0);
   // Through a server the first sample also waits for the sink's first request: a null sink
   // that has been idle wakes on its old, long timer.
-  std::printf("startup_to_first_intro_sample%s: %.1f ms\n", throughServer ? "_through_server" : "", Median(startups));
+  std::printf("startup_to_first_intro_sample%s: %.1f ms\n", throughServer ? "_through_server" : "",
+              Median(startups));
   std::fflush(stdout);
 
   std::vector<double> latencies;
@@ -454,7 +464,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> server = Values(run->out, "server_latency_ms");
     for (std::size_t k = 0; k < own.size(); ++k) {
       latencies.push_back(std::stod(own[k]));
-      if (k < server.size() && std::stod(server[k]) >= 0.0) endToEnd.push_back(latencies.back() + std::stod(server[k]));
+      if (k < server.size() && std::stod(server[k]) >= 0.0)
+        endToEnd.push_back(latencies.back() + std::stod(server[k]));
     }
     unanswered += std::stoi(Values(run->out, "unanswered")[0]);
   }
@@ -465,8 +476,8 @@ int main(int argc, char** argv) {
   std::sort(latencies.begin(), latencies.end());
   double sum = 0.0;
   for (const double l : latencies) sum += l;
-  std::printf("# %zu presses of Up or Down in the menu over %d runs, %d unanswered\n", latencies.size(), kLatencyRuns,
-              unanswered);
+  std::printf("# %zu presses of Up or Down in the menu over %d runs, %d unanswered\n", latencies.size(),
+              kLatencyRuns, unanswered);
   std::printf("key_to_sound_latency_mean: %.2f ms\n", sum / static_cast<double>(latencies.size()));
   std::printf("key_to_sound_latency_median: %.2f ms\n", Median(latencies));
   std::printf("key_to_sound_latency_p95: %.2f ms\n", Percentile(latencies, 95));
@@ -489,8 +500,8 @@ int main(int argc, char** argv) {
     idle.push_back(std::stod(Values(run->out, "idle_share")[0]) * 100.0);
   }
   std::sort(idle.begin(), idle.end());
-  std::printf("# idle in the menu: %d runs of %d s, min %.2f %%, max %.2f %%\n", kIdleRuns, kIdleSeconds, idle.front(),
-              idle.back());
+  std::printf("# idle in the menu: %d runs of %d s, min %.2f %%, max %.2f %%\n", kIdleRuns, kIdleSeconds,
+              idle.front(), idle.back());
   std::printf("idle_cpu_share_of_one_core_in_menu: %.2f %%\n", Median(idle));
   return unanswered == 0 ? 0 : 1;
 }

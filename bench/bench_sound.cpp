@@ -63,7 +63,9 @@ double MedianOf(int runs, const std::function<double()>& once) {
   return Median(values);
 }
 
-void Print(const char* name, double value, const char* unit) { std::printf("%s: %.3f %s\n", name, value, unit); }
+void Print(const char* name, double value, const char* unit) {
+  std::printf("%s: %.3f %s\n", name, value, unit);
+}
 
 std::vector<std::uint8_t> ClipFileBytes(std::uint16_t channels, std::uint32_t rate, std::size_t frames,
                                         std::uint32_t seed) {
@@ -93,7 +95,8 @@ std::vector<std::uint8_t> ClipFileBytes(std::uint16_t channels, std::uint32_t ra
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> noise(-2'000, 2'000);
   for (std::size_t i = 0; i < frames * channels; ++i) {
-    const double tone = 8'000.0 * std::sin(2.0 * std::numbers::pi * 330.0 * static_cast<double>(i / channels) / rate);
+    const double tone =
+        8'000.0 * std::sin(2.0 * std::numbers::pi * 330.0 * static_cast<double>(i / channels) / rate);
     put16(44 + 2 * i, static_cast<std::uint16_t>(static_cast<std::int16_t>(tone + noise(random))));
   }
   vesquin::ReverseClipHeader(b);
@@ -111,7 +114,8 @@ double RenderCost(int voices, bool threeD, int runs) {
   std::vector<std::unique_ptr<vesquin::SoundVoice>> playing;
   for (int i = 0; i < voices; ++i) {
     const std::uint16_t channels = threeD ? 1 : static_cast<std::uint16_t>(1 + i % 2);
-    playing.push_back(mixer.CreateVoice(MakeClip(channels, 48'000, 48'000 * 3, static_cast<std::uint32_t>(i)), threeD));
+    playing.push_back(
+        mixer.CreateVoice(MakeClip(channels, 48'000, 48'000 * 3, static_cast<std::uint32_t>(i)), threeD));
     if (threeD) {
       playing.back()->SetMinDistance(10.0F);
       playing.back()->SetPosition(static_cast<float>(i % 3) - 1.0F, 0.0F, i % 2 == 0 ? 5.0F : -5.0F);
@@ -181,7 +185,8 @@ void WriteWorstClip(const fs::path& file) {
   constexpr std::uint32_t kLength = 10'000'000 - 44;
   std::vector<std::uint8_t> b(44 + kLength);
   auto put = [&](std::size_t at, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < bytes; ++i)
+      b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
   };
   std::copy_n("RIFF", 4, b.begin());
   put(4, 36 + kLength, 4);
@@ -203,7 +208,8 @@ void WriteWorstClip(const fs::path& file) {
   }
   vesquin::ReverseClipHeader(b);
   fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 // In a fresh process: loads `name` below `dataFolder` through the game's loader and prints
@@ -222,8 +228,9 @@ int main(int argc, char** argv) {
     generated = fs::temp_directory_path() / ("vesquin-bench-clips-" + std::to_string(getpid()));
     fs::create_directories(generated);
     for (int i = 0; i < 40; ++i) {
-      const auto bytes = ClipFileBytes(static_cast<std::uint16_t>(1 + i % 2), 48'000,
-                                       static_cast<std::size_t>(12'000 + 9'000 * (i % 7)), static_cast<std::uint32_t>(i));
+      const auto bytes =
+          ClipFileBytes(static_cast<std::uint16_t>(1 + i % 2), 48'000,
+                        static_cast<std::size_t>(12'000 + 9'000 * (i % 7)), static_cast<std::uint32_t>(i));
       std::ofstream(generated / ("clip" + std::to_string(i) + ".vgz"), std::ios::binary)
           .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
@@ -240,7 +247,8 @@ int main(int argc, char** argv) {
   {
     Mixer probe;
     probe.CreateVoice(MakeClip(1, 48'000, 480, 1), true);
-    if (!probe.HasHrtf()) std::printf("# no HRTF filter set could be opened: 3-D voices below are panned, not filtered\n");
+    if (!probe.HasHrtf())
+      std::printf("# no HRTF filter set could be opened: 3-D voices below are panned, not filtered\n");
   }
   const double hrtfPerVoice = (RenderCost(4, true, 5) - empty) / 4.0;
   Print("hrtf_per_3d_voice_per_audio_second", hrtfPerVoice, "us");
@@ -249,13 +257,15 @@ int main(int argc, char** argv) {
   Print("convert_22050_mono_per_audio_second", ConversionCost(22'050, 1, 5), "ms");
   Print("convert_44100_stereo_per_audio_second", ConversionCost(44'100, 2, 5), "ms");
   Print("convert_48000_stereo_per_audio_second", ConversionCost(48'000, 2, 5), "ms");
-  Print("hrtf_open_at_first_3d_voice", MedianOf(3, [] {
-          Mixer mixer;
-          const ClipImage clip = MakeClip(1, 48'000, 480, 1);
-          const auto start = Clock::now();
-          auto voice = mixer.CreateVoice(clip, true);
-          return Seconds(Clock::now() - start) * 1e3;
-        }),
+  Print("hrtf_open_at_first_3d_voice",
+        MedianOf(3,
+                 [] {
+                   Mixer mixer;
+                   const ClipImage clip = MakeClip(1, 48'000, 480, 1);
+                   const auto start = Clock::now();
+                   auto voice = mixer.CreateVoice(clip, true);
+                   return Seconds(Clock::now() - start) * 1e3;
+                 }),
         "ms");
 
   // The whole data folder through the game's loader, every clip as a flat clip (a 3-D load
@@ -307,13 +317,15 @@ int main(int argc, char** argv) {
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     const char* childArgs[] = {self.c_str(), "--load-one", worstFolder.c_str(), "big\\clip.vgz", nullptr};
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, const_cast<char**>(childArgs), environ);
+    const int spawned =
+        posix_spawn(&pid, self.c_str(), &actions, nullptr, const_cast<char**>(childArgs), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     std::string out;
     char buffer[256];
     ssize_t got = 0;
-    while (spawned == 0 && (got = read(fds[0], buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(got));
+    while (spawned == 0 && (got = read(fds[0], buffer, sizeof buffer)) > 0)
+      out.append(buffer, static_cast<std::size_t>(got));
     close(fds[0]);
     if (spawned != 0) break;
     waitpid(pid, nullptr, 0);
@@ -329,8 +341,9 @@ int main(int argc, char** argv) {
     std::printf("# the largest clip could not be loaded\n");
     return 1;
   }
-  std::printf("# the largest clip: 10,000,000 bytes, 4,000 Hz 8-bit mono, loaded in a fresh process, %zu runs\n",
-              worstMs.size());
+  std::printf(
+      "# the largest clip: 10,000,000 bytes, 4,000 Hz 8-bit mono, loaded in a fresh process, %zu runs\n",
+      worstMs.size());
   Print("load_largest_clip", Median(worstMs), "ms");
   Print("load_largest_clip_peak_memory", Median(worstMb), "MB");
   return 0;

@@ -73,7 +73,8 @@ ModelList ModelLoad(const Bytes& file) {
 Bytes ModelRecord(const Bytes& file, int score, ModelList& list) {
   list = ModelLoad(file);
   if (list.last < 9) ++list.last;
-  if (score > list.scores[static_cast<std::size_t>(list.last)]) list.scores[static_cast<std::size_t>(list.last)] = score;
+  if (score > list.scores[static_cast<std::size_t>(list.last)])
+    list.scores[static_cast<std::size_t>(list.last)] = score;
   std::sort(list.scores.begin(), list.scores.end(), [](int a, int b) { return a > b; });
   Bytes plain;
   std::array<std::uint8_t, 8> text{};
@@ -106,7 +107,8 @@ void RequireList(const Game& game, const ModelList& model) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return -1;
-  const std::uint32_t raw = data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
+  const std::uint32_t raw =
+      data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24);
   // Only positive scores are ever recorded.
   const int score = 1 + static_cast<int>(raw % 0x7FFFFFFFu);
   const Bytes file(data + 4, data + size);

@@ -35,7 +35,8 @@ bool SameClip(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t
   const ClipFormat& f = x->format;
   const ClipFormat& g = y->format;
   return f.formatTag == g.formatTag && f.channels == g.channels && f.samplesPerSec == g.samplesPerSec &&
-         f.avgBytesPerSec == g.avgBytesPerSec && f.blockAlign == g.blockAlign && f.bitsPerSample == g.bitsPerSample &&
+         f.avgBytesPerSec == g.avgBytesPerSec && f.blockAlign == g.blockAlign &&
+         f.bitsPerSample == g.bitsPerSample &&
          std::equal(x->data.begin(), x->data.end(), y->data.begin(), y->data.end());
 }
 

@@ -49,7 +49,9 @@ ModelDetails ModelRead(const std::string& file) {
   return model;
 }
 
-std::vector<std::string> AsFields(const PlayerDetails& d) { return {d.firstName, d.lastName, d.address, d.country}; }
+std::vector<std::string> AsFields(const PlayerDetails& d) {
+  return {d.firstName, d.lastName, d.address, d.country};
+}
 
 bool Clean(const std::string& field) {
   return field.size() <= kFieldLimit && field.find_first_of(std::string("\n`\0", 3)) == std::string::npos;
@@ -98,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       fields[i] = got[i];
     }
     const std::string expected = details::FormatDetailsFile(fields);
-    Require(fuzzing::ReadBytes(folder / "config.dat") == std::vector<std::uint8_t>(expected.begin(), expected.end()));
+    Require(fuzzing::ReadBytes(folder / "config.dat") ==
+            std::vector<std::uint8_t>(expected.begin(), expected.end()));
   }
 
   // The file's own lines as details: whatever passes the tool's rules goes through the
@@ -111,8 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (accepted) {
     const std::string formatted = details::FormatDetailsFile(lines);
     PlayerDetails parsed;
-    Require(ParsePlayerDetails(std::span(reinterpret_cast<const std::uint8_t*>(formatted.data()), formatted.size()),
-                               parsed));
+    Require(ParsePlayerDetails(
+        std::span(reinterpret_cast<const std::uint8_t*>(formatted.data()), formatted.size()), parsed));
     Require(AsFields(parsed) == std::vector<std::string>(lines.begin(), lines.end()));
   }
   return 0;

@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) {
       std::ifstream in(file, std::ios::binary);
-      const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                            std::istreambuf_iterator<char>());
       std::fprintf(stderr, "replaying %s\n", file.c_str());
       LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
       ++inputs;

@@ -44,17 +44,48 @@ constexpr std::uint32_t kMaxDataBytes = 9'999'956;  // 10,000,000-byte read buff
 
 // Every clip the game's screens name, as the files are created (folder/name).
 std::vector<std::string> ExpectedClips() {
-  std::vector<std::string> names = {
-      "menu/arrows", "menu/start_game", "menu/test_speakers", "menu/learn_game_sounds", "menu/final_score",
-      "menu/view_top_10", "menu/send_score", "menu/quit", "menu/bgrn",
-      "game/game_intro", "game/exit_game", "game/say_game_over", "game/return_to_menu", "game/made_it",
-      "game/not_enough", "game/check_connected", "game/sending_score", "game/say_config_first",
-      "level1/bgrn", "level1/cat", "level1/dog", "level1/vict", "level1/north", "level1/east", "level1/south",
-      "level1/west", "level1/search",
-      "learn/1", "learn/2", "learn/3", "learn/4",
-      "score/hundred", "score/thousand", "score/say_final_score", "score/score_arrows", "score/your_current_score",
-      "score/say_points", "score/SayLivesRemaining",
-      "TestSpk/f_left", "TestSpk/f_right", "TestSpk/f_left1", "TestSpk/f_right1"};
+  std::vector<std::string> names = {"menu/arrows",
+                                    "menu/start_game",
+                                    "menu/test_speakers",
+                                    "menu/learn_game_sounds",
+                                    "menu/final_score",
+                                    "menu/view_top_10",
+                                    "menu/send_score",
+                                    "menu/quit",
+                                    "menu/bgrn",
+                                    "game/game_intro",
+                                    "game/exit_game",
+                                    "game/say_game_over",
+                                    "game/return_to_menu",
+                                    "game/made_it",
+                                    "game/not_enough",
+                                    "game/check_connected",
+                                    "game/sending_score",
+                                    "game/say_config_first",
+                                    "level1/bgrn",
+                                    "level1/cat",
+                                    "level1/dog",
+                                    "level1/vict",
+                                    "level1/north",
+                                    "level1/east",
+                                    "level1/south",
+                                    "level1/west",
+                                    "level1/search",
+                                    "learn/1",
+                                    "learn/2",
+                                    "learn/3",
+                                    "learn/4",
+                                    "score/hundred",
+                                    "score/thousand",
+                                    "score/say_final_score",
+                                    "score/score_arrows",
+                                    "score/your_current_score",
+                                    "score/say_points",
+                                    "score/SayLivesRemaining",
+                                    "TestSpk/f_left",
+                                    "TestSpk/f_right",
+                                    "TestSpk/f_left1",
+                                    "TestSpk/f_right1"};
   for (int n = 0; n <= 20; ++n) names.push_back("score/" + std::to_string(n));
   for (int n = 30; n <= 90; n += 10) names.push_back("score/" + std::to_string(n));
   for (auto& n : names) n += ".vgz";
@@ -62,7 +93,8 @@ std::vector<std::string> ExpectedClips() {
 }
 
 const std::set<std::string> kLoops = {"menu/bgrn.vgz", "level1/bgrn.vgz"};
-const std::set<std::string> kEffects = {"level1/cat.vgz", "level1/dog.vgz", "level1/vict.vgz", "level1/search.vgz"};
+const std::set<std::string> kEffects = {"level1/cat.vgz", "level1/dog.vgz", "level1/vict.vgz",
+                                        "level1/search.vgz"};
 
 bool IsSpeech(const std::string& lowerName) { return !kLoops.count(lowerName) && !kEffects.count(lowerName); }
 
@@ -130,7 +162,8 @@ struct Clip {
   std::size_t frames() const { return channels ? samples.size() / std::size_t(channels) : 0; }
   float FramePeak(std::size_t f) const {
     float p = 0;
-    for (int c = 0; c < channels; ++c) p = std::max(p, std::fabs(samples[f * std::size_t(channels) + std::size_t(c)]));
+    for (int c = 0; c < channels; ++c)
+      p = std::max(p, std::fabs(samples[f * std::size_t(channels) + std::size_t(c)]));
     return p;
   }
 };
@@ -176,7 +209,8 @@ struct Level {
 // does the same).
 Level Measure(const Clip& c) {
   Level l;
-  ebur128_state* st = ebur128_init(unsigned(c.channels), unsigned(c.rate), EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+  ebur128_state* st =
+      ebur128_init(unsigned(c.channels), unsigned(c.rate), EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
   if (!st) return l;
   const std::size_t least = std::size_t(c.rate) * 3;
   std::size_t fed = 0;
@@ -302,7 +336,8 @@ TEST(AssetNames, EveryClipTheCodeLoadsExists) {
       std::string text((std::istreambuf_iterator<char>(in)), {});
       for (const auto& n : ClipNamesIn(text)) loaded.insert(n);
     }
-  for (const auto& name : loaded) EXPECT_TRUE(index.count(name)) << "the code loads " << name << ", data/ lacks it";
+  for (const auto& name : loaded)
+    EXPECT_TRUE(index.count(name)) << "the code loads " << name << ", data/ lacks it";
 }
 
 TEST(AssetClips, EveryClipFileHasTheLoadableFormat) {
@@ -399,7 +434,8 @@ TEST(AssetLevels, LoopsAreQuietUnderSpeechAndSeamless) {
     const std::size_t n = c.frames(), ch = std::size_t(c.channels);
     for (std::size_t f = 1; f < n; ++f)
       for (std::size_t k = 0; k < ch; ++k)
-        biggestStep = std::max(biggestStep, double(std::fabs(c.samples[f * ch + k] - c.samples[(f - 1) * ch + k])));
+        biggestStep =
+            std::max(biggestStep, double(std::fabs(c.samples[f * ch + k] - c.samples[(f - 1) * ch + k])));
     for (std::size_t k = 0; k < ch; ++k)
       seamStep = std::max(seamStep, double(std::fabs(c.samples[k] - c.samples[(n - 1) * ch + k])));
     EXPECT_LE(seamStep, biggestStep) << name << " clicks at the loop point";
@@ -441,8 +477,10 @@ TEST(AssetPictures, PictureAndIconsAreBitmapsOfTheRightSize) {
     ASSERT_TRUE(bmp) << w.file << ": " << why;
     EXPECT_EQ(bmp->width, w.width) << w.file;
     EXPECT_EQ(bmp->height, w.height) << w.file;
-    if (w.only24) EXPECT_EQ(bmp->bits, 24) << w.file;
-    else EXPECT_TRUE(bmp->bits == 24 || bmp->bits == 32) << w.file;
+    if (w.only24)
+      EXPECT_EQ(bmp->bits, 24) << w.file;
+    else
+      EXPECT_TRUE(bmp->bits == 24 || bmp->bits == 32) << w.file;
   }
 }
 

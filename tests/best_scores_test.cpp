@@ -26,7 +26,8 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr int kKey[10] = {7, 19, 4, 12, 22, 9, 15, 3, 25, 11};
 
 Bytes Coded(Bytes plain) {
-  for (std::size_t j = 0; j < plain.size() && j < 100; ++j) plain[j] = static_cast<std::uint8_t>(plain[j] + kKey[j % 10]);
+  for (std::size_t j = 0; j < plain.size() && j < 100; ++j)
+    plain[j] = static_cast<std::uint8_t>(plain[j] + kKey[j % 10]);
   return plain;
 }
 
@@ -55,7 +56,8 @@ class MemoryFiles final : public FileSystem {
   std::optional<Bytes> ReadExisting(const std::string& path, std::size_t maxBytes) override {
     const auto file = files.find(path);
     if (file == files.end()) return std::nullopt;
-    return Bytes(file->second.begin(), file->second.begin() + static_cast<std::ptrdiff_t>(std::min(maxBytes, file->second.size())));
+    return Bytes(file->second.begin(),
+                 file->second.begin() + static_cast<std::ptrdiff_t>(std::min(maxBytes, file->second.size())));
   }
   bool ReplaceExisting(const std::string& path, std::span<const std::uint8_t> bytes) override {
     const auto file = files.find(path);
@@ -111,7 +113,8 @@ class BestScoreFile : public ::testing::Test {
   }
   bool RestEmpty() const {
     const auto& scores = game_.best.bestScores;
-    return std::all_of(scores.begin() + game_.best.bestScoreLast + 1, scores.end(), [](int s) { return s == -1; });
+    return std::all_of(scores.begin() + game_.best.bestScoreLast + 1, scores.end(),
+                       [](int s) { return s == -1; });
   }
 
   Idle idle_;
@@ -150,11 +153,11 @@ TEST_F(BestScoreFile, EmptyFileIsTheSingleEntryZero) {
 }
 
 TEST_F(BestScoreFile, LoadReadsRecordsAsTheirFirstSixCharactersAndNeverWrites) {
-  const Bytes plain = {'4', '2', 0, 0xFF, 'x', '9', '9',   // 42, whatever follows the zero byte
-                       '1', '2', '3', '4', '5', '6', '7',  // no zero byte: six digits count
-                       ' ', '1', '7', 'a', 'b', 'c', 0,    // read as atoi reads it
-                       'a', 'b', 'c', 0, 0, 0, 0,          // no digits
-                       '5', '5', 0};                       // a short tail, ignored
+  const Bytes plain = {'4', '2', 0,   0xFF, 'x', '9', '9',  // 42, whatever follows the zero byte
+                       '1', '2', '3', '4',  '5', '6', '7',  // no zero byte: six digits count
+                       ' ', '1', '7', 'a',  'b', 'c', 0,    // read as atoi reads it
+                       'a', 'b', 'c', 0,    0,   0,   0,    // no digits
+                       '5', '5', 0};                        // a short tail, ignored
   Put(Coded(plain));
   EXPECT_TRUE(Load());
   EXPECT_EQ(List(), (std::vector<int>{42, 123456, 17, 0}));
@@ -177,7 +180,8 @@ TEST_F(BestScoreFile, MissingFileEmptiesTheListAndIsNeverCreated) {
   files_.files.clear();
   EXPECT_FALSE(Load());
   EXPECT_EQ(game_.best.bestScoreLast, 2);  // kept from the last load
-  EXPECT_TRUE(std::all_of(game_.best.bestScores.begin(), game_.best.bestScores.end(), [](int s) { return s == -1; }));
+  EXPECT_TRUE(
+      std::all_of(game_.best.bestScores.begin(), game_.best.bestScores.end(), [](int s) { return s == -1; }));
   Record(50);
   EXPECT_TRUE(files_.files.empty());
   EXPECT_TRUE(files_.writes.empty());
@@ -239,14 +243,14 @@ TEST_F(BestScoreFile, SaveCodesWhatLiesBeyondTheRecordsAgainAndNeverTruncates) {
   ASSERT_TRUE(Load());
   EXPECT_EQ(List().size(), 10u);
 
-
   // Twelve records made elsewhere: eleven are read and written back, the twelfth is coded again.
   std::vector<int> twelve;
   for (int i = 12; i >= 1; --i) twelve.push_back(i * 10);
   Put(Coded(GameRecords(twelve)));
   Record(5);
   expected = Coded(GameRecords(twelve));
-  for (std::size_t j = 77; j < expected.size(); ++j) expected[j] = static_cast<std::uint8_t>(expected[j] + kKey[j % 10]);
+  for (std::size_t j = 77; j < expected.size(); ++j)
+    expected[j] = static_cast<std::uint8_t>(expected[j] + kKey[j % 10]);
   EXPECT_EQ(File(), expected);
 }
 
@@ -318,7 +322,8 @@ class FaultyCalls final : public FileCalls {
 // The game's own file code on a real folder, with every system call of a replace in reach.
 class BestScoreFileOnDisk : public ::testing::Test {
  protected:
-  BestScoreFileOnDisk() : files_(calls_), services_{idle_, files_, idle_, idle_, idle_, random_, observer_}, game_(services_) {
+  BestScoreFileOnDisk()
+      : files_(calls_), services_{idle_, files_, idle_, idle_, idle_, random_, observer_}, game_(services_) {
     game_.dataFolder = folder_.str() + "/";
   }
   std::filesystem::path BestDat() const { return folder_.path() / "best.dat"; }
@@ -328,7 +333,8 @@ class BestScoreFileOnDisk : public ::testing::Test {
   }
   std::vector<std::string> FolderEntries() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.path()))
+      names.push_back(entry.path().filename());
     return names;
   }
 
@@ -408,7 +414,8 @@ TEST_F(BestScoreFileOnDisk, ALinkNamedBestDatIsNeverWrittenThrough) {
 TEST_F(BestScoreFileOnDisk, AFileThePlayerMayNotWriteKeepsItsListThoughTheFolderIsOpen) {
   const Bytes stored = Coded(GameRecords({30, 20, 10}));
   WriteFile(BestDat(), stored);
-  std::filesystem::permissions(BestDat(), std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+  std::filesystem::permissions(BestDat(), std::filesystem::perms::owner_read |
+                                              std::filesystem::perms::group_read |
                                               std::filesystem::perms::others_read);
   std::filesystem::permissions(folder_.path(), std::filesystem::perms::all);
   // Root may write any file: the player is then somebody else.
@@ -427,8 +434,9 @@ TEST_F(BestScoreFileOnDisk, AFileThePlayerMayNotWriteKeepsItsListThoughTheFolder
 
 TEST_F(BestScoreFileOnDisk, TheReplacedFileKeepsItsPermissions) {
   WriteFile(BestDat(), {});
-  std::filesystem::permissions(BestDat(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                                              std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+  std::filesystem::permissions(BestDat(),
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_read | std::filesystem::perms::others_read);
   Record(5);
   EXPECT_EQ(std::filesystem::status(BestDat()).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
@@ -465,8 +473,9 @@ TEST_F(BestScoreFileInPlay, WonGameIsRecordedInAnEmptyFileAndAnnounced) {
   EXPECT_EQ(ReadFile(BestDat()), Coded(GameRecords({64, 0})));
 
   EXPECT_EQ(Untimed(run.Matching(" play score\\")),
-            (std::vector<std::string>{"play score\\say_final_score.vgz pan=0 vol=0", "play score\\60.vgz pan=0 vol=0",
-                                      "play score\\4.vgz pan=0 vol=0", "play score\\say_points.vgz pan=0 vol=0"}))
+            (std::vector<std::string>{"play score\\say_final_score.vgz pan=0 vol=0",
+                                      "play score\\60.vgz pan=0 vol=0", "play score\\4.vgz pan=0 vol=0",
+                                      "play score\\say_points.vgz pan=0 vol=0"}))
       << run.Text();
 }
 
@@ -494,7 +503,9 @@ TEST_F(BestScoreFileInPlay, ViewingTheListLeavesTheFileByteForByte) {
   const Bytes stored = Coded(Concat(GameRecords({300, 200, 100}), {9, 9, 9}));
   WriteFile(BestDat(), stored);
   // Down four times from the first item reaches the best list.
-  const SimRun run = RunSim(data_.path(), "wait 450\nkey Down\nkey Down\nkey Down\nkey Down\nkey Enter\nwait 3000\nkey Escape\nwait 100\n");
+  const SimRun run = RunSim(
+      data_.path(),
+      "wait 450\nkey Down\nkey Down\nkey Down\nkey Down\nkey Enter\nwait 3000\nkey Escape\nwait 100\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   ASSERT_EQ(run.Matching(" state 7").size(), 1u) << run.Text();
   EXPECT_EQ(run.Matching(" play score\\3.vgz").size(), 1u) << run.Text();

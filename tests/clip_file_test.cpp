@@ -23,7 +23,7 @@ TEST(ClipFile, ReversingTheHeaderTwiceGivesTheWaveBackAndLoadsItsSamples) {
   std::vector<std::uint8_t> file = wave;
   ReverseClipHeader(file);
   EXPECT_EQ(file[49], 'R');  // the RIFF tag ends the reversed stretch
-  EXPECT_EQ(file[6], 0);  // data length (16), most significant byte first
+  EXPECT_EQ(file[6], 0);     // data length (16), most significant byte first
   EXPECT_EQ(file[9], 16);
   auto clip = ParseClipImage(file);
   ASSERT_TRUE(clip.has_value());

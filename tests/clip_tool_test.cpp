@@ -78,14 +78,16 @@ TEST_F(ClipTool, ReadsNoMoreOfAHugeFileThanTheFormatAllows) {
   ReverseClipHeader(clip);
   WriteFile(Path("huge.vgz"), clip);
   ASSERT_EQ(::truncate(Path("huge.vgz").c_str(), 1'000'000'000), 0);
-  for (const std::vector<std::string>& args : {std::vector<std::string>{"info", Path("huge.vgz")},
-                                               std::vector<std::string>{"to-wav", Path("huge.vgz"), Path("out.wav")}}) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"info", Path("huge.vgz")},
+        std::vector<std::string>{"to-wav", Path("huge.vgz"), Path("out.wav")}}) {
     SCOPED_TRACE(args[0]);
     const ToolRun run = RunTool(args);
     EXPECT_EQ(run.status, 0);
     EXPECT_LT(run.peakKb, OwnPeakKb() + kReadAllKb);
   }
-  EXPECT_EQ(ReadFile(Path("out.wav")), testclips::WaveBytes(1, 22'050, 16, std::vector<std::int16_t>(100, 7)));
+  EXPECT_EQ(ReadFile(Path("out.wav")),
+            testclips::WaveBytes(1, 22'050, 16, std::vector<std::int16_t>(100, 7)));
 
   // A WAVE file whose data chunk runs past what a clip may hold is refused unread.
   Bytes wave = testclips::WaveBytes(1, 22'050, 16, {});

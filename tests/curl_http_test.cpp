@@ -46,7 +46,8 @@ Socket Listen(std::uint16_t& port, bool listening = true) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
-  if (s.get() < 0 || ::bind(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return Socket();
+  if (s.get() < 0 || ::bind(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    return Socket();
   socklen_t length = sizeof address;
   ::getsockname(s.get(), reinterpret_cast<sockaddr*>(&address), &length);
   port = ntohs(address.sin_port);
@@ -72,7 +73,9 @@ class TestServer {
     if (thread_.joinable()) thread_.join();
   }
   bool ready() const { return listener_.get() >= 0; }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::string Url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
   std::vector<std::string> requests() {
     std::lock_guard lock(mutex_);
     return requests_;
@@ -105,7 +108,8 @@ class TestServer {
         requests_.push_back(request.substr(0, request.find("\r\n")));
       }
       for (std::size_t sent = 0; sent < answer.bytes.size();) {
-        const ssize_t n = ::send(connection.get(), answer.bytes.data() + sent, answer.bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(connection.get(), answer.bytes.data() + sent, answer.bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) break;
         sent += static_cast<std::size_t>(n);
       }
@@ -148,11 +152,13 @@ TEST_F(CurlHttpTest, AnAnswerGivesItsBodyAndTheUrlGoesOutAsGiven) {
   EXPECT_TRUE(reply->bodyRead);
   EXPECT_EQ(reply->body, "7 and more");
   ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(server.requests()[0], "GET /vesquin/top2.php?first_name=Ann%20Marie&last_name=%26&score=67 HTTP/1.1");
+  EXPECT_EQ(server.requests()[0],
+            "GET /vesquin/top2.php?first_name=Ann%20Marie&last_name=%26&score=67 HTTP/1.1");
 }
 
 TEST_F(CurlHttpTest, AnEmptyBodyAndAnErrorStatusAreStillAnswers) {
-  TestServer server({{Response("200 OK", "")}, {Response("500 Internal Server Error", "<html>")},
+  TestServer server({{Response("200 OK", "")},
+                     {Response("500 Internal Server Error", "<html>")},
                      {"HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\nnot here"}});
   ASSERT_TRUE(server.ready());
   CurlHttp http(kShort);
@@ -191,8 +197,9 @@ TEST_F(CurlHttpTest, OnlyTheFirst100000BytesOfABodyAreKept) {
 }
 
 TEST_F(CurlHttpTest, ARedirectIsFollowed) {
-  TestServer server({{"HTTP/1.1 302 Found\r\nLocation: /moved?score=5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
-                     {Response("200 OK", "3")}});
+  TestServer server(
+      {{"HTTP/1.1 302 Found\r\nLocation: /moved?score=5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
+       {Response("200 OK", "3")}});
   ASSERT_TRUE(server.ready());
   CurlHttp http(kShort);
   const auto reply = http.Get(server.Url("/vesquin/top2.php?score=5"));
@@ -208,7 +215,8 @@ TEST_F(CurlHttpTest, ARefusedConnectionIsNoAnswer) {
   const Socket bound = Listen(port, false);
   ASSERT_GE(bound.get(), 0);
   CurlHttp http(kShort);
-  EXPECT_FALSE(http.Get("http://127.0.0.1:" + std::to_string(port) + "/vesquin/top1.php?score=1").has_value());
+  EXPECT_FALSE(
+      http.Get("http://127.0.0.1:" + std::to_string(port) + "/vesquin/top1.php?score=1").has_value());
 }
 
 TEST_F(CurlHttpTest, AnUnusableUrlIsNoAnswer) {
@@ -219,7 +227,8 @@ TEST_F(CurlHttpTest, AnUnusableUrlIsNoAnswer) {
 
 TEST_F(CurlHttpTest, AServerThatNeverAnswersEndsAtTheTimeOut) {
   // Silent after the request, and silent after the status line: both are no answer.
-  for (const std::string& bytes : {std::string(), std::string("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n1")}) {
+  for (const std::string& bytes :
+       {std::string(), std::string("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n1")}) {
     TestServer server({{bytes, true}});
     ASSERT_TRUE(server.ready());
     CurlHttp http(kShort);

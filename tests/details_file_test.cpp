@@ -46,7 +46,8 @@ TEST(DetailsFile, TheGameReadsBackExactlyWhatWasWritten) {
   const Fields fields = {"Ann Marie", "", std::string(99, 'a'), "Norge \xC3\xA6"};
   std::string error;
   ASSERT_TRUE(WriteDetailsFile(folder.path(), fields, error)) << error;
-  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann Marie\n\n" + std::string(99, 'a') + "\nNorge \xC3\xA6\n");
+  EXPECT_EQ(FileText(folder.path() / "config.dat"),
+            "Ann Marie\n\n" + std::string(99, 'a') + "\nNorge \xC3\xA6\n");
   const std::string text = FileText(folder.path() / "config.dat");
   PlayerDetails read;
   ASSERT_TRUE(ParsePlayerDetails(std::vector<std::uint8_t>(text.begin(), text.end()), read));
@@ -111,7 +112,8 @@ Dialogue Talk(const std::filesystem::path& folder, const std::string& input, boo
 
 TEST(DetailsDialogue, AsksForEachDetailAgainUntilItCanBeWrittenThenWritesOnConfirmation) {
   TempFolder folder;
-  const Dialogue d = Talk(folder.path(), "Ann\nLee`s\nLees\n" + std::string(120, 'x') + "\n1 Street\nNorway\r\nmaybe\nY\n");
+  const Dialogue d =
+      Talk(folder.path(), "Ann\nLee`s\nLees\n" + std::string(120, 'x') + "\n1 Street\nNorway\r\nmaybe\nY\n");
   EXPECT_EQ(d.status, kWritten) << d.output;
   EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nLees\n1 Street\nNorway\n");
   EXPECT_NE(d.output.find("grave accent"), std::string::npos);
@@ -126,19 +128,23 @@ TEST(DetailsDialogue, NKeepsWhatWasTypedAndPipedAnswersAreRepeatedAfterTheirProm
   EXPECT_EQ(d.status, kWritten) << d.output;
   EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nB\n\nNorway\n");
   EXPECT_NE(d.output.find("Address: (empty)\n"), std::string::npos);
-  EXPECT_NE(d.output.find("\nFirst name (Enter keeps A): Ann\nLast name (Enter keeps B): \n"), std::string::npos)
+  EXPECT_NE(d.output.find("\nFirst name (Enter keeps A): Ann\nLast name (Enter keeps B): \n"),
+            std::string::npos)
       << d.output;
   EXPECT_NE(d.output.find("quit without writing: yes\n"), std::string::npos);
 }
 
 TEST(DetailsDialogue, SaysWhatIsPublicThenReadsOutTheCurrentDetailsAndEnterKeepsThem) {
   TempFolder folder;
-  testing::WriteFile(folder.path() / "config.dat", {'A', 'n', 'n', '\n', '\n', 'S', 't', '\n', 'N', 'O', '\n'});
+  testing::WriteFile(folder.path() / "config.dat",
+                     {'A', 'n', 'n', '\n', '\n', 'S', 't', '\n', 'N', 'O', '\n'});
   const Dialogue d = Talk(folder.path(), "\nLee\n-\n\ny\n");
   EXPECT_EQ(d.status, kWritten) << d.output;
   EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nLee\n\nNO\n");
-  const std::size_t publicNote = d.output.find("last name and country appear on the public score table; your address never does");
-  const std::size_t now = d.output.find("Your details now:\nFirst name: Ann\nLast name: (empty)\nAddress: St\nCountry: NO\n");
+  const std::size_t publicNote =
+      d.output.find("last name and country appear on the public score table; your address never does");
+  const std::size_t now =
+      d.output.find("Your details now:\nFirst name: Ann\nLast name: (empty)\nAddress: St\nCountry: NO\n");
   const std::size_t firstQuestion = d.output.find("First name (Enter keeps Ann): ");
   ASSERT_NE(publicNote, std::string::npos) << d.output;
   ASSERT_NE(now, std::string::npos) << d.output;
@@ -166,8 +172,9 @@ TEST(DetailsDialogue, AFailedWriteGivesTheSystemsReasonAndKeepsTheAnswers) {
   const std::filesystem::path gone = folder.path() / "gone";
   const Dialogue d = Talk(gone, "Ann\nLee\nSt\nNO\ny\nn\n\nLees\n\n\nq\n");
   EXPECT_EQ(d.status, kFailed);
-  EXPECT_NE(d.output.find("Could not write " + (gone / "config.dat").string() + ": No such file or directory."),
-            std::string::npos)
+  EXPECT_NE(
+      d.output.find("Could not write " + (gone / "config.dat").string() + ": No such file or directory."),
+      std::string::npos)
       << d.output;
   EXPECT_EQ(d.output.find("XXXXXX"), std::string::npos);
   EXPECT_EQ(d.output.find(".new"), std::string::npos);

@@ -90,8 +90,9 @@ TEST_F(GameOverTest, ExampleScriptWinsTheGame) {
 
 TEST_F(GameOverTest, CornerOnTheHundredthStepScoresZero) {
   // 67 steps against the south edge, then the example's way: 33 steps, the last one cornering.
-  const std::string script = StartGame(0, 0) + "key Right\nkey Right\n" + Repeat("key Up", 67) + "key Left\nkey Left\n" +
-                             Repeat("key Up", 10) + "key Left\nkey Up\n" + StraightPushes(10) + Repeat("key Up", 10) +
+  const std::string script = StartGame(0, 0) + "key Right\nkey Right\n" + Repeat("key Up", 67) +
+                             "key Left\nkey Left\n" + Repeat("key Up", 10) + "key Left\nkey Up\n" +
+                             StraightPushes(10) + Repeat("key Up", 10) +
                              "key Right\nkey Up\nkey Left\nkey Up\nkey Left\n" + StraightPushes(10) +
                              Repeat("key Up", 10) + "show\nwait 5000\nshow\n";
   const SimRun run = Run(script);
@@ -139,9 +140,10 @@ TEST_F(GameOverTest, EscapeLeavesWithoutPointsOrVictory) {
 TEST_F(GameOverTest, OnlyCtrlCutsTheGameOverClip) {
   TempFolder data;
   MakeGameData(data.path(), {{"game/game_intro.vgz", 100}, {"game/say_game_over.vgz", 2000}});
-  const SimRun run = RunSim(data.path(), StartGame(0, 0) +
-                                             "key Escape\nwait 100\nkey Enter\nkey Escape\nkey Up\nkey Space\nkey Down\n"
-                                             "key D\nkey Y\nkey N\nshow\nwait 100\nkey Ctrl\nshow\n");
+  const SimRun run =
+      RunSim(data.path(), StartGame(0, 0) +
+                              "key Escape\nwait 100\nkey Enter\nkey Escape\nkey Up\nkey Space\nkey Down\n"
+                              "key D\nkey Y\nkey N\nshow\nwait 100\nkey Ctrl\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> shown = run.Matching(" show ");
   ASSERT_EQ(shown.size(), 2u);

@@ -45,7 +45,8 @@ constexpr int kClipRate = 48'000;
 constexpr double kSilenceAroundSeconds = 0.3;  // the recogniser wants a little quiet on both sides
 
 // Words of the game that the recogniser's dictionary lacks, in its phone set.
-const std::map<std::string, std::string> kOwnWords = {{"vesquin", "V EH S K W IH N"}, {"config", "K AA N F IH G"}};
+const std::map<std::string, std::string> kOwnWords = {{"vesquin", "V EH S K W IH N"},
+                                                      {"config", "K AA N F IH G"}};
 
 // The words each clip says, from the table the clips are made from: the words
 // in brackets where a line has them, otherwise the whole line; lower case,
@@ -106,7 +107,8 @@ std::optional<vesquin::ClipImage> LoadClip(const std::string& clip) {
 // What the sound device plays: the game's mixer, clips started centred at full
 // volume. The second clip starts `gapMs` after the first has ended, as the
 // game's 50 ms tick starts the next word of a number 0 to 50 ms after the last.
-std::vector<float> Mixed(const vesquin::ClipImage& first, const vesquin::ClipImage* second = nullptr, int gapMs = 0) {
+std::vector<float> Mixed(const vesquin::ClipImage& first, const vesquin::ClipImage* second = nullptr,
+                         int gapMs = 0) {
   vesquin::Mixer mixer(2);
   std::vector<std::int16_t> out;
   auto render = [&](std::size_t frames) {
@@ -128,7 +130,8 @@ std::vector<float> Mixed(const vesquin::ClipImage& first, const vesquin::ClipIma
     if (!playToEnd(*second)) return {};
   }
   std::vector<float> mono(out.size() / 2);
-  for (std::size_t f = 0; f < mono.size(); ++f) mono[f] = (float(out[2 * f]) + float(out[2 * f + 1])) / 65536.0f;
+  for (std::size_t f = 0; f < mono.size(); ++f)
+    mono[f] = (float(out[2 * f]) + float(out[2 * f + 1])) / 65536.0f;
   return mono;
 }
 
@@ -166,7 +169,8 @@ class Recogniser {
     for (std::size_t i = 0; i < choices.size(); ++i) grammar += (i ? " | ( " : "( ") + choices[i] + " )";
     grammar += ";\n";
     const std::string name = "g" + std::to_string(grammars_++);
-    return ps_set_jsgf_string(decoder_, name.c_str(), grammar.c_str()) == 0 && ps_set_search(decoder_, name.c_str()) == 0;
+    return ps_set_jsgf_string(decoder_, name.c_str(), grammar.c_str()) == 0 &&
+           ps_set_search(decoder_, name.c_str()) == 0;
   }
 
   // The words heard in mono sound at the clips' rate.
@@ -282,7 +286,8 @@ TEST_F(Intelligibility, TeensAndTensStayApartBeforePoints) {
   ASSERT_TRUE(points);
   Tally tally;
   for (int teen = 13; teen <= 19; ++teen) {
-    const std::string teenClip = "score/" + std::to_string(teen), tensClip = "score/" + std::to_string((teen - 10) * 10);
+    const std::string teenClip = "score/" + std::to_string(teen),
+                      tensClip = "score/" + std::to_string((teen - 10) * 10);
     ASSERT_TRUE(recogniser_.Choose({Words(teenClip) + " " + Words("score/say_points"),
                                     Words(tensClip) + " " + Words("score/say_points")}));
     for (const auto& clip : {teenClip, tensClip}) {

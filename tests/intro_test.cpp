@@ -13,15 +13,17 @@ namespace {
 
 class Intro : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path(), {{"game/game_intro.vgz", 1020}, {"menu/arrows.vgz", 500}}); }
+  void SetUp() override {
+    MakeGameData(data_.path(), {{"game/game_intro.vgz", 1020}, {"menu/arrows.vgz", 500}});
+  }
   TempFolder data_;
 };
 
 TEST_F(Intro, MenuStartsOnTheFirstTickAfterTheIntroEnds) {
   const SimRun run = RunSim(data_.path(), "wait 1100\n");
   ASSERT_EQ(run.status, 0) << run.errors;
-  EXPECT_EQ(run.lines, (std::vector<std::string>{"0 state 0", "0 play game\\game_intro.vgz pan=0 vol=0", "1050 state 1",
-                                                 "1050 loop menu\\bgrn.vgz pan=0 vol=0",
+  EXPECT_EQ(run.lines, (std::vector<std::string>{"0 state 0", "0 play game\\game_intro.vgz pan=0 vol=0",
+                                                 "1050 state 1", "1050 loop menu\\bgrn.vgz pan=0 vol=0",
                                                  "1050 play menu\\arrows.vgz pan=0 vol=0"}));
 }
 
@@ -30,7 +32,8 @@ TEST_F(Intro, CtrlCutsItAndStartsTheMenuAtOnce) {
   ASSERT_EQ(run.status, 0) << run.errors;
   ASSERT_GE(run.lines.size(), 6u) << run.Text();
   EXPECT_EQ(std::vector<std::string>(run.lines.begin() + 2, run.lines.begin() + 6),
-            (std::vector<std::string>{"300 stop game\\game_intro.vgz", "300 state 1", "300 loop menu\\bgrn.vgz pan=0 vol=0",
+            (std::vector<std::string>{"300 stop game\\game_intro.vgz", "300 state 1",
+                                      "300 loop menu\\bgrn.vgz pan=0 vol=0",
                                       "300 play menu\\arrows.vgz pan=0 vol=0"}));
   // Played once: the intro does not come back when its time is up.
   EXPECT_EQ(run.Matching("game_intro").size(), 2u) << run.Text();
@@ -38,11 +41,12 @@ TEST_F(Intro, CtrlCutsItAndStartsTheMenuAtOnce) {
 }
 
 TEST_F(Intro, EveryOtherKeyIsIgnored) {
-  const SimRun run = RunSim(data_.path(), "wait 300\nkey Escape\nkey Enter\nkey Up\nkey Down\nkey Left\nkey Right\n"
-                                          "key Space\nkey D\nkey N\nkey Y\nkey 162\nkey 65\nwait 800\n");
+  const SimRun run = RunSim(data_.path(),
+                            "wait 300\nkey Escape\nkey Enter\nkey Up\nkey Down\nkey Left\nkey Right\n"
+                            "key Space\nkey D\nkey N\nkey Y\nkey 162\nkey 65\nwait 800\n");
   ASSERT_EQ(run.status, 0) << run.errors;
-  EXPECT_EQ(run.lines, (std::vector<std::string>{"0 state 0", "0 play game\\game_intro.vgz pan=0 vol=0", "1050 state 1",
-                                                 "1050 loop menu\\bgrn.vgz pan=0 vol=0",
+  EXPECT_EQ(run.lines, (std::vector<std::string>{"0 state 0", "0 play game\\game_intro.vgz pan=0 vol=0",
+                                                 "1050 state 1", "1050 loop menu\\bgrn.vgz pan=0 vol=0",
                                                  "1050 play menu\\arrows.vgz pan=0 vol=0"}));
 }
 
@@ -58,8 +62,9 @@ TEST_F(Intro, MissingIntroGoesToTheMenuOnTheFirstTick) {
   MakeGameData(data.path(), {}, {"game/game_intro.vgz"});
   const SimRun run = RunSim(data.path(), "wait 100\n");
   ASSERT_EQ(run.status, 0) << run.errors;
-  EXPECT_EQ(run.lines, (std::vector<std::string>{"0 state 0", "50 state 1", "50 loop menu\\bgrn.vgz pan=0 vol=0",
-                                                 "50 play menu\\arrows.vgz pan=0 vol=0"}));
+  EXPECT_EQ(run.lines,
+            (std::vector<std::string>{"0 state 0", "50 state 1", "50 loop menu\\bgrn.vgz pan=0 vol=0",
+                                      "50 play menu\\arrows.vgz pan=0 vol=0"}));
 }
 
 }  // namespace

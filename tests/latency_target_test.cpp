@@ -50,7 +50,7 @@ TEST(LatencyTarget, TroubleStartsTheQuietStretchAgain) {
   target.Grow();
   target.Grow();
   EXPECT_FALSE(target.Played(40'000));
-  target.Grow();  // 2'592
+  target.Grow();                        // 2'592
   EXPECT_FALSE(target.Played(40'000));  // the 40'000 before the trouble no longer count
   EXPECT_EQ(target.Frames(), 2'592U);
   EXPECT_TRUE(target.Played(8'000));

@@ -15,7 +15,8 @@ namespace vesquin::testing {
 namespace {
 
 bool NoLearnClips(Game& game) {
-  return std::none_of(game.learn.learnClips.begin(), game.learn.learnClips.end(), [](const SoundClip& c) { return bool(c); });
+  return std::none_of(game.learn.learnClips.begin(), game.learn.learnClips.end(),
+                      [](const SoundClip& c) { return bool(c); });
 }
 
 // The first menu item is named at 400; Down twice reaches the learning screen.
@@ -30,8 +31,9 @@ TEST_F(LearnSounds, EntryNamesTheFirstItemAndEnterPlaysItsSound) {
   const SimRun run = RunSim(data_.path(), std::string(kEnter) + "wait 100\nkey Enter\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run.lines, "500 state 5"),
-            (std::vector<std::string>{"500 state 5", "500 stop menu\\learn_game_sounds.vgz", "500 " + Play("learn\\1.vgz"),
-                                      "600 stop learn\\1.vgz", "600 " + Play("Level1\\cat.vgz")}))
+            (std::vector<std::string>{"500 state 5", "500 stop menu\\learn_game_sounds.vgz",
+                                      "500 " + Play("learn\\1.vgz"), "600 stop learn\\1.vgz",
+                                      "600 " + Play("Level1\\cat.vgz")}))
       << run.Text();
 }
 
@@ -42,14 +44,16 @@ TEST_F(LearnSounds, ItemsFormARingOfFive) {
   const SimRun run = RunSim(data_.path(), script);
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> plays = Untimed(run.Matching(" play "));
-  const std::vector<std::string> heard(std::find(plays.begin(), plays.end(), Play("learn\\1.vgz")), plays.end());
-  EXPECT_EQ(heard, (std::vector<std::string>{
-                       Play("learn\\1.vgz"), Play("Level1\\cat.vgz"), Play("learn\\2.vgz"), Play("Level1\\search.vgz"),
-                       Play("learn\\3.vgz"), Play("Level1\\dog.vgz"), Play("learn\\4.vgz"), Play("Level1\\vict.vgz"),
-                       Play("game\\return_to_menu.vgz"),  // item 4
-                       Play("learn\\1.vgz"),              // Down from item 4
-                       Play("game\\return_to_menu.vgz"),  // Up from item 0
-                       Play("learn\\4.vgz")}));
+  const std::vector<std::string> heard(std::find(plays.begin(), plays.end(), Play("learn\\1.vgz")),
+                                       plays.end());
+  EXPECT_EQ(heard,
+            (std::vector<std::string>{Play("learn\\1.vgz"), Play("Level1\\cat.vgz"), Play("learn\\2.vgz"),
+                                      Play("Level1\\search.vgz"), Play("learn\\3.vgz"),
+                                      Play("Level1\\dog.vgz"), Play("learn\\4.vgz"), Play("Level1\\vict.vgz"),
+                                      Play("game\\return_to_menu.vgz"),  // item 4
+                                      Play("learn\\1.vgz"),              // Down from item 4
+                                      Play("game\\return_to_menu.vgz"),  // Up from item 0
+                                      Play("learn\\4.vgz")}));
   EXPECT_NE(run.Matching(" show ").at(0).find("gameState=5"), std::string::npos);
 }
 
@@ -73,11 +77,14 @@ TEST_F(LearnSounds, EnterOnTheLastItemAndEscapeReleaseTheClipsAndReturn) {
     EXPECT_TRUE(NoLearnClips(live.game()));
     const std::vector<std::string> lines = live.Lines();
     const std::vector<std::string> tail(lines.end() - 3, lines.end());
-    EXPECT_EQ(Untimed(tail), (std::vector<std::string>{escape ? "stop learn\\4.vgz" : Play("game\\return_to_menu.vgz"), "state 1",
-                                                       Play("menu\\learn_game_sounds.vgz")}))
+    EXPECT_EQ(Untimed(tail),
+              (std::vector<std::string>{escape ? "stop learn\\4.vgz" : Play("game\\return_to_menu.vgz"),
+                                        "state 1", Play("menu\\learn_game_sounds.vgz")}))
         << (escape ? "Escape" : "Enter");
     // The background went on under the screen.
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("menu\\bgrn") != std::string::npos; }), 1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("menu\\bgrn") != std::string::npos; }),
+              1);
 
     // Entered again, it loads its clips afresh.
     live.sim().Key(13);
@@ -87,7 +94,9 @@ TEST_F(LearnSounds, EnterOnTheLastItemAndEscapeReleaseTheClipsAndReturn) {
 }
 
 TEST_F(LearnSounds, OtherKeysDoNothing) {
-  const SimRun run = RunSim(data_.path(), std::string(kEnter) + "wait 400\nkey Left\nkey Right\nkey Ctrl\nkey Space\nkey D\nkey Y\nkey 65\nshow\n");
+  const SimRun run = RunSim(
+      data_.path(), std::string(kEnter) +
+                        "wait 400\nkey Left\nkey Right\nkey Ctrl\nkey Space\nkey D\nkey Y\nkey 65\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> after = From(run.lines, "500 " + Play("learn\\1.vgz"));
   ASSERT_EQ(after.size(), 2u) << run.Text();

@@ -43,7 +43,7 @@ TEST(HearingModelTest, WorkedExamplesFacingNorth) {
 TEST(HearingModelTest, PanCountsCellsToTheRightOfEachHeading) {
   // The quarry three cells north and two east of the chaser.
   ExpectHeard(Facing(North, 12, 12, 15, 14), 3, 800, -600);
-  ExpectHeard(Facing(East, 12, 12, 15, 14), 3, -1200, -600);   // north is on the left
+  ExpectHeard(Facing(East, 12, 12, 15, 14), 3, -1200, -600);    // north is on the left
   ExpectHeard(Facing(South, 12, 12, 15, 14), 3, -1600, -1800);  // behind: pan doubled
   ExpectHeard(Facing(West, 12, 12, 15, 14), 3, 2400, -1800);    // behind: pan doubled
 }
@@ -73,23 +73,22 @@ TEST_F(LevelSetupTest, StartPlacesTheQuarryFromTwoDrawsEastFirst) {
     int eastDraw, northDraw, quarryEast, quarryNorth, pan, volume;
   };
   const Case cases[] = {
-      {0, 0, 10, 10, -800, -1800},
-      {4, 4, 14, 14, 800, -2600},
-      {0, 4, 10, 14, -800, -2600},
-      {4, 0, 14, 10, 800, -1800},
-      {32767, 32765, 12, 10, 0, -1800},
+      {0, 0, 10, 10, -800, -1800}, {4, 4, 14, 14, 800, -2600},       {0, 4, 10, 14, -800, -2600},
+      {4, 0, 14, 10, 800, -1800},  {32767, 32765, 12, 10, 0, -1800},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.eastDraw) + " " + std::to_string(c.northDraw));
     // A turn and back re-places the call at the start's values; the first call plays them.
-    const SimRun run = RunSim(data_.path(), StartGame(c.eastDraw, c.northDraw) + "show\nkey Left\nkey Right\nwait 2050\n");
+    const SimRun run =
+        RunSim(data_.path(), StartGame(c.eastDraw, c.northDraw) + "show\nkey Left\nkey Right\nwait 2050\n");
     ASSERT_EQ(run.status, 0) << run.errors;
     const std::vector<std::string> shown = run.Matching(" show ");
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(Field(shown[0], "gameState"), 100);
     EXPECT_EQ(Field(shown[0], "quarryEast"), c.quarryEast);
     EXPECT_EQ(Field(shown[0], "quarryNorth"), c.quarryNorth);
-    const std::string heard = " level1\\cat.vgz pan=" + std::to_string(c.pan) + " vol=" + std::to_string(c.volume);
+    const std::string heard =
+        " level1\\cat.vgz pan=" + std::to_string(c.pan) + " vol=" + std::to_string(c.volume);
     const std::vector<std::string> resumed = run.Matching("resume level1\\cat.vgz");
     ASSERT_EQ(resumed.size(), 2u);
     EXPECT_EQ(resumed[1], "100 resume" + heard);
@@ -136,7 +135,8 @@ TEST_F(LevelSetupTest, StartPlaysOnlyTheBackgroundUntilTheFirstCall) {
 TEST_F(LevelSetupTest, CallTimerCarriesIntoTheNextGame) {
   // First game: 20 ticks, then Escape. The game-over clip, the final score and the
   // one-second pause are over long before 5,000 ms, when the second game starts.
-  const SimRun run = RunSim(data_.path(), StartGame(0, 0) + "wait 1000\nkey Escape\nwait 3900\nrand 0 0\nkey Enter\nwait 3100\n");
+  const SimRun run = RunSim(
+      data_.path(), StartGame(0, 0) + "wait 1000\nkey Escape\nwait 3900\nrand 0 0\nkey Enter\nwait 3100\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const int second = run.Find("5000 state 100");
   ASSERT_GE(second, 0) << run.Text();
@@ -174,7 +174,8 @@ TEST_F(LevelSetupTest, WorkedExamplesHeardInPlay) {
   // North 7: three ahead, two to the right.
   EXPECT_EQ(run.Matching("100 resume level1\\cat.vgz").back(), "100 resume level1\\cat.vgz pan=800 vol=-600");
   // North 11: one behind, two to the right.
-  EXPECT_EQ(run.Matching("150 resume level1\\cat.vgz").back(), "150 resume level1\\cat.vgz pan=1600 vol=-1200");
+  EXPECT_EQ(run.Matching("150 resume level1\\cat.vgz").back(),
+            "150 resume level1\\cat.vgz pan=1600 vol=-1200");
   // North 13, east 14, facing north: three straight behind.
   EXPECT_EQ(run.Matching("250 resume level1\\cat.vgz").back(), "250 resume level1\\cat.vgz pan=0 vol=-1800");
   EXPECT_TRUE(run.Matching("play level1\\dog.vgz").empty());

@@ -17,8 +17,10 @@ class MainMenu : public ::testing::Test {
  protected:
   void SetUp() override { MakeGameData(data_.path(), kLengths); }
 
-  static inline const std::map<std::string, std::uint32_t> kLengths = {
-      {"game/game_intro.vgz", 1000}, {"menu/arrows.vgz", 500}, {"game/exit_game.vgz", 300}, {"game/not_enough.vgz", 400}};
+  static inline const std::map<std::string, std::uint32_t> kLengths = {{"game/game_intro.vgz", 1000},
+                                                                       {"menu/arrows.vgz", 500},
+                                                                       {"game/exit_game.vgz", 300},
+                                                                       {"game/not_enough.vgz", 400}};
   TempFolder data_;
 };
 
@@ -57,12 +59,15 @@ TEST_F(MainMenu, UpAndDownGoRoundTheRingOfSevenItems) {
 
   const std::vector<std::string> named = Untimed(run.Matching(" play menu\\"));
   const std::vector<std::string> expected = {
-      Play("menu\\arrows.vgz"),      Play("menu\\start_game.vgz"),        Play("menu\\test_speakers.vgz"),
-      Play("menu\\learn_game_sounds.vgz"), Play("menu\\final_score.vgz"), Play("menu\\view_top_10.vgz"),
-      Play("menu\\send_score.vgz"),  Play("menu\\quit.vgz"),              Play("menu\\start_game.vgz"),
-      Play("menu\\test_speakers.vgz"), Play("menu\\start_game.vgz"),      Play("menu\\quit.vgz"),
-      Play("menu\\send_score.vgz"),  Play("menu\\view_top_10.vgz"),       Play("menu\\final_score.vgz"),
-      Play("menu\\learn_game_sounds.vgz"), Play("menu\\test_speakers.vgz"), Play("menu\\start_game.vgz")};
+      Play("menu\\arrows.vgz"),        Play("menu\\start_game.vgz"),
+      Play("menu\\test_speakers.vgz"), Play("menu\\learn_game_sounds.vgz"),
+      Play("menu\\final_score.vgz"),   Play("menu\\view_top_10.vgz"),
+      Play("menu\\send_score.vgz"),    Play("menu\\quit.vgz"),
+      Play("menu\\start_game.vgz"),    Play("menu\\test_speakers.vgz"),
+      Play("menu\\start_game.vgz"),    Play("menu\\quit.vgz"),
+      Play("menu\\send_score.vgz"),    Play("menu\\view_top_10.vgz"),
+      Play("menu\\final_score.vgz"),   Play("menu\\learn_game_sounds.vgz"),
+      Play("menu\\test_speakers.vgz"), Play("menu\\start_game.vgz")};
   EXPECT_EQ(named, expected);
   // Each move cuts the item before it; the background loops on, started once.
   EXPECT_EQ(run.Matching("1600 stop menu\\").size(), 16u) << run.Text();
@@ -77,7 +82,8 @@ TEST_F(MainMenu, UpOrDownDuringThePromptCutsItAndNamesTheFirstItem) {
     EXPECT_EQ(From(run, "1200 stop menu\\arrows.vgz"),
               (std::vector<std::string>{"1200 stop menu\\arrows.vgz", "1200 " + Play("menu\\start_game.vgz"),
                                         run.Matching(" show ").at(0)}))
-        << key << "\n" << run.Text();
+        << key << "\n"
+        << run.Text();
     EXPECT_EQ(Field(run.Matching(" show ").at(0), "menuIndex"), 1) << key;
   }
 }
@@ -99,7 +105,8 @@ TEST_F(MainMenu, EscapePlaysTheExitClipToItsEndThenCloses) {
   const SimRun run = RunSim(data_.path(), "wait 2000\nkey Escape\nwait 100\nkey Down\nwait 1000\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run, "2000 stop menu\\bgrn.vgz"),
-            (std::vector<std::string>{"2000 stop menu\\bgrn.vgz", "2000 " + Play("game\\exit_game.vgz"), "2300 close"}))
+            (std::vector<std::string>{"2000 stop menu\\bgrn.vgz", "2000 " + Play("game\\exit_game.vgz"),
+                                      "2300 close"}))
       << run.Text();
 }
 
@@ -108,7 +115,8 @@ TEST_F(MainMenu, QuitItemPlaysTheExitClipToItsEndThenCloses) {
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run, "1600 " + Play("menu\\quit.vgz")),
             (std::vector<std::string>{"1600 " + Play("menu\\quit.vgz"), "1600 stop menu\\quit.vgz",
-                                      "1600 stop menu\\bgrn.vgz", "1600 " + Play("game\\exit_game.vgz"), "1900 close"}))
+                                      "1600 stop menu\\bgrn.vgz", "1600 " + Play("game\\exit_game.vgz"),
+                                      "1900 close"}))
       << run.Text();
 }
 
@@ -117,12 +125,14 @@ TEST_F(MainMenu, MissingExitClipClosesAtOnce) {
   MakeGameData(data.path(), kLengths, {"game/exit_game.vgz"});
   const SimRun run = RunSim(data.path(), "wait 2000\nkey Escape\n");
   ASSERT_EQ(run.status, 0) << run.errors;
-  EXPECT_EQ(From(run, "2000 stop menu\\bgrn.vgz"), (std::vector<std::string>{"2000 stop menu\\bgrn.vgz", "2000 close"}));
+  EXPECT_EQ(From(run, "2000 stop menu\\bgrn.vgz"),
+            (std::vector<std::string>{"2000 stop menu\\bgrn.vgz", "2000 close"}));
 }
 
 TEST_F(MainMenu, ArrowsAcrossCtrlAndLettersDoNothing) {
-  const SimRun run = RunSim(data_.path(), "wait 1600\nkey Left\nkey Right\nkey Ctrl\nkey Space\nkey D\nkey N\nkey Y\n"
-                                          "key 65\nkey 112\nwait 100\nshow\n");
+  const SimRun run = RunSim(data_.path(),
+                            "wait 1600\nkey Left\nkey Right\nkey Ctrl\nkey Space\nkey D\nkey N\nkey Y\n"
+                            "key 65\nkey 112\nwait 100\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> after = From(run, "1500 " + Play("menu\\start_game.vgz"));
   ASSERT_EQ(after.size(), 2u) << run.Text();
@@ -137,7 +147,8 @@ TEST_F(MainMenu, FailedLevelStartRestoresTheLoopAndRepeatsTheItem) {
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run, "1600 stop menu\\bgrn.vgz"),
             (std::vector<std::string>{"1600 stop menu\\bgrn.vgz", "1600 state 100", "1600 state 1",
-                                      "1600 loop menu\\bgrn.vgz pan=0 vol=0", "1600 " + Play("menu\\start_game.vgz")}))
+                                      "1600 loop menu\\bgrn.vgz pan=0 vol=0",
+                                      "1600 " + Play("menu\\start_game.vgz")}))
       << run.Text();
 }
 
@@ -145,22 +156,26 @@ TEST_F(MainMenu, AfterAGameTheLoopComesBackWithTheSameItem) {
   const SimRun run = RunSim(data_.path(), "wait 1600\nkey Enter\nkey Escape\nwait 3000\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> states = Untimed(run.Matching(" state "));
-  EXPECT_EQ(states, (std::vector<std::string>{"state 0", "state 1", "state 100", "state 10", "state 6", "state 1"}));
+  EXPECT_EQ(states,
+            (std::vector<std::string>{"state 0", "state 1", "state 100", "state 10", "state 6", "state 1"}));
   const std::size_t n = run.lines.size();
   ASSERT_GE(n, 4u);
-  EXPECT_EQ(Untimed({run.lines[n - 4], run.lines[n - 3], run.lines[n - 2]}),
-            (std::vector<std::string>{"state 1", "loop menu\\bgrn.vgz pan=0 vol=0", Play("menu\\start_game.vgz")}))
+  EXPECT_EQ(
+      Untimed({run.lines[n - 4], run.lines[n - 3], run.lines[n - 2]}),
+      (std::vector<std::string>{"state 1", "loop menu\\bgrn.vgz pan=0 vol=0", Play("menu\\start_game.vgz")}))
       << run.Text();
   EXPECT_EQ(Field(run.lines[n - 1], "menuIndex"), 1);
 }
 
 TEST_F(MainMenu, SendingAScoreOfZeroSaysNotEnoughAndStays) {
   // Down five times reaches the send item; the Down pressed during the answer moves on after it.
-  const SimRun run =
-      RunSim(data_.path(), "wait 1600\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Enter\nwait 100\nkey Down\nshow\n");
+  const SimRun run = RunSim(
+      data_.path(),
+      "wait 1600\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Enter\nwait 100\nkey Down\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run, "1600 " + Play("menu\\send_score.vgz")),
-            (std::vector<std::string>{"1600 " + Play("menu\\send_score.vgz"), "1600 " + Play("game\\not_enough.vgz"),
+            (std::vector<std::string>{"1600 " + Play("menu\\send_score.vgz"),
+                                      "1600 " + Play("game\\not_enough.vgz"),
                                       "2000 " + Play("menu\\quit.vgz"), run.Matching(" show ").at(0)}))
       << run.Text();
   EXPECT_EQ(Field(run.Matching(" show ").at(0), "gameState"), 1);

@@ -29,7 +29,8 @@ class UnstartedSim {
   // The lines printed after the first `from` lines.
   std::vector<std::string> LinesFrom(std::size_t from) const {
     const std::vector<std::string> all = Lines();
-    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end());
+    return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())),
+                                    all.end());
   }
 
  private:
@@ -99,7 +100,7 @@ TEST_F(MainWindowTest, AMissingMenuClipGivesOneMessageAndNoTickReachesAnyState) 
   sim->Wait(1000);
   EXPECT_EQ(sim->timerEvents().size(), 20u);  // the timer runs
   EXPECT_EQ(sim->controllerPolls(), 20);
-  EXPECT_EQ(sim.Lines().size(), 2u);          // but the intro's end reaches no state
+  EXPECT_EQ(sim.Lines().size(), 2u);  // but the intro's end reaches no state
   EXPECT_EQ(sim->game().gameState, state::Intro);
   sim->Key(vk::Ctrl);
   EXPECT_EQ(sim.LinesFrom(2), (std::vector<std::string>{"1000 state 1"}));
@@ -120,7 +121,8 @@ TEST_F(MainWindowTest, AMissingNumberClipKeepsTheMenuClipsUntilShutdown) {
                                                         "0 loop menu\\bgrn.vgz pan=0 vol=0",
                                                         "0 play menu\\arrows.vgz pan=0 vol=0"}));
   sim->Close();
-  EXPECT_EQ(sim->shutdownSteps(), (std::vector<std::string>{"menu clips", "timer", "controller", "sound device"}));
+  EXPECT_EQ(sim->shutdownSteps(),
+            (std::vector<std::string>{"menu clips", "timer", "controller", "sound device"}));
 }
 
 TEST_F(MainWindowTest, ShutdownReleasesInOrderAndTheCloseCommandPlaysNoExitClip) {
@@ -168,8 +170,8 @@ TEST_F(MainWindowTest, DataFolderIsTheExecutablesFolderAndAnUnreadablePathCloses
   sim->Start();
   Services& machine = sim->services();
   FakeWindow window;
-  Services services{machine.clock, machine.files, machine.http, window, machine.controller, machine.random,
-                    machine.observer};
+  Services services{machine.clock,      machine.files,  machine.http,    window,
+                    machine.controller, machine.random, machine.observer};
   Game game(services);
 
   window.path = "/opt/vesquin/bin/vesquin";
@@ -233,8 +235,8 @@ TEST_F(ControllerTest, AFailedReadReleasesTheControllerForGood) {
   sim->Wait(1000);
   EXPECT_EQ(sim->controllerPolls(), 4);
   sim->Close();
-  EXPECT_EQ(sim->shutdownSteps(), (std::vector<std::string>{"controller", "menu clips", "number clips", "timer",
-                                                            "controller", "sound device"}));
+  EXPECT_EQ(sim->shutdownSteps(), (std::vector<std::string>{"controller", "menu clips", "number clips",
+                                                            "timer", "controller", "sound device"}));
 }
 
 }  // namespace

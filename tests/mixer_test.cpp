@@ -229,8 +229,8 @@ TEST(MixerVoices, ConvertedClipsKeepTheirFullLengthAndLevel) {
     SCOPED_TRACE(c.rate);
     Mixer mixer;
     const double hz = 440.0;
-    auto voice = mixer.CreateVoice(MakeClip(c.channels, c.rate, c.bits, Sine(hz, c.rate, c.frames, 8'000.0, c.channels)),
-                                   false);
+    auto voice = mixer.CreateVoice(
+        MakeClip(c.channels, c.rate, c.bits, Sine(hz, c.rate, c.frames, 8'000.0, c.channels)), false);
     ASSERT_NE(voice, nullptr);
     const std::uint64_t expected = (static_cast<std::uint64_t>(c.frames) * 48'000 + c.rate - 1) / c.rate;
     EXPECT_EQ(voice->LengthMs(), (c.frames * 1'000 + c.rate - 1) / c.rate);
@@ -241,7 +241,8 @@ TEST(MixerVoices, ConvertedClipsKeepTheirFullLengthAndLevel) {
     EXPECT_EQ(voice->Status(), 0U);
     // The level of a tone well inside every band survives the conversion.
     const std::size_t n = expected - 1;
-    EXPECT_NEAR(Db(Rms(out, 2, 0, n / 4, 3 * n / 4) / (8'000.0 / std::sqrt(2.0))), 0.0, c.bits == 8 ? 0.1 : 0.02);
+    EXPECT_NEAR(Db(Rms(out, 2, 0, n / 4, 3 * n / 4) / (8'000.0 / std::sqrt(2.0))), 0.0,
+                c.bits == 8 ? 0.1 : 0.02);
     // Nothing lost at the end: the last tenth still carries the tone.
     EXPECT_NEAR(Db(Rms(out, 2, 1, n - n / 10, n - 20) / (8'000.0 / std::sqrt(2.0))), 0.0, 0.3);
   }
@@ -256,7 +257,8 @@ TEST(MixerVoices, LoopsWithoutAClickAtTheSeam) {
     voice->Play(true);
     const auto out = Render(mixer, 48'000 * 2 + 1'000);
     int interior = 0;
-    for (std::size_t i = 1'000; i < 47'000; ++i) interior = std::max(interior, std::abs(out[2 * i] - out[2 * (i - 1)]));
+    for (std::size_t i = 1'000; i < 47'000; ++i)
+      interior = std::max(interior, std::abs(out[2 * i] - out[2 * (i - 1)]));
     for (const std::size_t seam : {48'000U, 96'000U}) {
       for (std::size_t i = seam - 50; i < seam + 50; ++i) {
         ASSERT_LE(std::abs(out[2 * i] - out[2 * (i - 1)]), interior + 2) << i;
@@ -304,7 +306,8 @@ TEST(MixerVoices, AdvanceLeavesEveryVoiceWhereRenderingWould) {
   // Two mixers alike; one renders the stretches the other only advances over, and from then
   // on both must sound the same, sample for sample.
   std::vector<std::int16_t> noise(30'000);
-  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<std::int16_t>((i * 7'919) % 12'001) - 6'000;
+  for (std::size_t i = 0; i < noise.size(); ++i)
+    noise[i] = static_cast<std::int16_t>((i * 7'919) % 12'001) - 6'000;
   const ClipImage spatialClip = MakeClip(1, 48'000, 16, noise);
   const ClipImage flatClip = MakeClip(2, 22'050, 16, std::vector<std::int16_t>(4'000, 3'000));
   const ClipImage shortClip = Counting(700);

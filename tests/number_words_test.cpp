@@ -69,7 +69,8 @@ TEST(NumberWords, EveryValueIsSaidAsItselfWithinTheTable) {
   SpeechSequence sequence;
   // Every value below 200,000, where each form of the words arises, then a sample of the rest.
   for (int value = 0; value <= kLargestSpokenNumber; value += value < 200'000 ? 1 : 37) {
-    const std::span<const int> words(sequence.data(), static_cast<std::size_t>(AppendNumberWords(sequence, value, 0)));
+    const std::span<const int> words(sequence.data(),
+                                     static_cast<std::size_t>(AppendNumberWords(sequence, value, 0)));
     longest = std::max(longest, words.size());
     // Zero is a word of its own only for the value 0: no "one hundred zero".
     const bool zeroOnlyAlone = value == 0 || std::find(words.begin(), words.end(), 0) == words.end();
@@ -88,7 +89,8 @@ TEST(NumberWords, ValuesOutsideTheWordsAreClampedIntoRange) {
   EXPECT_EQ(Words(INT_MIN), Words(0));
   EXPECT_EQ(Words(2'100'000), Words(kLargestSpokenNumber));
   EXPECT_EQ(Words(INT_MAX), Words(kLargestSpokenNumber));
-  EXPECT_EQ(Words(kLargestSpokenNumber), (std::vector<int>{20, kSlotHundred, 27, 9, kSlotThousand, 9, kSlotHundred, 27, 9}));
+  EXPECT_EQ(Words(kLargestSpokenNumber),
+            (std::vector<int>{20, kSlotHundred, 27, 9, kSlotThousand, 9, kSlotHundred, 27, 9}));
 }
 
 TEST(NumberWords, AppendsFromTheGivenEntryAndNeverPastTheEnd) {
@@ -96,11 +98,13 @@ TEST(NumberWords, AppendsFromTheGivenEntryAndNeverPastTheEnd) {
   sequence.fill(kEndOfSpeech);
   sequence[0] = kSlotSayFinalScore;
   EXPECT_EQ(AppendNumberWords(sequence, 57, 1), 3);
-  EXPECT_EQ(std::vector<int>(sequence.begin(), sequence.begin() + 4), (std::vector<int>{kSlotSayFinalScore, 23, 7, kEndOfSpeech}));
+  EXPECT_EQ(std::vector<int>(sequence.begin(), sequence.begin() + 4),
+            (std::vector<int>{kSlotSayFinalScore, 23, 7, kEndOfSpeech}));
 
   sequence.fill(kEndOfSpeech);
   EXPECT_EQ(AppendNumberWords(sequence, kLargestSpokenNumber, 15), kSpeechLength);
-  EXPECT_EQ(std::vector<int>(sequence.begin() + 14, sequence.end()), (std::vector<int>{kEndOfSpeech, 20, kSlotHundred, 27, 9, kSlotThousand}));
+  EXPECT_EQ(std::vector<int>(sequence.begin() + 14, sequence.end()),
+            (std::vector<int>{kEndOfSpeech, 20, kSlotHundred, 27, 9, kSlotThousand}));
 }
 
 TEST(NumberPairs, EachNumberIsOneWordUpToTwentyAndTensAndUnitAbove) {
@@ -137,7 +141,8 @@ TEST(NumberPairs, EachWordFollowsOnTheFirstTickAfterTheLastOneEnded) {
   }
   const std::vector<std::string> lines = live.Lines();
   const std::vector<std::string> words(lines.end() - 3, lines.end());
-  EXPECT_EQ(words, (std::vector<std::string>{"1000 play score\\20.vgz pan=0 vol=0", "1200 play score\\4.vgz pan=0 vol=0",
+  EXPECT_EQ(words, (std::vector<std::string>{"1000 play score\\20.vgz pan=0 vol=0",
+                                             "1200 play score\\4.vgz pan=0 vol=0",
                                              "1350 play score\\0.vgz pan=0 vol=0"}));
   EXPECT_EQ(advanced, std::vector<std::string>{"1550 done"});
 }

@@ -15,7 +15,8 @@ namespace {
 // From the quarry at east 10, north 10: north beside it, west, and ten pushes to the edge.
 // The quarry ends at east 0, north 10, the chaser at east 1, north 10, facing west; 20 steps.
 std::string PushQuarryToWestEdge() {
-  return StartGame(0, 0) + Repeat("key Up", 9) + "key Left\nkey Up\n" + StraightPushes(10) + Repeat("key Up", 10);
+  return StartGame(0, 0) + Repeat("key Up", 9) + "key Left\nkey Up\n" + StraightPushes(10) +
+         Repeat("key Up", 10);
 }
 
 class PlayTest : public ::testing::Test {
@@ -35,7 +36,8 @@ class PlayTest : public ::testing::Test {
 
 TEST_F(PlayTest, EightStepsNorthCostEightPointsWithoutAPush) {
   // The quarry straight ahead at east 12, north 10: eight steps stop just short of it.
-  const SimRun run = Run(StartGame(2, 0) + Repeat("key Up", 8) + "show\n" + StraightPushes(1) + "key Up\nshow\n");
+  const SimRun run =
+      Run(StartGame(2, 0) + Repeat("key Up", 8) + "show\n" + StraightPushes(1) + "key Up\nshow\n");
   const std::vector<std::string> shown = Shown(run);
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(Field(shown[0], "chaserNorth"), 9);
@@ -92,15 +94,17 @@ TEST_F(PlayTest, BlockedStepReplacesTheCall) {
   EXPECT_EQ(Field(shown[1], "score"), 98);
   const int blocked = run.Find(shown[0]);
   ASSERT_EQ(static_cast<int>(run.lines.size()), blocked + 4) << run.Text();
-  EXPECT_EQ(run.lines[static_cast<std::size_t>(blocked + 1)], "100 resume level1\\cat.vgz pan=1600 vol=-6000");
+  EXPECT_EQ(run.lines[static_cast<std::size_t>(blocked + 1)],
+            "100 resume level1\\cat.vgz pan=1600 vol=-6000");
   EXPECT_EQ(run.lines[static_cast<std::size_t>(blocked + 2)], "100 play level1\\search.vgz pan=0 vol=0");
 }
 
 TEST_F(PlayTest, TheHundredAndFirstStepIsSilentAndTheNextTickEndsTheGame) {
   // Quarry at east 12, north 10. 91 steps against the south edge, then 9 north: the chaser
   // stands just below the quarry with 0 points. The 101st step walks onto it without a push.
-  const std::string script = StartGame(2, 0) + "key Right\nkey Right\n" + Repeat("key Up", 91) + "key Left\nkey Left\n" +
-                             Repeat("key Up", 9) + "show\nkey Up\nshow\nwait 50\nshow\n";
+  const std::string script = StartGame(2, 0) + "key Right\nkey Right\n" + Repeat("key Up", 91) +
+                             "key Left\nkey Left\n" + Repeat("key Up", 9) +
+                             "show\nkey Up\nshow\nwait 50\nshow\n";
   const SimRun run = Run(script);
   const std::vector<std::string> shown = Shown(run);
   ASSERT_EQ(shown.size(), 3u);
@@ -128,8 +132,9 @@ TEST_F(PlayTest, TheHundredAndFirstStepIsSilentAndTheNextTickEndsTheGame) {
 
 TEST_F(PlayTest, EastPushOffTheFieldEndsTheGameOnTheNextTick) {
   // Quarry at east 14, north 10: up beside it, face east, push it ten cells to the edge.
-  const std::string script = StartGame(4, 0) + Repeat("key Up", 9) + "key Right\nkey Up\n" + StraightPushes(11) +
-                             Repeat("key Up", 10) + "show\nkey Up\nshow\nwait 50\nshow\n";
+  const std::string script = StartGame(4, 0) + Repeat("key Up", 9) + "key Right\nkey Up\n" +
+                             StraightPushes(11) + Repeat("key Up", 10) +
+                             "show\nkey Up\nshow\nwait 50\nshow\n";
   const SimRun run = Run(script);
   const std::vector<std::string> shown = Shown(run);
   ASSERT_EQ(shown.size(), 3u);
@@ -185,7 +190,9 @@ TEST_F(PlayTest, NorthPushFromNorth23East0) {
 TEST_F(PlayTest, KeysAreIgnoredWhileTheVictoryClipPlays) {
   const std::string win = PushQuarryToWestEdge() + "key Right\nkey Up\nkey Left\nkey Up\nkey Left\n" +
                           StraightPushes(10) + Repeat("key Up", 10);
-  const SimRun run = Run(win + "wait 100\nkey Escape\nkey Up\nkey Space\nkey Left\nkey D\nkey Enter\nkey Ctrl\nshow\nwait 100\n");
+  const SimRun run =
+      Run(win +
+          "wait 100\nkey Escape\nkey Up\nkey Space\nkey Left\nkey D\nkey Enter\nkey Ctrl\nshow\nwait 100\n");
   const std::vector<std::string> shown = Shown(run);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(Field(shown[0], "gameState"), 100);
@@ -213,7 +220,8 @@ TEST_F(PlayTest, SpaceDuringAPairStartsItAgain) {
 
 TEST_F(PlayTest, PositionIsSpokenEastThenNorth) {
   // Ten steps east from east 12, north 1: "twenty, two, one".
-  const SimRun run = Run(StartGame(0, 0) + "key Right\n" + Repeat("key Up", 10) + "wait 50\nkey D\nkey Space\nwait 700\n");
+  const SimRun run =
+      Run(StartGame(0, 0) + "key Right\n" + Repeat("key Up", 10) + "wait 50\nkey D\nkey Space\nwait 700\n");
   const std::vector<std::string> words = run.Matching("score\\");
   const std::vector<std::string> expected = {
       "150 play score\\20.vgz pan=0 vol=0",
@@ -227,7 +235,8 @@ TEST_F(PlayTest, PositionIsSpokenEastThenNorth) {
 
 TEST_F(PlayTest, TurningCutsTheSpokenPosition) {
   const SimRun run = Run(StartGame(0, 0) + "key Space\nwait 50\nkey Right\nwait 500\nshow\n");
-  EXPECT_EQ(run.Matching("score\\"), (std::vector<std::string>{"100 play score\\12.vgz pan=0 vol=0", "150 stop score\\12.vgz"}))
+  EXPECT_EQ(run.Matching("score\\"),
+            (std::vector<std::string>{"100 play score\\12.vgz pan=0 vol=0", "150 stop score\\12.vgz"}))
       << run.Text();
   EXPECT_TRUE(run.Has("150 play level1\\east.vgz pan=0 vol=0"));
 }
@@ -236,8 +245,9 @@ TEST_F(PlayTest, FourTurnsNameEachHeadingAndReplaceTheCall) {
   // Quarry at east 10, north 10; the chaser at east 12, north 1.
   const SimRun left = Run(StartGame(0, 0) + Repeat("key Left", 4) + "show\n");
   EXPECT_EQ(left.Matching("100 play level1\\"),
-            (std::vector<std::string>{"100 play level1\\west.vgz pan=0 vol=0", "100 play level1\\south.vgz pan=0 vol=0",
-                                      "100 play level1\\east.vgz pan=0 vol=0", "100 play level1\\north.vgz pan=0 vol=0"}));
+            (std::vector<std::string>{
+                "100 play level1\\west.vgz pan=0 vol=0", "100 play level1\\south.vgz pan=0 vol=0",
+                "100 play level1\\east.vgz pan=0 vol=0", "100 play level1\\north.vgz pan=0 vol=0"}));
   EXPECT_EQ(left.Matching("resume level1\\cat.vgz"),
             (std::vector<std::string>{"100 resume level1\\cat.vgz pan=3600 vol=-1800",
                                       "100 resume level1\\cat.vgz pan=1600 vol=-5400",
@@ -245,29 +255,35 @@ TEST_F(PlayTest, FourTurnsNameEachHeadingAndReplaceTheCall) {
                                       "100 resume level1\\cat.vgz pan=-800 vol=-1800"}));
   // Each new name cuts the one still sounding.
   EXPECT_EQ(left.Matching("100 stop level1\\"),
-            (std::vector<std::string>{"100 stop level1\\west.vgz", "100 stop level1\\south.vgz", "100 stop level1\\east.vgz"}));
+            (std::vector<std::string>{"100 stop level1\\west.vgz", "100 stop level1\\south.vgz",
+                                      "100 stop level1\\east.vgz"}));
   ASSERT_EQ(left.Matching(" show ").size(), 1u);
   EXPECT_EQ(Field(left.Matching(" show ")[0], "heading"), 0);
   EXPECT_EQ(Field(left.Matching(" show ")[0], "score"), 100);
 
   const SimRun right = Run(StartGame(0, 0) + Repeat("key Right", 4) + "show\n");
   EXPECT_EQ(right.Matching("100 play level1\\"),
-            (std::vector<std::string>{"100 play level1\\east.vgz pan=0 vol=0", "100 play level1\\south.vgz pan=0 vol=0",
-                                      "100 play level1\\west.vgz pan=0 vol=0", "100 play level1\\north.vgz pan=0 vol=0"}));
+            (std::vector<std::string>{
+                "100 play level1\\east.vgz pan=0 vol=0", "100 play level1\\south.vgz pan=0 vol=0",
+                "100 play level1\\west.vgz pan=0 vol=0", "100 play level1\\north.vgz pan=0 vol=0"}));
   EXPECT_EQ(Field(right.Matching(" show ")[0], "heading"), 0);
 }
 
 TEST_F(PlayTest, OtherKeysCostNothing) {
   // Facing east: Enter searches, Ctrl says west whatever the heading, D the real heading;
   // Down and other keys do nothing.
-  const SimRun run = Run(StartGame(0, 0) + "key Right\nwait 200\nkey Enter\nkey Ctrl\nkey D\nkey Down\nkey 65\nkey 78\nshow\n");
+  const SimRun run = Run(StartGame(0, 0) +
+                         "key Right\nwait 200\nkey Enter\nkey Ctrl\nkey D\nkey Down\nkey 65\nkey 78\nshow\n");
   const int from = run.Find("300 play level1\\search.vgz pan=0 vol=0");
   ASSERT_GE(from, 0) << run.Text();
   const std::vector<std::string> expected = {
-      "300 play level1\\search.vgz pan=0 vol=0", "300 play level1\\west.vgz pan=0 vol=0", "300 stop level1\\west.vgz",
+      "300 play level1\\search.vgz pan=0 vol=0",
+      "300 play level1\\west.vgz pan=0 vol=0",
+      "300 stop level1\\west.vgz",
       "300 play level1\\east.vgz pan=0 vol=0",
   };
-  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(run.lines[static_cast<std::size_t>(from) + i], expected[i]);
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(run.lines[static_cast<std::size_t>(from) + i], expected[i]);
   const std::string& show = run.lines[static_cast<std::size_t>(from) + expected.size()];
   EXPECT_NE(show.find(" show "), std::string::npos) << run.Text();
   EXPECT_EQ(Field(show, "score"), 100);

@@ -51,8 +51,17 @@ class PulseOutputTest : public ::testing::Test {
     const std::string config = (folder_.path() / "server.pa").string();
     const std::string home = "HOME=" + folder_.str();
     const std::string runtime = "XDG_RUNTIME_DIR=" + folder_.str();
-    const char* argv[] = {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                          "--disallow-exit", "--log-target=stderr", "--log-level=0", "-F", config.c_str(), nullptr};
+    const char* argv[] = {"pulseaudio",
+                          "-n",
+                          "--daemonize=no",
+                          "--exit-idle-time=-1",
+                          "--use-pid-file=no",
+                          "--disallow-exit",
+                          "--log-target=stderr",
+                          "--log-level=0",
+                          "-F",
+                          config.c_str(),
+                          nullptr};
     const char* env[] = {home.c_str(), runtime.c_str(), "PATH=/usr/bin:/bin", nullptr};
     ASSERT_EQ(posix_spawnp(&server_, "pulseaudio", nullptr, nullptr, const_cast<char**>(argv),
                            const_cast<char**>(env)),
@@ -87,8 +96,8 @@ class PulseOutputTest : public ::testing::Test {
 
 TEST_F(PulseOutputTest, TheMixerIsHeardAtTheSinkUnderTheGamesName) {
   Mixer mixer;
-  auto voice = mixer.CreateVoice(testclips::MakeClip(1, 48'000, 16, testclips::Sine(440.0, 48'000, 4'800, 9'000.0)),
-                                 false);
+  auto voice = mixer.CreateVoice(
+      testclips::MakeClip(1, 48'000, 16, testclips::Sine(440.0, 48'000, 4'800, 9'000.0)), false);
   voice->Play(true);
   auto output = PulseOutput::Open(mixer, 2);
   ASSERT_NE(output, nullptr);
@@ -97,11 +106,13 @@ TEST_F(PulseOutputTest, TheMixerIsHeardAtTheSinkUnderTheGamesName) {
 
   // What the sink plays: the tone, not silence.
   const std::string capture = (folder_.path() / "capture.raw").string();
-  Pulse("timeout 1 parec --device=capture.monitor --format=s16le --rate=48000 --channels=2 --raw > '" + capture + "'");
+  Pulse("timeout 1 parec --device=capture.monitor --format=s16le --rate=48000 --channels=2 --raw > '" +
+        capture + "'");
   const std::vector<std::uint8_t> bytes = testing::ReadFile(capture);
   int loudest = 0;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    loudest = std::max(loudest, std::abs(static_cast<int>(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)))));
+    loudest = std::max(loudest,
+                       std::abs(static_cast<int>(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)))));
   }
   EXPECT_GT(loudest, 8'000);
 

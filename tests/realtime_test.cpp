@@ -77,7 +77,8 @@ class FakeRtkit {
     if (dbus_message_is_method_call(m, "org.freedesktop.DBus.Properties", "Get")) {
       const char* interface = nullptr;
       const char* name = nullptr;
-      dbus_message_get_args(m, nullptr, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+      dbus_message_get_args(m, nullptr, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &name,
+                            DBUS_TYPE_INVALID);
       reply = dbus_message_new_method_return(m);
       DBusMessageIter it;
       DBusMessageIter variant;
@@ -138,7 +139,8 @@ class Realtime : public ::testing::Test {
     const std::string listen = "--address=" + address_;
     const char* argv[] = {"dbus-daemon", "--session", "--nofork", "--nopidfile", listen.c_str(), nullptr};
     ASSERT_EQ(posix_spawnp(&daemon_, "dbus-daemon", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    for (int i = 0; i < 100 && !std::filesystem::exists(folder_.path() / "bus"); ++i) std::this_thread::sleep_for(20ms);
+    for (int i = 0; i < 100 && !std::filesystem::exists(folder_.path() / "bus"); ++i)
+      std::this_thread::sleep_for(20ms);
     ASSERT_TRUE(std::filesystem::exists(folder_.path() / "bus"));
     setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
   }

@@ -16,17 +16,17 @@ namespace {
 // Every screen in turn, each left by its own keys; Enter and Escape go to the screen of the
 // current state and close nothing outside the menu.
 constexpr const char* kTourOfTheScreens =
-    "key Ctrl\n"                                     // intro -> menu
-    "key Down\nkey Down\nkey Down\nkey Enter\n"      // learning the sounds
-    "key Down\nkey Enter\nkey Escape\n"              // its second item, its sound, back
-    "key Down\nkey Enter\n"                          // final score
-    "key Escape\nkey Enter\nkey Ctrl\n"              // only Ctrl leaves it
-    "key Down\nkey Enter\n"                          // best list
-    "key Escape\nkey Escape\n"                       // the first cuts the opening phrase
-    "key Up\nkey Up\nkey Up\nkey Up\nkey Enter\n"    // a game
-    "key Escape\n"                                   // given up: game over
-    "key Escape\nkey Enter\nkey Ctrl\n"              // only Ctrl cuts the game-over clip
-    "key Ctrl\n";                                    // final score -> menu
+    "key Ctrl\n"                                   // intro -> menu
+    "key Down\nkey Down\nkey Down\nkey Enter\n"    // learning the sounds
+    "key Down\nkey Enter\nkey Escape\n"            // its second item, its sound, back
+    "key Down\nkey Enter\n"                        // final score
+    "key Escape\nkey Enter\nkey Ctrl\n"            // only Ctrl leaves it
+    "key Down\nkey Enter\n"                        // best list
+    "key Escape\nkey Escape\n"                     // the first cuts the opening phrase
+    "key Up\nkey Up\nkey Up\nkey Up\nkey Enter\n"  // a game
+    "key Escape\n"                                 // given up: game over
+    "key Escape\nkey Enter\nkey Ctrl\n"            // only Ctrl cuts the game-over clip
+    "key Ctrl\n";                                  // final score -> menu
 
 class RoutingTest : public ::testing::Test {
  protected:
@@ -43,9 +43,9 @@ TEST_F(RoutingTest, KeysReachTheScreenOfTheCurrentState) {
   const SimRun run = RunSim(data_.path(), kTourOfTheScreens);
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(run.Matching(" state "),
-            (std::vector<std::string>{"0 state 0", "0 state 1", "0 state 5", "0 state 1", "0 state 6", "0 state 1",
-                                      "0 state 7", "0 state 1", "0 state 100", "0 state 10", "0 state 6",
-                                      "0 state 1"}))
+            (std::vector<std::string>{"0 state 0", "0 state 1", "0 state 5", "0 state 1", "0 state 6",
+                                      "0 state 1", "0 state 7", "0 state 1", "0 state 100", "0 state 10",
+                                      "0 state 6", "0 state 1"}))
       << run.Text();
   // The learning screen's own keys were heard there, not in the menu.
   EXPECT_TRUE(run.Has("0 play learn\\2.vgz pan=0 vol=0")) << run.Text();
@@ -68,10 +68,11 @@ TEST_F(RoutingTest, KeysReachTheSendScoreScreen) {
   const std::size_t entered = text.find("0 state 8\n");
   ASSERT_NE(entered, std::string::npos) << text;
   // Enter and Ctrl are not the screen's keys; Escape leaves it.
-  EXPECT_EQ(text.substr(entered), "0 state 8\n0 stop menu\\send_score.vgz\n"
-                                  "0 play game\\check_connected.vgz pan=0 vol=0\n"
-                                  "0 stop game\\check_connected.vgz\n0 state 1\n"
-                                  "0 play menu\\send_score.vgz pan=0 vol=0\n");
+  EXPECT_EQ(text.substr(entered),
+            "0 state 8\n0 stop menu\\send_score.vgz\n"
+            "0 play game\\check_connected.vgz pan=0 vol=0\n"
+            "0 stop game\\check_connected.vgz\n0 state 1\n"
+            "0 play menu\\send_score.vgz pan=0 vol=0\n");
 }
 
 TEST_F(RoutingTest, TicksReachTheScreenOfTheCurrentState) {

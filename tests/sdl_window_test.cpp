@@ -55,8 +55,8 @@ TEST(VirtualKeys, KeypadGivesDigitsWithNumLockAndTheKeysUnderThemWithout) {
     int withNumLock;
     int withoutNumLock;
   } keypad[] = {
-      {SDLK_KP_0, 96, 45},  {SDLK_KP_1, 97, 35},  {SDLK_KP_2, 98, 40},  {SDLK_KP_3, 99, 34},
-      {SDLK_KP_4, 100, 37}, {SDLK_KP_5, 101, 12}, {SDLK_KP_6, 102, 39}, {SDLK_KP_7, 103, 36},
+      {SDLK_KP_0, 96, 45},  {SDLK_KP_1, 97, 35},  {SDLK_KP_2, 98, 40},       {SDLK_KP_3, 99, 34},
+      {SDLK_KP_4, 100, 37}, {SDLK_KP_5, 101, 12}, {SDLK_KP_6, 102, 39},      {SDLK_KP_7, 103, 36},
       {SDLK_KP_8, 104, 38}, {SDLK_KP_9, 105, 33}, {SDLK_KP_PERIOD, 110, 46},
   };
   for (const auto& k : keypad) {

@@ -24,7 +24,8 @@ const std::string kServer = "http://" VESQUIN_SCORE_SERVER_SETTING "/vesquin/";
 // 24, 24. 33 steps leave a score of 67. The game, its score and the return to the menu are
 // over by 2,700 ms with the test data's clips.
 std::string WinGame() {
-  std::string script = "wait 500\nrand 4 4 2 2 2 2 2 2 2 2 2 2\nkey Enter\nkey Right\nkey Up\nkey Up\nkey Left\n";
+  std::string script =
+      "wait 500\nrand 4 4 2 2 2 2 2 2 2 2 2 2\nkey Enter\nkey Right\nkey Up\nkey Up\nkey Left\n";
   for (int i = 0; i < 13; ++i) script += "key Up\n";
   for (int i = 0; i < 9; ++i) script += "key Right\nkey Up\nkey Left\nkey Up\n";
   return script;
@@ -37,7 +38,9 @@ const std::string kDownToSendItem = "key Down\nkey Down\nkey Down\nkey Down\nkey
 std::string ToSendItem() { return WinGame() + "wait 9500\n" + kDownToSendItem; }
 
 // The prompt is entered at 10,000 ms and Y pressed at 10,300, while the prompt still plays.
-std::string SendWith(const std::string& replies) { return ToSendItem() + replies + "key Enter\nwait 300\nkey Y\n"; }
+std::string SendWith(const std::string& replies) {
+  return ToSendItem() + replies + "key Enter\nwait 300\nkey Y\n";
+}
 
 std::string Request(const std::string& script, const std::string& query) {
   return kServer + script + "?" + query + "&score=" + std::to_string(kScore);
@@ -79,8 +82,9 @@ class SendScoreTest : public ::testing::Test {
 
 TEST_F(SendScoreTest, TheGameBeforeLeavesTheMenuOnTheSendItemWithAScore) {
   const SimRun run = Run(ToSendItem() + "show\n");
-  EXPECT_TRUE(run.Has("10000 show gameState=1 ticksEnabled=1 menuIndex=8 score=67 lives=3 won=1 heading=0 "
-                      "chaserNorth=23 chaserEast=23 quarryNorth=24 quarryEast=24"))
+  EXPECT_TRUE(
+      run.Has("10000 show gameState=1 ticksEnabled=1 menuIndex=8 score=67 lives=3 won=1 heading=0 "
+              "chaserNorth=23 chaserEast=23 quarryNorth=24 quarryEast=24"))
       << run.Text();
 }
 
@@ -105,7 +109,7 @@ TEST_F(SendScoreTest, AConfirmedSendPlaysTheClipThenRequestsWaitsSixSecondsAndSp
 }
 
 struct ReplyCase {
-  const char* script;  // the reply line for the second request
+  const char* script;               // the reply line for the second request
   std::vector<std::string> spoken;  // lines after the second request, before the menu
   int menuAt;
 };
@@ -126,7 +130,8 @@ TEST_P(SendScoreReplyTest, TheSecondReplyIsSpokenAsAPlace) {
 }
 
 std::vector<std::string> Place(int place) {
-  return {"17300 play game\\made_it.vgz pan=0 vol=0", "17600 play score\\" + std::to_string(place) + ".vgz pan=0 vol=0"};
+  return {"17300 play game\\made_it.vgz pan=0 vol=0",
+          "17600 play score\\" + std::to_string(place) + ".vgz pan=0 vol=0"};
 }
 const std::vector<std::string> kNothing;
 const std::vector<std::string> kNotEnough = {"17300 play game\\not_enough.vgz pan=0 vol=0"};
@@ -135,8 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
     Replies, SendScoreReplyTest,
     ::testing::Values(ReplyCase{"reply 1", Place(1), 17800}, ReplyCase{"reply 10", Place(10), 17800},
                       ReplyCase{"reply 1\\n", Place(10), 17800}, ReplyCase{"reply 2", Place(2), 17800},
-                      ReplyCase{"reply 7 and text", Place(7), 17800}, ReplyCase{"reply 9\\n", Place(9), 17800},
-                      ReplyCase{"reply 0", kNothing, 17300}, ReplyCase{"reply -", kNotEnough, 17700},
+                      ReplyCase{"reply 7 and text", Place(7), 17800},
+                      ReplyCase{"reply 9\\n", Place(9), 17800}, ReplyCase{"reply 0", kNothing, 17300},
+                      ReplyCase{"reply -", kNotEnough, 17700},
                       ReplyCase{"reply <html><body>Server error</body></html>", kNothing, 17300},
                       ReplyCase{"reply  1", kNothing, 17300}, ReplyCase{"reply fail", kNothing, 17300}));
 
@@ -164,7 +170,8 @@ TEST_F(SendScoreTest, EveryDetailIsPercentEncodedAndTheSecondRequestDiffersOnlyI
 TEST_F(SendScoreTest, CarriageReturnsAndEmptyDetailsAreSentAsTheyWereRead) {
   WriteConfig("Ann\r\n\r\n\nNorway\r\n");
   const SimRun run = Run(SendWith("reply -\nreply -\n"));
-  EXPECT_TRUE(run.Has("11300 get " + Request("top1.php", "first_name=Ann%0D&last_name=%0D&addr=&country=Norway%0D")))
+  EXPECT_TRUE(
+      run.Has("11300 get " + Request("top1.php", "first_name=Ann%0D&last_name=%0D&addr=&country=Norway%0D")))
       << run.Text();
 }
 
@@ -217,7 +224,8 @@ TEST_F(SendScoreTest, WithScoreZeroTheItemSaysNotEnoughAndTheMenuStays) {
       "500 play game\\not_enough.vgz pan=0 vol=0",
       // Played to its end: the next key comes after it.
       "900 play menu\\quit.vgz pan=0 vol=0",
-      "900 show gameState=1 ticksEnabled=0 menuIndex=9 score=0 lives=0 won=0 heading=0 chaserNorth=0 chaserEast=0 "
+      "900 show gameState=1 ticksEnabled=0 menuIndex=9 score=0 lives=0 won=0 heading=0 chaserNorth=0 "
+      "chaserEast=0 "
       "quarryNorth=0 quarryEast=0",
   };
   EXPECT_EQ(std::vector<std::string>(run.lines.begin() + at, run.lines.end()), expected);
@@ -229,10 +237,8 @@ TEST_F(SendScoreTest, KeysPressedDuringTheSendAreHandledAfterwardsInTheMenu) {
   const int back = run.Find("17800 play menu\\send_score.vgz pan=0 vol=0");
   ASSERT_GE(back, 0) << run.Text();
   const std::vector<std::string> expected = {
-      "17800 play menu\\send_score.vgz pan=0 vol=0",
-      "17800 stop menu\\send_score.vgz",
-      "17800 play menu\\quit.vgz pan=0 vol=0",
-      "17800 stop menu\\quit.vgz",
+      "17800 play menu\\send_score.vgz pan=0 vol=0", "17800 stop menu\\send_score.vgz",
+      "17800 play menu\\quit.vgz pan=0 vol=0",       "17800 stop menu\\quit.vgz",
       "17800 play menu\\send_score.vgz pan=0 vol=0",
   };
   EXPECT_EQ(std::vector<std::string>(run.lines.begin() + back, run.lines.end()), expected);
@@ -277,11 +283,8 @@ TEST_F(SendScoreTest, EveryWayOutReleasesTheClipsAndTheScreenCanBeEnteredAgain) 
     int requests;
   };
   const std::vector<Ending> endings = {
-      {{}, vk::N, 0},
-      {{}, vk::Escape, 0},
-      {{std::nullopt}, vk::Y, 1},
-      {{"", "6"}, vk::Y, 2},
-      {{"", "6"}, vk::Y, 2},  // the same score can be sent again
+      {{}, vk::N, 0},        {{}, vk::Escape, 0},   {{std::nullopt}, vk::Y, 1},
+      {{"", "6"}, vk::Y, 2}, {{"", "6"}, vk::Y, 2},  // the same score can be sent again
   };
   int requests = 0;
   for (const Ending& ending : endings) {

@@ -35,8 +35,8 @@ class SimProgramTest : public ::testing::Test {
   Outcome Run(const std::string& args, const std::string& script = "") {
     const std::filesystem::path in = work_.path() / "script.txt";
     WriteFile(in, std::vector<std::uint8_t>(script.begin(), script.end()));
-    const std::string command = std::string("'") + VESQUIN_BIN_DIR "/vesquin-sim' " + args + " < '" + in.string() +
-                                "' > '" + (work_.path() / "out").string() + "' 2> '" +
+    const std::string command = std::string("'") + VESQUIN_BIN_DIR "/vesquin-sim' " + args + " < '" +
+                                in.string() + "' > '" + (work_.path() / "out").string() + "' 2> '" +
                                 (work_.path() / "err").string() + "'";
     const int raw = std::system(command.c_str());
     Outcome outcome;
@@ -66,9 +66,10 @@ TEST_F(SimProgramTest, LinesOfOtherWhiteSpaceAreBlank) {
 }
 
 TEST_F(SimProgramTest, ABadCommandLineGivesStatus2) {
-  for (const std::string& args : std::vector<std::string>{"--data", "--seed x " + Data(), "--seed -1 " + Data(), "--seed 4294967296 " + Data(),
-                                 "--frames 5 " + Data(), Data() + " - extra", Data() + " /no/such/script",
-                                 Data() + " --wav /no/such/folder/out.wav", Data() + " '" + work_.str() + "'"}) {
+  for (const std::string& args : std::vector<std::string>{
+           "--data", "--seed x " + Data(), "--seed -1 " + Data(), "--seed 4294967296 " + Data(),
+           "--frames 5 " + Data(), Data() + " - extra", Data() + " /no/such/script",
+           Data() + " --wav /no/such/folder/out.wav", Data() + " '" + work_.str() + "'"}) {
     SCOPED_TRACE(args);
     const Outcome outcome = Run(args, "wait 100\n");
     EXPECT_EQ(outcome.status, 2);
@@ -131,7 +132,8 @@ TEST_F(SimProgramTest, TheWaveFileCoversTheWholeRun) {
     EXPECT_EQ(b.size(), 44u + endMs * 48u * 4u);
     // The intro's tone sounds in the first 200 ms.
     bool heard = false;
-    for (std::size_t at = 44; at < 44 + 200 * 48 * 4 && at + 1 < b.size(); at += 2) heard |= Le(b, at, 2) != 0;
+    for (std::size_t at = 44; at < 44 + 200 * 48 * 4 && at + 1 < b.size(); at += 2)
+      heard |= Le(b, at, 2) != 0;
     EXPECT_TRUE(heard);
   }
 }

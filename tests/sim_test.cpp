@@ -17,7 +17,9 @@ namespace {
 
 class SimClockTest : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path(), {{"game/game_intro.vgz", 1000}, {"menu/arrows.vgz", 500}}); }
+  void SetUp() override {
+    MakeGameData(data_.path(), {{"game/game_intro.vgz", 1000}, {"menu/arrows.vgz", 500}});
+  }
   TempFolder data_;
 };
 
@@ -55,7 +57,8 @@ class SimSteps : public ::testing::Test {
   // The lines after the first `from`, or the last `-from` when it is negative.
   std::vector<std::string> From(int from) const {
     const std::vector<std::string> lines = Lines();
-    const std::size_t skip = from >= 0 ? static_cast<std::size_t>(from) : lines.size() - static_cast<std::size_t>(-from);
+    const std::size_t skip =
+        from >= 0 ? static_cast<std::size_t>(from) : lines.size() - static_cast<std::size_t>(-from);
     return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(skip), lines.end());
   }
   bool Has(const std::string& line) const {
@@ -73,7 +76,9 @@ using SimBlockTest = SimSteps;
 TEST_F(SimBlockTest, AKeyPressedDuringTheSpeakerTestIsHandledAfterItByTheMenu) {
   // Four clips of 230 ms, each followed by 1,000 ms of silence: the test holds the game
   // from 20 to 4940.
-  Start({{"TestSpk/f_left.vgz", 230}, {"TestSpk/f_right.vgz", 230}, {"TestSpk/f_left1.vgz", 230},
+  Start({{"TestSpk/f_left.vgz", 230},
+         {"TestSpk/f_right.vgz", 230},
+         {"TestSpk/f_left1.vgz", 230},
          {"TestSpk/f_right1.vgz", 230}});
   Run("key Ctrl\nkey Down\nkey Down\nwait 20\nkey Enter\n"
       "wait 1000\nkey Down\nkey Up\nkey Down\n");
@@ -84,13 +89,11 @@ TEST_F(SimBlockTest, AKeyPressedDuringTheSpeakerTestIsHandledAfterItByTheMenu) {
   EXPECT_TRUE(Has("3710 play TestSpk\\f_right1.vgz pan=0 vol=0"));
   // The keys come in script order after the block, in the menu (state 4 would ignore them).
   EXPECT_EQ(std::vector<std::string>(end, lines.end()),
-            (std::vector<std::string>{"4940 state 1", "4940 play menu\\test_speakers.vgz pan=0 vol=0",
-                                      "4940 stop menu\\test_speakers.vgz",
-                                      "4940 play menu\\learn_game_sounds.vgz pan=0 vol=0",
-                                      "4940 stop menu\\learn_game_sounds.vgz",
-                                      "4940 play menu\\test_speakers.vgz pan=0 vol=0",
-                                      "4940 stop menu\\test_speakers.vgz",
-                                      "4940 play menu\\learn_game_sounds.vgz pan=0 vol=0"}));
+            (std::vector<std::string>{
+                "4940 state 1", "4940 play menu\\test_speakers.vgz pan=0 vol=0",
+                "4940 stop menu\\test_speakers.vgz", "4940 play menu\\learn_game_sounds.vgz pan=0 vol=0",
+                "4940 stop menu\\learn_game_sounds.vgz", "4940 play menu\\test_speakers.vgz pan=0 vol=0",
+                "4940 stop menu\\test_speakers.vgz", "4940 play menu\\learn_game_sounds.vgz pan=0 vol=0"}));
   EXPECT_EQ(sim_->game().menu.menuIndex, 5);
   // The timer events that fell due meanwhile come as one, right after the block, and then
   // the timer is back on its grid.
@@ -106,7 +109,8 @@ TEST_F(SimBlockTest, AClipPlayedToItsEndHoldsTheGameForExactlyItsLength) {
   const std::pair<const char*, std::size_t> clips[] = {
       {"f_left.vgz", 6'617}, {"f_right.vgz", 8'840}, {"f_left1.vgz", 11'040}, {"f_right1.vgz", 13'250}};
   for (const auto& [name, frames] : clips) {
-    std::vector<std::uint8_t> file = testclips::WaveBytes(1, 22'050, 16, std::vector<std::int16_t>(frames, 500));
+    std::vector<std::uint8_t> file =
+        testclips::WaveBytes(1, 22'050, 16, std::vector<std::int16_t>(frames, 500));
     ReverseClipHeader(file);
     WriteFile(data_.path() / "TestSpk" / name, file);
   }
@@ -164,18 +168,17 @@ TEST_F(SimBlockTest, ShowAndPlaceLinesHaveTheirFormat) {
   SoundClip clip = sound.LoadClip("TestSpk\\f_left.vgz");  // the line comes whatever the clip
   sound.PlaceClip(clip, -0.5f, 1.25f, 1000.0f / 3.0f, 10.0f);
   sound.PlaceClip(clip, -0.0001f, 2.0005f, -7.12f, 0.0f);
-  EXPECT_EQ(From(-2),
-            (std::vector<std::string>{"0 place TestSpk\\f_left.vgz x=-0.5 y=1.25 z=333.333 min=10",
-                                      "0 place TestSpk\\f_left.vgz x=0 y=2 z=-7.12 min=0"}));
+  EXPECT_EQ(From(-2), (std::vector<std::string>{"0 place TestSpk\\f_left.vgz x=-0.5 y=1.25 z=333.333 min=10",
+                                                "0 place TestSpk\\f_left.vgz x=0 y=2 z=-7.12 min=0"}));
 }
 
 class SimScriptTest : public SimSteps {};
 
 TEST_F(SimScriptTest, BadLinesAreNamedAndNothingRuns) {
   MakeGameData(data_.path());
-  for (const char* bad : {"wait", "wait -5", "wait 5 6", "wait x", "key", "key Foo", "key 256", "key -1",
-                          "keyup Shift", "close now", "show all", "rand", "rand 32768", "rand 1 x", "reply",
-                          "jump 5"}) {
+  for (const char* bad :
+       {"wait", "wait -5", "wait 5 6", "wait x", "key", "key Foo", "key 256", "key -1", "keyup Shift",
+        "close now", "show all", "rand", "rand 32768", "rand 1 x", "reply", "jump 5"}) {
     SCOPED_TRACE(bad);
     const SimRun run = RunSim(data_.path(), std::string("# a comment\n\nwait 10\n") + bad + "\nwait 10\n");
     EXPECT_EQ(run.status, 2);
@@ -188,7 +191,8 @@ TEST_F(SimScriptTest, KeyNamesIgnoreCaseAndCodesAreDecimal) {
   MakeGameData(data_.path());
   const SimRun named =
       RunSim(data_.path(), "key CTRL\nkey down\nKey DOWN\nkey Down\nkey Enter\nkey escape\nkey ESCAPE\n");
-  const SimRun coded = RunSim(data_.path(), "  key 17\r\nkey 40\n\t\nkey 40\nkey 40\nkey 13\nkey 27\nkey 27\n");
+  const SimRun coded =
+      RunSim(data_.path(), "  key 17\r\nkey 40\n\t\nkey 40\nkey 40\nkey 13\nkey 27\nkey 27\n");
   ASSERT_EQ(named.status, 0) << named.errors;
   ASSERT_EQ(coded.status, 0) << coded.errors;
   EXPECT_EQ(named.lines, coded.lines);
@@ -211,9 +215,8 @@ TEST_F(SimScriptTest, RepliesAreQueuedForTheNextRequests) {
   ASSERT_TRUE(fourth.has_value());
   EXPECT_EQ(fourth->body, "fail me");
   EXPECT_FALSE(http.Get("http://a/5").has_value());  // nothing queued: no connection
-  EXPECT_EQ(From(-5),
-            (std::vector<std::string>{"0 get http://a/1", "0 get http://a/2", "0 get http://a/3", "0 get http://a/4",
-                                      "0 get http://a/5"}));
+  EXPECT_EQ(From(-5), (std::vector<std::string>{"0 get http://a/1", "0 get http://a/2", "0 get http://a/3",
+                                                "0 get http://a/4", "0 get http://a/5"}));
 }
 
 TEST_F(SimScriptTest, ForcedDrawsComeFirstAndThenTheSeededSequenceGoesOn) {

@@ -51,11 +51,13 @@ class SpeakerTest : public ::testing::Test {
 // cases share as few simulators as they can.
 TEST_F(SpeakerTest, FourPlacesInOrderEachFollowedByASecondThenKeysPressedMeanwhile) {
   // Escape included: state 4 ignores keys, and these arrive only once the menu is back.
-  const SimRun run = RunSim(data_.path(), std::string(kStart) + "wait 100\nkey Down\nwait 3000\nkey Down\nwait 5000\n");
+  const SimRun run =
+      RunSim(data_.path(), std::string(kStart) + "wait 100\nkey Down\nwait 3000\nkey Down\nwait 5000\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   std::vector<std::string> expected = kHeard;
-  for (const char* line : {"6300 stop menu\\test_speakers.vgz", "6300 play menu\\learn_game_sounds.vgz pan=0 vol=0",
-                           "6300 stop menu\\learn_game_sounds.vgz", "6300 play menu\\final_score.vgz pan=0 vol=0"}) {
+  for (const char* line :
+       {"6300 stop menu\\test_speakers.vgz", "6300 play menu\\learn_game_sounds.vgz pan=0 vol=0",
+        "6300 stop menu\\learn_game_sounds.vgz", "6300 play menu\\final_score.vgz pan=0 vol=0"}) {
     expected.push_back(line);
   }
   EXPECT_EQ(From(run.lines, "500 state 4"), expected) << run.Text();
@@ -71,7 +73,9 @@ TEST_F(SpeakerTest, ClipsAreReleasedAfterEveryRunAndABadClipEndsItSilently) {
     EXPECT_TRUE(NoTestClips(live.game())) << "run " << run;
   }
   std::vector<std::string> lines = live.Lines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find(" place ") != std::string::npos; }), 8);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.find(" place ") != std::string::npos; }),
+            8);
 
   // A stereo clip cannot be placed; a missing one cannot be loaded. Either way the test stops
   // before a sound, releases what it had loaded, and the menu stays silent in control.
@@ -87,8 +91,9 @@ TEST_F(SpeakerTest, ClipsAreReleasedAfterEveryRunAndABadClipEndsItSilently) {
   const std::string t = std::to_string(stereoAt) + " ";
   lines = live.Lines();
   EXPECT_EQ(std::vector<std::string>(lines.end() - 7, lines.end()),
-            (std::vector<std::string>{t + Play("menu\\test_speakers.vgz"), t + "state 4", t + "stop menu\\test_speakers.vgz",
-                                      t + "state 1", t + "state 4", t + "state 1", t + Play("menu\\learn_game_sounds.vgz")}));
+            (std::vector<std::string>{t + Play("menu\\test_speakers.vgz"), t + "state 4",
+                                      t + "stop menu\\test_speakers.vgz", t + "state 1", t + "state 4",
+                                      t + "state 1", t + Play("menu\\learn_game_sounds.vgz")}));
 }
 
 }  // namespace

@@ -30,14 +30,25 @@
 
 // The page's side: what the driver reports, and the two waits that hand the thread back to
 // the browser's event loop.
-EM_JS(void, ReportLine, (const char* line), { if (Module.onLine) Module.onLine(UTF8ToString(line)); });
-EM_JS(void, ReportError, (const char* text), { if (Module.onError) Module.onError(UTF8ToString(text)); });
-EM_JS(void, ReportEnded, (), { if (Module.onEnded) Module.onEnded(); });
-EM_JS(void, PersistFiles, (), { if (Module.persist) Module.persist(); });
+EM_JS(void, ReportLine, (const char* line), {
+  if (Module.onLine) Module.onLine(UTF8ToString(line));
+});
+EM_JS(void, ReportError, (const char* text), {
+  if (Module.onError) Module.onError(UTF8ToString(text));
+});
+EM_JS(void, ReportEnded, (), {
+  if (Module.onEnded) Module.onEnded();
+});
+EM_JS(void, PersistFiles, (), {
+  if (Module.persist) Module.persist();
+});
 EM_ASYNC_JS(void, WaitForInput, (double ms), {
-  await new Promise(resolve => {
+  await new Promise(resolve = > {
     const timer = setTimeout(resolve, ms);
-    Module.wakeLoop = () => { clearTimeout(timer); resolve(); };
+    Module.wakeLoop = () = > {
+      clearTimeout(timer);
+      resolve();
+    };
   });
   Module.wakeLoop = null;
 });
@@ -47,7 +58,7 @@ EM_ASYNC_JS(void, WaitForInput, (double ms), {
 EM_ASYNC_JS(int, FetchFromOrigin, (const char* path, unsigned char** body), {
   let response;
   try {
-    response = await fetch(UTF8ToString(path), {cache: 'no-store', credentials: 'same-origin'});
+    response = await fetch(UTF8ToString(path), {cache : 'no-store', credentials : 'same-origin'});
   } catch (e) {
     return -1;
   }
@@ -157,7 +168,8 @@ class WebMachine final : public Clock,
     o.firstFrameCount = 0;
     o.start = mixer_.FramesRendered();
     mixer_.Render(o.pcm, frames);
-    for (std::size_t i = 0; i < frames * kChannels; ++i) o.samples[i] = static_cast<float>(o.pcm[i]) / 32768.0F;
+    for (std::size_t i = 0; i < frames * kChannels; ++i)
+      o.samples[i] = static_cast<float>(o.pcm[i]) / 32768.0F;
     return o.samples;
   }
   bool HasHrtf() const { return mixer_.HasHrtf(); }
@@ -197,7 +209,8 @@ class WebMachine final : public Clock,
   }
 
   // FileSystem: the page's files; a write goes on to the browser's storage.
-  std::optional<std::vector<std::uint8_t>> ReadExisting(const std::string& path, std::size_t maxBytes) override {
+  std::optional<std::vector<std::uint8_t>> ReadExisting(const std::string& path,
+                                                        std::size_t maxBytes) override {
     return files_.ReadExisting(path, maxBytes);
   }
   bool ReplaceExisting(const std::string& path, std::span<const std::uint8_t> bytes) override {
@@ -211,7 +224,9 @@ class WebMachine final : public Clock,
     if (written) PersistFiles();
     return written;
   }
-  std::vector<std::string> ListFolder(const std::string& folder) override { return files_.ListFolder(folder); }
+  std::vector<std::string> ListFolder(const std::string& folder) override {
+    return files_.ListFolder(folder);
+  }
 
   // Http: the score table of the server the page came from, whatever host the game names.
   std::optional<HttpReply> Get(const std::string& url) override {
@@ -262,8 +277,8 @@ class WebMachine final : public Clock,
   }
   void ClipStopped(const std::string& name) override { Line("stop " + name); }
   void ClipPlaced(const std::string& name, float x, float y, float z, float minDistance) override {
-    Line("place " + name + " x=" + FormatCoordinate(x) + " y=" + FormatCoordinate(y) + " z=" + FormatCoordinate(z) +
-         " min=" + FormatCoordinate(minDistance));
+    Line("place " + name + " x=" + FormatCoordinate(x) + " y=" + FormatCoordinate(y) +
+         " z=" + FormatCoordinate(z) + " min=" + FormatCoordinate(minDistance));
   }
 
  private:
@@ -334,7 +349,9 @@ EMSCRIPTEN_KEEPALIVE const float* vesquin_render(int frames) {
 // Of the last render: the output frame of its first frame, and the output frames at which
 // voices started from their first frame in it.
 EMSCRIPTEN_KEEPALIVE double vesquin_render_start() { return static_cast<double>(renderOutput.start); }
-EMSCRIPTEN_KEEPALIVE int vesquin_first_frame_count() { return static_cast<int>(renderOutput.firstFrameCount); }
+EMSCRIPTEN_KEEPALIVE int vesquin_first_frame_count() {
+  return static_cast<int>(renderOutput.firstFrameCount);
+}
 EMSCRIPTEN_KEEPALIVE double vesquin_first_frame(int i) {
   return i >= 0 && static_cast<std::size_t>(i) < renderOutput.firstFrameCount
              ? static_cast<double>(renderOutput.firstFrames[i])
@@ -381,8 +398,9 @@ EMSCRIPTEN_KEEPALIVE const char* vesquin_detail_problem(const char* text) {
 }
 
 // Writes config.dat into `folder` from four details; empty on success, else what went wrong.
-EMSCRIPTEN_KEEPALIVE const char* vesquin_write_details(const char* folder, const char* first, const char* last,
-                                                       const char* address, const char* country) {
+EMSCRIPTEN_KEEPALIVE const char* vesquin_write_details(const char* folder, const char* first,
+                                                       const char* last, const char* address,
+                                                       const char* country) {
   static std::string error;
   error.clear();
   vesquin::UseTheUsualFileMask();

@@ -24,8 +24,8 @@ namespace {
 
 using vqa::Audio;
 
-constexpr double kSilenceDb = -45.0;  // below this a frame counts as silence
-constexpr double kLeadKeepMs = 8.0;   // kept before the first sound, faded in
+constexpr double kSilenceDb = -45.0;     // below this a frame counts as silence
+constexpr double kLeadKeepMs = 8.0;      // kept before the first sound, faded in
 constexpr double kMeasureSeconds = 3.0;  // a short clip is measured looped to this length
 constexpr double kQuietWindowMs = 5.0;   // window of the search for a quiet place to cut
 constexpr double kQuietBelowPeakDb = 45.0;
@@ -125,7 +125,8 @@ void TrimSilence(Audio& a, double tailMs) {
 double WindowDb(const Audio& a, std::size_t from, std::size_t frames) {
   double sum = 0;
   const std::size_t to = std::min(a.frames(), from + frames);
-  for (std::size_t i = from * a.channels; i < to * a.channels; ++i) sum += double(a.samples[i]) * a.samples[i];
+  for (std::size_t i = from * a.channels; i < to * a.channels; ++i)
+    sum += double(a.samples[i]) * a.samples[i];
   return 10.0 * std::log10(sum / double(std::max<std::size_t>(1, (to - from) * a.channels)) + 1e-20);
 }
 
@@ -137,7 +138,8 @@ std::size_t FirstQuiet(const Audio& a, std::size_t from, std::size_t to) {
   to = std::min(to, a.frames());
   if (to < from + window) return from;
   double loudest = -HUGE_VAL;
-  for (std::size_t f = 0; f + window <= a.frames(); f += hop) loudest = std::max(loudest, WindowDb(a, f, window));
+  for (std::size_t f = 0; f + window <= a.frames(); f += hop)
+    loudest = std::max(loudest, WindowDb(a, f, window));
   double floor = HUGE_VAL;
   for (std::size_t f = from; f + window <= to; f += hop) floor = std::min(floor, WindowDb(a, f, window));
   const double quiet = std::max(floor + kQuietAboveFloorDb, loudest - kQuietBelowPeakDb);
@@ -220,14 +222,22 @@ int main(int argc, char** argv) try {
       if (i + 1 >= argc) throw std::runtime_error(arg + " needs a value");
       return std::atof(argv[++i]);
     };
-    if (arg == "--target") target = next(), haveTarget = true;
-    else if (arg == "--cut") cutFrom = next(), cutTo = next();
-    else if (arg == "--settle") openLimit = next(), closeLimit = next();
-    else if (arg == "--loop") loop = true;
-    else if (arg == "--tail") tailMs = next();
-    else if (arg == "--ceiling") ceilingDb = next();
-    else if (arg.rfind("--", 0) == 0) return Usage();
-    else files.push_back(arg);
+    if (arg == "--target")
+      target = next(), haveTarget = true;
+    else if (arg == "--cut")
+      cutFrom = next(), cutTo = next();
+    else if (arg == "--settle")
+      openLimit = next(), closeLimit = next();
+    else if (arg == "--loop")
+      loop = true;
+    else if (arg == "--tail")
+      tailMs = next();
+    else if (arg == "--ceiling")
+      ceilingDb = next();
+    else if (arg.rfind("--", 0) == 0)
+      return Usage();
+    else
+      files.push_back(arg);
   }
   if (!haveTarget || files.size() != 2) return Usage();
 

@@ -39,7 +39,8 @@ constexpr Rgb kWhite{1.0f, 1.0f, 1.0f};
 class Canvas {
  public:
   // Shapes are given in units of `unit` output pixels.
-  Canvas(int w, int h, double unit) : w_(w), h_(h), unit_(unit), px_(std::size_t(w * kSub) * h * kSub, kNight) {}
+  Canvas(int w, int h, double unit)
+      : w_(w), h_(h), unit_(unit), px_(std::size_t(w * kSub) * h * kSub, kNight) {}
 
   using Inside = std::function<bool(double, double)>;
 
@@ -47,45 +48,56 @@ class Canvas {
   void Fill(double x0, double y0, double x1, double y1, const Inside& inside, Rgb c) {
     const double s = unit_ * kSub;
     int ix0 = std::max(0, int(std::floor(x0 * s))), iy0 = std::max(0, int(std::floor(y0 * s)));
-    int ix1 = std::min(w_ * kSub - 1, int(std::ceil(x1 * s))), iy1 = std::min(h_ * kSub - 1, int(std::ceil(y1 * s)));
+    int ix1 = std::min(w_ * kSub - 1, int(std::ceil(x1 * s))),
+        iy1 = std::min(h_ * kSub - 1, int(std::ceil(y1 * s)));
     for (int y = iy0; y <= iy1; ++y)
       for (int x = ix0; x <= ix1; ++x)
         if (inside((x + 0.5) / s, (y + 0.5) / s)) px_[std::size_t(y) * w_ * kSub + x] = c;
   }
 
   void Rect(double x0, double y0, double x1, double y1, Rgb c) {
-    Fill(x0, y0, x1, y1, [&](double x, double y) { return x >= x0 && x < x1 && y >= y0 && y < y1; }, c);
+    Fill(
+        x0, y0, x1, y1, [&](double x, double y) { return x >= x0 && x < x1 && y >= y0 && y < y1; }, c);
   }
 
   // Ellipse centred at (cx, cy), radii rx, ry, turned by `turn` radians.
   void Ellipse(double cx, double cy, double rx, double ry, Rgb c, double turn = 0) {
     double r = std::max(rx, ry), cs = std::cos(turn), sn = std::sin(turn);
-    Fill(cx - r, cy - r, cx + r, cy + r, [&](double x, double y) {
-      double u = (x - cx) * cs + (y - cy) * sn, v = -(x - cx) * sn + (y - cy) * cs;
-      return (u * u) / (rx * rx) + (v * v) / (ry * ry) <= 1.0;
-    }, c);
+    Fill(
+        cx - r, cy - r, cx + r, cy + r,
+        [&](double x, double y) {
+          double u = (x - cx) * cs + (y - cy) * sn, v = -(x - cx) * sn + (y - cy) * cs;
+          return (u * u) / (rx * rx) + (v * v) / (ry * ry) <= 1.0;
+        },
+        c);
   }
 
   // A thick line with round ends.
   void Line(double ax, double ay, double bx, double by, double radius, Rgb c) {
-    Fill(std::min(ax, bx) - radius, std::min(ay, by) - radius, std::max(ax, bx) + radius, std::max(ay, by) + radius,
-         [&](double x, double y) {
-           double dx = bx - ax, dy = by - ay, len2 = dx * dx + dy * dy;
-           double t = len2 > 0 ? std::clamp(((x - ax) * dx + (y - ay) * dy) / len2, 0.0, 1.0) : 0.0;
-           double ex = ax + t * dx - x, ey = ay + t * dy - y;
-           return ex * ex + ey * ey <= radius * radius;
-         }, c);
+    Fill(
+        std::min(ax, bx) - radius, std::min(ay, by) - radius, std::max(ax, bx) + radius,
+        std::max(ay, by) + radius,
+        [&](double x, double y) {
+          double dx = bx - ax, dy = by - ay, len2 = dx * dx + dy * dy;
+          double t = len2 > 0 ? std::clamp(((x - ax) * dx + (y - ay) * dy) / len2, 0.0, 1.0) : 0.0;
+          double ex = ax + t * dx - x, ey = ay + t * dy - y;
+          return ex * ex + ey * ey <= radius * radius;
+        },
+        c);
   }
 
   void Triangle(double ax, double ay, double bx, double by, double cx, double cy, Rgb c) {
     auto side = [](double px, double py, double qx, double qy, double x, double y) {
       return (qx - px) * (y - py) - (qy - py) * (x - px);
     };
-    Fill(std::min({ax, bx, cx}), std::min({ay, by, cy}), std::max({ax, bx, cx}), std::max({ay, by, cy}),
-         [&](double x, double y) {
-           double d1 = side(ax, ay, bx, by, x, y), d2 = side(bx, by, cx, cy, x, y), d3 = side(cx, cy, ax, ay, x, y);
-           return (d1 >= 0 && d2 >= 0 && d3 >= 0) || (d1 <= 0 && d2 <= 0 && d3 <= 0);
-         }, c);
+    Fill(
+        std::min({ax, bx, cx}), std::min({ay, by, cy}), std::max({ax, bx, cx}), std::max({ay, by, cy}),
+        [&](double x, double y) {
+          double d1 = side(ax, ay, bx, by, x, y), d2 = side(bx, by, cx, cy, x, y),
+                 d3 = side(cx, cy, ax, ay, x, y);
+          return (d1 >= 0 && d2 >= 0 && d3 >= 0) || (d1 <= 0 && d2 <= 0 && d3 <= 0);
+        },
+        c);
   }
 
   // Uncompressed 24-bit BMP, rows bottom-up and padded to four bytes.
@@ -110,7 +122,8 @@ class Canvas {
     for (int y = h_ - 1; y >= 0; --y) {
       for (int x = 0; x < w_; ++x) {
         Rgb c = Pixel(x, y);
-        for (float v : {c.b, c.g, c.r}) out.push_back(std::uint8_t(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)));
+        for (float v : {c.b, c.g, c.r})
+          out.push_back(std::uint8_t(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)));
       }
       for (std::uint32_t pad = std::uint32_t(w_) * 3; pad < row; ++pad) out.push_back(0);
     }
@@ -145,16 +158,16 @@ void DrawDog(Canvas& c, double x, double y, double s) {
     c.Line(x + P(-20), y + P(-8), x + P(-33), y + P(-22), P(3.2) + grow, body);  // tail
     c.Line(x + P(-13), y + P(6), x + P(-19), y + P(24), P(4) + grow, body);      // hind legs
     c.Line(x + P(-6), y + P(6), x + P(-3), y + P(24), P(4) + grow, body);
-    c.Line(x + P(12), y + P(6), x + P(8), y + P(24), P(4) + grow, body);         // fore legs
+    c.Line(x + P(12), y + P(6), x + P(8), y + P(24), P(4) + grow, body);  // fore legs
     c.Line(x + P(19), y + P(6), x + P(24), y + P(23), P(4) + grow, body);
-    c.Ellipse(x, y, P(24) + grow, P(12) + grow, body);                           // trunk
-    c.Line(x + P(16), y + P(-4), x + P(25), y + P(-16), P(7) + grow, body);      // neck
-    c.Ellipse(x + P(28), y + P(-20), P(11) + grow, P(10) + grow, body);          // head
-    c.Ellipse(x + P(38), y + P(-16), P(9) + grow, P(5.5) + grow, body, 0.25);    // muzzle
-    c.Ellipse(x + P(22), y + P(-16), P(4.5) + grow, P(10) + grow, ear, 0.35);    // ear
+    c.Ellipse(x, y, P(24) + grow, P(12) + grow, body);                         // trunk
+    c.Line(x + P(16), y + P(-4), x + P(25), y + P(-16), P(7) + grow, body);    // neck
+    c.Ellipse(x + P(28), y + P(-20), P(11) + grow, P(10) + grow, body);        // head
+    c.Ellipse(x + P(38), y + P(-16), P(9) + grow, P(5.5) + grow, body, 0.25);  // muzzle
+    c.Ellipse(x + P(22), y + P(-16), P(4.5) + grow, P(10) + grow, ear, 0.35);  // ear
   }
   auto P = [&](double u) { return u * s; };
-  c.Ellipse(x + P(46), y + P(-15), P(3), P(2.6), kInk);  // nose
+  c.Ellipse(x + P(46), y + P(-15), P(3), P(2.6), kInk);    // nose
   c.Ellipse(x + P(31), y + P(-24), P(2.4), P(2.4), kInk);  // eye
   c.Ellipse(x + P(31.8), y + P(-24.8), P(0.8), P(0.8), kWhite);
 }
@@ -167,10 +180,12 @@ void DrawCat(Canvas& c, double x, double y, double s) {
     Rgb fur = ink ? kInk : kCat;
     c.Line(x + P(10), y + P(18), x + P(24), y + P(10), P(3.5) + grow, fur);  // tail
     c.Line(x + P(24), y + P(10), x + P(26), y + P(-4), P(3.5) + grow, fur);
-    c.Ellipse(x, y + P(8), P(14) + grow, P(16) + grow, fur);                // body
-    c.Triangle(x + P(-12) - grow, y + P(-14), x + P(-10), y + P(-32) - 1.5 * grow, x + P(-2) + grow, y + P(-20), fur);
-    c.Triangle(x + P(12) + grow, y + P(-14), x + P(10), y + P(-32) - 1.5 * grow, x + P(2) - grow, y + P(-20), fur);
-    c.Ellipse(x, y + P(-14), P(12) + grow, P(10.5) + grow, fur);            // head
+    c.Ellipse(x, y + P(8), P(14) + grow, P(16) + grow, fur);  // body
+    c.Triangle(x + P(-12) - grow, y + P(-14), x + P(-10), y + P(-32) - 1.5 * grow, x + P(-2) + grow,
+               y + P(-20), fur);
+    c.Triangle(x + P(12) + grow, y + P(-14), x + P(10), y + P(-32) - 1.5 * grow, x + P(2) - grow, y + P(-20),
+               fur);
+    c.Ellipse(x, y + P(-14), P(12) + grow, P(10.5) + grow, fur);  // head
   }
   for (double dy : {0.0, 8.0}) c.Line(x + P(-9), y + P(6 + dy), x + P(-3), y + P(4 + dy), P(1.6), kCatStripe);
   for (double dy : {0.0, 8.0}) c.Line(x + P(9), y + P(6 + dy), x + P(3), y + P(4 + dy), P(1.6), kCatStripe);
@@ -191,8 +206,8 @@ void DrawPicture(const std::string& path) {
   // The field runs on past the left and bottom edges; outside the fence it is dark.
   c.Rect(0, 13, 202, h, kGrass);
   for (int i = 0; i < 7; ++i) c.Rect(0, 13 + 36.0 * i, 202, 13 + 36.0 * i + 18, kGrassDark);  // mown stripes
-  c.Rect(0, 10, 205, 16, kFence);    // top boundary
-  c.Rect(199, 10, 205, 228, kFence); // right boundary
+  c.Rect(0, 10, 205, 16, kFence);                                                             // top boundary
+  c.Rect(199, 10, 205, 228, kFence);                                         // right boundary
   for (double y = 16; y < 228; y += 30) c.Rect(196, y, 208, y + 5, kFence);  // posts
   for (double x = 10; x < 205; x += 30) c.Rect(x, 7, x + 5, 19, kFence);
   // Dotted track from the dog towards the corner.

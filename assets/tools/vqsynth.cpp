@@ -249,8 +249,10 @@ Audio MenuLoop() {
     double hz, pan, phase;
   };
   // Fmaj7 (F A C E) swelling in turn with Cmaj7 (C E G B), low and warm.
-  const std::vector<Tone> first = {{174.61, -0.5, 0.0}, {220.00, 0.3, 0.0}, {261.63, -0.2, 0.0}, {329.63, 0.6, 0.0}};
-  const std::vector<Tone> second = {{130.81, 0.4, 0.5}, {196.00, -0.6, 0.5}, {246.94, 0.2, 0.5}, {329.63, -0.3, 0.5}};
+  const std::vector<Tone> first = {
+      {174.61, -0.5, 0.0}, {220.00, 0.3, 0.0}, {261.63, -0.2, 0.0}, {329.63, 0.6, 0.0}};
+  const std::vector<Tone> second = {
+      {130.81, 0.4, 0.5}, {196.00, -0.6, 0.5}, {246.94, 0.2, 0.5}, {329.63, -0.3, 0.5}};
   for (const auto* chord : {&first, &second}) {
     for (const Tone& tone : *chord) {
       double f = OnGrid(tone.hz, T), beat = OnGrid(tone.hz + 0.25, T);
@@ -277,7 +279,8 @@ Audio FieldLoop() {
   const std::size_t loop = std::size_t(T * kRate), over = std::size_t(fade * kRate),
                     skip = std::size_t(warmUp * kRate);
   Noise noise(0x6669656c64);
-  Biquad gust = Biquad::BandPass(400, 0.7), rumble = Biquad::LowPass(180, 0.7), leaves = Biquad::BandPass(1500, 2.0);
+  Biquad gust = Biquad::BandPass(400, 0.7), rumble = Biquad::LowPass(180, 0.7),
+         leaves = Biquad::BandPass(1500, 2.0);
   std::vector<double> x(skip + loop + over);
   for (std::size_t n = 0; n < x.size(); ++n) {
     double t = (double(n) - double(skip)) / kRate;
@@ -303,7 +306,8 @@ Audio FieldLoop() {
 
 int main(int argc, char** argv) try {
   const std::map<std::string, std::function<Audio()>> recipes = {
-      {"meow", Meow}, {"bark", Bark}, {"step", Step}, {"jingle", Jingle}, {"menuloop", MenuLoop}, {"fieldloop", FieldLoop}};
+      {"meow", Meow},     {"bark", Bark},         {"step", Step},
+      {"jingle", Jingle}, {"menuloop", MenuLoop}, {"fieldloop", FieldLoop}};
   if (argc != 3 || !recipes.count(argv[1])) {
     std::fprintf(stderr, "usage: vqsynth meow|bark|step|jingle|menuloop|fieldloop OUT.wav\n");
     return 2;

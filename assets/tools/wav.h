@@ -108,9 +108,7 @@ inline std::vector<std::uint8_t> FlipClipHead(std::vector<std::uint8_t> bytes) {
   return bytes;
 }
 
-inline Audio ReadClip(const std::string& path) {
-  return ParseWave(FlipClipHead(ReadFileBytes(path)), path);
-}
+inline Audio ReadClip(const std::string& path) { return ParseWave(FlipClipHead(ReadFileBytes(path)), path); }
 
 inline std::int16_t ToPcm16(float v) {
   double s = std::nearbyint(double(v) * 32768.0);

@@ -16,7 +16,8 @@ constexpr std::uint32_t kShortClipMs = 20;
 std::string MakeFolder() {
   std::string pattern = (std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp");
   pattern += "/vesquin-fuzz-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a folder for the fuzz data");
+  if (::mkdtemp(pattern.data()) == nullptr)
+    throw std::runtime_error("cannot make a folder for the fuzz data");
   std::map<std::string, std::uint32_t> lengths;
   for (const std::string& path : testing::GameClipPaths()) lengths[path] = kShortClipMs;
   testing::MakeGameData(pattern, lengths);

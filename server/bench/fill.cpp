@@ -24,8 +24,9 @@ int Fill(S& store, long n) {
     batch.clear();
     for (long i = start; i < std::min(n, start + kBatch); ++i) {
       // Same details as bench/*.lua build; scores spread over 1..100.
-      batch.push_back({Player{"bench" + std::to_string(i), "Player", std::to_string(i) + " Bench Road", "Benchland"},
-                       static_cast<int>(1 + (i * 7919) % 100)});
+      batch.push_back(
+          {Player{"bench" + std::to_string(i), "Player", std::to_string(i) + " Bench Road", "Benchland"},
+           static_cast<int>(1 + (i * 7919) % 100)});
     }
     if (auto st = store.SubmitBatch(batch, "127.0.0.1", now); !st) {
       std::fprintf(stderr, "scored-bench-fill: %s\n", st.error.c_str());

@@ -100,7 +100,8 @@ AttackReport RunSlowClientAttack(const AttackSettings& s) {
           if (a.fd >= 0) ++report.attack_connections;
         }
         if (a.fd >= 0 && now >= a.next_line) {
-          std::string line = a.sent_request_line ? "X-Slow: still here\r\n" : "GET /vesquin/ HTTP/1.1\r\nHost: x\r\n";
+          std::string line =
+              a.sent_request_line ? "X-Slow: still here\r\n" : "GET /vesquin/ HTTP/1.1\r\nHost: x\r\n";
           // A socket still connecting refuses the write; it is tried again on the next round.
           if (::send(a.fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT) > 0) {
             a.sent_request_line = true;

@@ -68,8 +68,9 @@ Words Split(const std::vector<std::string>& args) {
 }
 
 class Command {
-public:
-  Command(Words words, std::vector<std::string> allowed, std::size_t min_positional, std::size_t max_positional)
+ public:
+  Command(Words words, std::vector<std::string> allowed, std::size_t min_positional,
+          std::size_t max_positional)
       : w_(std::move(words)) {
     for (const auto& [key, value] : w_.options)
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
@@ -79,7 +80,8 @@ public:
         throw UsageError{"unknown option " + flag + " for " + w_.positional[0]};
     std::size_t n = w_.positional.size() - 1;
     if (n < min_positional) throw UsageError{w_.positional[0] + ": too few arguments"};
-    if (n > max_positional) throw UsageError{w_.positional[0] + ": unexpected argument '" + w_.positional[n] + "'"};
+    if (n > max_positional)
+      throw UsageError{w_.positional[0] + ": unexpected argument '" + w_.positional[n] + "'"};
   }
   const std::string* Option(const std::string& key) const {
     auto it = w_.options.find(key);
@@ -89,7 +91,7 @@ public:
   const std::string& Arg(std::size_t i) const { return w_.positional.at(i + 1); }
   std::size_t Args() const { return w_.positional.size() - 1; }
 
-private:
+ private:
   Words w_;
 };
 
@@ -115,7 +117,8 @@ std::int64_t ParseTime(const std::string& text, const std::string& what) {
     ok = std::sscanf(t.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &s, &used) == 6;
   ok = ok && used == static_cast<int>(t.size()) && t[4] == '-' && t[7] == '-';
   if (!ok || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
-    throw UsageError{"bad time for " + what + ": '" + text + "' (use YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)"};
+    throw UsageError{"bad time for " + what + ": '" + text +
+                     "' (use YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, UTC)"};
   std::tm tm{};
   tm.tm_year = y - 1900;
   tm.tm_mon = mo - 1;
@@ -131,8 +134,8 @@ std::string Time(std::int64_t ms) {
   std::tm tm{};
   gmtime_r(&t, &tm);
   char buf[96];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms % 1000));
   return buf;
 }
 
@@ -175,8 +178,8 @@ int Table(const Context& c, const Command& cmd) {
   if (!lines) return Failed(c, lines.error());
   c.out << "place\tline\tscore\treached\tfirst_name\tlast_name\taddr\tcountry\n";
   for (const PlacedLine& p : *lines)
-    c.out << p.place << "\t" << p.line.id << "\t" << p.line.best_score << "\t" << Time(p.line.reached_at_ms) << "\t"
-          << Fields(p.line.player) << "\n";
+    c.out << p.place << "\t" << p.line.id << "\t" << p.line.best_score << "\t" << Time(p.line.reached_at_ms)
+          << "\t" << Fields(p.line.player) << "\n";
   return kDone;
 }
 
@@ -212,8 +215,8 @@ int Log(const Context& c, const Command& cmd) {
     for (const LogRecord& r : *page) {
       q.after_id = r.id;
       if (!network.empty() && RateLimitKey(r.client) != network) continue;
-      c.out << r.id << "\t" << Time(r.received_at_ms) << "\t" << EscapeForLog(r.client) << "\t" << r.score << "\t"
-            << (r.player_id ? std::to_string(*r.player_id) : "-") << "\t"
+      c.out << r.id << "\t" << Time(r.received_at_ms) << "\t" << EscapeForLog(r.client) << "\t" << r.score
+            << "\t" << (r.player_id ? std::to_string(*r.player_id) : "-") << "\t"
             << (r.removed_at_ms ? Time(*r.removed_at_ms) : "-") << "\t" << Fields(r.player) << "\n";
       if (++shown == limit) break;
     }
@@ -288,7 +291,8 @@ int Bans(const Context& c, const Command&) {
   auto bans = store->ListBans();
   if (!bans) return Failed(c, bans.error());
   c.out << "network\tsince\treason\n";
-  for (const BanRecord& b : *bans) c.out << b.network << "\t" << Time(b.created_at_ms) << "\t" << EscapeForLog(b.reason) << "\n";
+  for (const BanRecord& b : *bans)
+    c.out << b.network << "\t" << Time(b.created_at_ms) << "\t" << EscapeForLog(b.reason) << "\n";
   return kDone;
 }
 
@@ -341,7 +345,8 @@ int Load(const Context& c, const Dump& dump, const std::string& db, bool replace
   if (auto st = CheckDump(dump); !st) return Failed(c, "refused, nothing imported: " + st.error);
   auto target = OpenOrReport(c, db, true);
   if (!target) return kFailed;
-  if (auto st = target->Import(dump, replace); !st) return Failed(c, "refused, nothing imported: " + st.error);
+  if (auto st = target->Import(dump, replace); !st)
+    return Failed(c, "refused, nothing imported: " + st.error);
   auto back = target->Export();
   if (!back) return Failed(c, "imported, but cannot read it back: " + back.error());
   // A server writing meanwhile may have added entries; what was imported must be there unchanged.
@@ -427,13 +432,16 @@ std::string AdminUsage() {
          "  remove-line ID                                  delete a line; its log entries are kept\n"
          "  remove-player --first-name F --last-name L [--addr A] [--country C]\n"
          "                                                  delete every line of that player; log kept\n"
-         "  ban ADDR|ADDR/64 [--reason TEXT]                refuse submissions (an IPv6 address bans its /64)\n"
+         "  ban ADDR|ADDR/64 [--reason TEXT]                refuse submissions (an IPv6 address bans its "
+         "/64)\n"
          "  unban ADDR|ADDR/64\n"
          "  bans                                            list the bans\n"
          "  export [FILE]                                   lines, log and bans as JSON (default stdout)\n"
-         "  import FILE|- [--replace]                       load an export into an empty store (or replace it)\n"
+         "  import FILE|- [--replace]                       load an export into an empty store (or replace "
+         "it)\n"
          "  migrate --to DB [--replace]                     copy everything into another store\n"
-         "  backup FILE                                     a consistent copy of a SQLite file, while it is in use\n"
+         "  backup FILE                                     a consistent copy of a SQLite file, while it is "
+         "in use\n"
          "  TIME is YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ (UTC). --name matches part of a first or last name.\n"
          "  Exit status: 0 done, 1 refused or failed (nothing changed), 2 usage error.\n";
 }

@@ -108,7 +108,8 @@ const json& Array(const json& doc, const char* key) {
 std::string DumpToJson(const Dump& dump) {
   // Record by record into one string: a whole document tree of a large table would take ten
   // times the memory of its text.
-  std::string out = std::string("{\"format\": \"") + kFormat + "\", \"version\": " + std::to_string(kFormatVersion);
+  std::string out =
+      std::string("{\"format\": \"") + kFormat + "\", \"version\": " + std::to_string(kFormatVersion);
   auto append = [&out](const char* name, const auto& records, auto to_json) {
     out += std::string(",\n\"") + name + "\": [";
     bool first = true;
@@ -122,13 +123,17 @@ std::string DumpToJson(const Dump& dump) {
   append("lines", dump.lines, [](const LineRecord& l) {
     json j = {{"id", l.id}};
     j.update(PlayerFields(l.player));
-    j.update({{"best_score", l.best_score}, {"reached_at", l.reached_at_ms}, {"reached_submission", l.reached_submission}});
+    j.update({{"best_score", l.best_score},
+              {"reached_at", l.reached_at_ms},
+              {"reached_submission", l.reached_submission}});
     return j;
   });
   append("log", dump.log, [](const LogRecord& r) {
     json j = {{"id", r.id}, {"received_at", r.received_at_ms}, {"client", Bytes(r.client)}};
     j.update(PlayerFields(r.player));
-    j.update({{"score", r.score}, {"player_id", Optional(r.player_id)}, {"removed_at", Optional(r.removed_at_ms)}});
+    j.update({{"score", r.score},
+              {"player_id", Optional(r.player_id)},
+              {"removed_at", Optional(r.removed_at_ms)}});
     return j;
   });
   append("bans", dump.bans, [](const BanRecord& b) {
@@ -192,7 +197,8 @@ Result<Dump> DumpFromJson(std::string_view text) {
     for (std::size_t i = 0; i < bans.size(); ++i) {
       std::string where = "bans[" + std::to_string(i) + "]";
       const json& j = bans[i];
-      dump.bans.push_back({Text(j, "network", where), ReadBytes(j, "reason", where), Integer(j, "created_at", where)});
+      dump.bans.push_back(
+          {Text(j, "network", where), ReadBytes(j, "reason", where), Integer(j, "created_at", where)});
     }
     return R::Ok(std::move(dump));
   } catch (const Fault& f) {

@@ -23,7 +23,8 @@ constexpr const char* kLogColumns =
 LineRecord ReadLine(const sqlite::Statement& s, int first) {
   LineRecord l;
   l.id = s.ColumnInt(first);
-  l.player = {s.ColumnBytes(first + 1), s.ColumnBytes(first + 2), s.ColumnBytes(first + 3), s.ColumnBytes(first + 4)};
+  l.player = {s.ColumnBytes(first + 1), s.ColumnBytes(first + 2), s.ColumnBytes(first + 3),
+              s.ColumnBytes(first + 4)};
   l.best_score = static_cast<int>(s.ColumnInt(first + 5));
   l.reached_at_ms = s.ColumnInt(first + 6);
   l.reached_submission = s.ColumnInt(first + 7);
@@ -105,9 +106,10 @@ Status SqliteAdminStore::InWriteTransaction(F&& body) {
 
 Result<std::vector<PlacedLine>> SqliteAdminStore::ListTable(const TableQuery& query) {
   using R = Result<std::vector<PlacedLine>>;
-  std::string sql = std::string("SELECT place, ") + kLineColumns +
-                    " FROM (SELECT row_number() OVER (ORDER BY best_score DESC, reached_submission ASC) AS place, "
-                    "* FROM players)";
+  std::string sql =
+      std::string("SELECT place, ") + kLineColumns +
+      " FROM (SELECT row_number() OVER (ORDER BY best_score DESC, reached_submission ASC) AS place, "
+      "* FROM players)";
   if (!query.name.empty()) sql += " WHERE instr(first_name, ?3) > 0 OR instr(last_name, ?3) > 0";
   sql += " ORDER BY place LIMIT ?1 OFFSET ?2";
   auto s = sqlite::Statement::Prepare(db_, sql);
@@ -116,7 +118,10 @@ Result<std::vector<PlacedLine>> SqliteAdminStore::ListTable(const TableQuery& qu
   s->BindInt(2, query.offset);
   if (!query.name.empty()) s->BindBlob(3, query.name);
   std::vector<PlacedLine> lines;
-  if (auto st = EachRow(db_, *s, [&](sqlite::Statement& row) { lines.push_back({row.ColumnInt(0), ReadLine(row, 1)}); });
+  if (auto st = EachRow(db_, *s,
+                        [&](sqlite::Statement& row) {
+                          lines.push_back({row.ColumnInt(0), ReadLine(row, 1)});
+                        });
       !st)
     return R::Fail(st.error);
   return R::Ok(std::move(lines));
@@ -153,9 +158,10 @@ Result<Removal> SqliteAdminStore::RemoveWhere(const std::string& where,
   Status st = InWriteTransaction([&]() -> Status {
     // The log stays; its entries only lose their tie to the line, since the line's id may be
     // handed to a new line later.
-    auto mark = sqlite::Statement::Prepare(
-        db_, "UPDATE submissions SET removed_at = ?1, player_id = NULL WHERE player_id IN (SELECT id FROM players WHERE " +
-                 where + ")");
+    auto mark = sqlite::Statement::Prepare(db_,
+                                           "UPDATE submissions SET removed_at = ?1, player_id = NULL WHERE "
+                                           "player_id IN (SELECT id FROM players WHERE " +
+                                               where + ")");
     if (!mark) return Status::Fail(mark.error());
     bind(*mark);
     mark->BindInt(1, now_ms);
@@ -173,7 +179,8 @@ Result<Removal> SqliteAdminStore::RemoveWhere(const std::string& where,
 }
 
 Result<Removal> SqliteAdminStore::RemoveLine(std::int64_t line_id, std::int64_t now_ms) {
-  auto removal = RemoveWhere("id = ?2", [line_id](sqlite::Statement& s) { s.BindInt(2, line_id); }, now_ms);
+  auto removal = RemoveWhere(
+      "id = ?2", [line_id](sqlite::Statement& s) { s.BindInt(2, line_id); }, now_ms);
   // Nothing was changed when no line had that id, so failing afterwards leaves nothing half-done.
   if (removal && removal->lines == 0) return Result<Removal>::Fail("no line " + std::to_string(line_id));
   return removal;
@@ -196,7 +203,8 @@ Result<Removal> SqliteAdminStore::RemovePlayer(const PlayerMatch& match, std::in
 
 Result<bool> SqliteAdminStore::Ban(const BanRecord& ban) {
   auto s = sqlite::Statement::Prepare(
-      db_, "INSERT INTO bans(network, reason, created_at) VALUES(?1, ?2, ?3) ON CONFLICT(network) DO NOTHING");
+      db_,
+      "INSERT INTO bans(network, reason, created_at) VALUES(?1, ?2, ?3) ON CONFLICT(network) DO NOTHING");
   if (!s) return Result<bool>::Fail(s.error());
   s->BindText(1, ban.network);
   s->BindText(2, ban.reason);
@@ -234,13 +242,16 @@ Result<Dump> SqliteAdminStore::Export() {
   RollbackUnlessCommitted guard{db_};
   Dump dump;
   {
-    auto s = sqlite::Statement::Prepare(db_, std::string("SELECT ") + kLineColumns + " FROM players ORDER BY id");
+    auto s =
+        sqlite::Statement::Prepare(db_, std::string("SELECT ") + kLineColumns + " FROM players ORDER BY id");
     if (!s) return R::Fail(s.error());
-    if (auto st = EachRow(db_, *s, [&](sqlite::Statement& row) { dump.lines.push_back(ReadLine(row, 0)); }); !st)
+    if (auto st = EachRow(db_, *s, [&](sqlite::Statement& row) { dump.lines.push_back(ReadLine(row, 0)); });
+        !st)
       return R::Fail(st.error);
   }
   {
-    auto s = sqlite::Statement::Prepare(db_, std::string("SELECT ") + kLogColumns + " FROM submissions ORDER BY id");
+    auto s = sqlite::Statement::Prepare(
+        db_, std::string("SELECT ") + kLogColumns + " FROM submissions ORDER BY id");
     if (!s) return R::Fail(s.error());
     if (auto st = EachRow(db_, *s, [&](sqlite::Statement& row) { dump.log.push_back(ReadLog(row)); }); !st)
       return R::Fail(st.error);
@@ -258,18 +269,21 @@ Status SqliteAdminStore::Import(const Dump& dump, bool replace) {
       for (const char* sql : {"DELETE FROM players", "DELETE FROM submissions", "DELETE FROM bans"})
         if (auto st = db_.Exec(sql); !st) return st;
     } else {
-      auto s = sqlite::Statement::Prepare(db_,
-                                          "SELECT EXISTS(SELECT 1 FROM players) OR EXISTS(SELECT 1 FROM submissions) "
-                                          "OR EXISTS(SELECT 1 FROM bans)");
+      auto s = sqlite::Statement::Prepare(
+          db_,
+          "SELECT EXISTS(SELECT 1 FROM players) OR EXISTS(SELECT 1 FROM submissions) "
+          "OR EXISTS(SELECT 1 FROM bans)");
       if (!s) return Status::Fail(s.error());
       if (s->Step() != SQLITE_ROW) return Status::Fail(db_.LastError());
-      if (s->ColumnInt(0) != 0) return Status::Fail("the store is not empty (replace its contents to import)");
+      if (s->ColumnInt(0) != 0)
+        return Status::Fail("the store is not empty (replace its contents to import)");
     }
     auto line = sqlite::Statement::Prepare(
         db_, std::string("INSERT INTO players(") + kLineColumns + ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-    auto entry = sqlite::Statement::Prepare(
-        db_, std::string("INSERT INTO submissions(") + kLogColumns + ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
-    auto ban = sqlite::Statement::Prepare(db_, "INSERT INTO bans(network, reason, created_at) VALUES(?1, ?2, ?3)");
+    auto entry = sqlite::Statement::Prepare(db_, std::string("INSERT INTO submissions(") + kLogColumns +
+                                                     ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+    auto ban =
+        sqlite::Statement::Prepare(db_, "INSERT INTO bans(network, reason, created_at) VALUES(?1, ?2, ?3)");
     if (!line) return Status::Fail(line.error());
     if (!entry) return Status::Fail(entry.error());
     if (!ban) return Status::Fail(ban.error());
@@ -283,7 +297,8 @@ Status SqliteAdminStore::Import(const Dump& dump, bool replace) {
       line->BindInt(6, l.best_score);
       line->BindInt(7, l.reached_at_ms);
       line->BindInt(8, l.reached_submission);
-      if (auto st = StepDone(db_, *line); !st) return Status::Fail("line " + std::to_string(l.id) + ": " + st.error);
+      if (auto st = StepDone(db_, *line); !st)
+        return Status::Fail("line " + std::to_string(l.id) + ": " + st.error);
     }
     for (const LogRecord& r : dump.log) {
       sqlite::ResetOnExit reset(*entry);

@@ -12,7 +12,7 @@
 namespace vesquin::scored {
 
 class SqliteAdminStore final : public AdminStore {
-public:
+ public:
   // Opens (creating if need be) and migrates the file, as the server would.
   static Result<std::unique_ptr<SqliteAdminStore>> Open(const std::string& path);
 
@@ -31,7 +31,7 @@ public:
   // checked; an existing target is refused.
   Status Backup(const std::string& target);
 
-private:
+ private:
   explicit SqliteAdminStore(sqlite::Database db) : db_(std::move(db)) {}
   // Runs `body` in one BEGIN IMMEDIATE transaction; any failure rolls it all back.
   template <class F>

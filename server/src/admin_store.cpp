@@ -10,7 +10,9 @@
 namespace vesquin::scored {
 namespace {
 
-std::string Describe(const char* what, std::int64_t id) { return std::string(what) + " " + std::to_string(id); }
+std::string Describe(const char* what, std::int64_t id) {
+  return std::string(what) + " " + std::to_string(id);
+}
 
 // Control bytes are let through: files of earlier servers may hold a trailing carriage return,
 // and every reader escapes them anyway. The length has always been bounded.

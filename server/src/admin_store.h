@@ -53,19 +53,19 @@ struct PlacedLine {
 
 // Filters combine with AND; an empty/absent filter matches everything.
 struct TableQuery {
-  std::string name;  // bytes found anywhere in the first name or in the last name (case-sensitive)
+  std::string name;         // bytes found anywhere in the first name or in the last name (case-sensitive)
   std::int64_t offset = 0;  // lines skipped, in rank order, after filtering
   std::int64_t limit = 100;
 };
 
 struct LogQuery {
   std::optional<std::int64_t> player_id;
-  std::string client;  // exact address text as stored; empty: any
-  std::string name;    // as in TableQuery
+  std::string client;                    // exact address text as stored; empty: any
+  std::string name;                      // as in TableQuery
   std::optional<std::int64_t> since_ms;  // received_at >= since
   std::optional<std::int64_t> until_ms;  // received_at < until
-  std::int64_t after_id = 0;  // only entries with a greater id: the next page
-  std::int64_t limit = 100;   // entries in ascending id order
+  std::int64_t after_id = 0;             // only entries with a greater id: the next page
+  std::int64_t limit = 100;              // entries in ascending id order
 };
 
 // Which lines RemovePlayer takes: first and last name exactly, and addr/country if given.
@@ -89,7 +89,7 @@ struct Dump {
 };
 
 class AdminStore {
-public:
+ public:
   virtual ~AdminStore() = default;
 
   // Lines in rank order (score descending, then reached_submission ascending), place counted

@@ -19,7 +19,8 @@ CommitQueue::~CommitQueue() {
   if (writer_.joinable()) writer_.join();
 }
 
-void CommitQueue::SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Store::Done done) {
+void CommitQueue::SubmitAsync(Submission submission, std::string client, std::int64_t now_ms,
+                              Store::Done done) {
   Job job;
   job.entries.push_back({std::move(submission), std::move(client), now_ms});
   job.done = std::move(done);

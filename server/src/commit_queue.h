@@ -22,7 +22,7 @@
 namespace vesquin::scored {
 
 class CommitQueue {
-public:
+ public:
   struct Entry {
     Submission submission;
     std::string client;
@@ -49,7 +49,7 @@ public:
   // Many submissions in one job, so one transaction; waits for the commit.
   Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t now_ms);
 
-private:
+ private:
   void Enqueue(Job job);
   void WriterLoop();
 

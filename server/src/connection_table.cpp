@@ -18,7 +18,8 @@ void ConnectionTable::Serve(Entry& e, Clock::time_point now) {
   e.deadline = now + limits_.request_deadline;
 }
 
-std::optional<ConnectionTable::Id> ConnectionTable::EvictionCandidate(const std::string& for_key, State among) {
+std::optional<ConnectionTable::Id> ConnectionTable::EvictionCandidate(const std::string& for_key,
+                                                                      State among) {
   auto held = [&](const std::string& key) {
     auto it = by_address_.find(key);
     if (it == by_address_.end()) return 0u;
@@ -34,8 +35,9 @@ std::optional<ConnectionTable::Id> ConnectionTable::EvictionCandidate(const std:
     if (theirs < mine + 2) continue;
     // The heaviest address first; among its connections the one served longest (an active
     // one has had its chance) or, in the waiting list, the newest (it has waited least).
-    bool better = !best || theirs > best_held ||
-                  (theirs == best_held && (among == State::kActive ? e.since < best_since : e.since > best_since));
+    bool better =
+        !best || theirs > best_held ||
+        (theirs == best_held && (among == State::kActive ? e.since < best_since : e.since > best_since));
     if (better) {
       best = id;
       best_held = theirs;
@@ -50,7 +52,8 @@ ConnectionTable::Admission ConnectionTable::Arrive(Id id, const std::string& add
   Admission out;
   if (!exempt) {
     auto it = by_address_.find(address_key);
-    if (it != by_address_.end() && it->second.active + it->second.waiting >= limits_.max_per_address) return out;
+    if (it != by_address_.end() && it->second.active + it->second.waiting >= limits_.max_per_address)
+      return out;
   }
   Entry& e = entries_[id];
   e.key = address_key;

@@ -27,7 +27,7 @@ struct ConnectionLimits {
 };
 
 class ConnectionTable {
-public:
+ public:
   using Clock = std::chrono::steady_clock;
   using Id = std::uint64_t;
 
@@ -56,7 +56,7 @@ public:
   std::size_t active() const { return active_; }
   std::size_t waiting() const { return waiting_; }
 
-private:
+ private:
   enum class State { kWaiting, kActive, kClosing };
   struct Entry {
     std::string key;

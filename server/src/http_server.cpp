@@ -57,12 +57,18 @@ std::string UtcNow() {
 
 const char* TerminationText(MHD_RequestTerminationCode toe) {
   switch (toe) {
-    case MHD_REQUEST_TERMINATED_COMPLETED_OK: return nullptr;
-    case MHD_REQUEST_TERMINATED_WITH_ERROR: return "connection error";
-    case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED: return "timed out";
-    case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN: return "server stopping";
-    case MHD_REQUEST_TERMINATED_READ_ERROR: return "read error";
-    case MHD_REQUEST_TERMINATED_CLIENT_ABORT: return "client closed";
+    case MHD_REQUEST_TERMINATED_COMPLETED_OK:
+      return nullptr;
+    case MHD_REQUEST_TERMINATED_WITH_ERROR:
+      return "connection error";
+    case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED:
+      return "timed out";
+    case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN:
+      return "server stopping";
+    case MHD_REQUEST_TERMINATED_READ_ERROR:
+      return "read error";
+    case MHD_REQUEST_TERMINATED_CLIENT_ABORT:
+      return "client closed";
   }
   return "closed";
 }
@@ -122,7 +128,8 @@ struct Callbacks {
       auto ctx = std::make_shared<Ctx>();
       ctx->raw_uri = uri ? uri : "";
       ctx->connection = connection;
-      const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+      const MHD_ConnectionInfo* info =
+          MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
       ctx->peer = NumericAddress(info ? info->client_addr : nullptr);
       ctx->client = ctx->peer;
       {
@@ -137,8 +144,8 @@ struct Callbacks {
   }
 
   static MHD_Result OnAccess(void* cls, MHD_Connection* connection, const char* /*url*/, const char* method,
-                             const char* /*version*/, const char* /*upload_data*/, std::size_t* upload_data_size,
-                             void** req_cls) noexcept {
+                             const char* /*version*/, const char* /*upload_data*/,
+                             std::size_t* upload_data_size, void** req_cls) noexcept {
     auto* self = static_cast<HttpServer*>(cls);
     auto* holder = static_cast<Holder*>(*req_cls);
     if (holder == nullptr) return MHD_NO;  // out of memory in OnUri: drop the connection
@@ -153,7 +160,8 @@ struct Callbacks {
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
         const char* chunked =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
-        bool has_body = *upload_data_size > 0 || chunked != nullptr || (length && std::strcmp(length, "0") != 0);
+        bool has_body =
+            *upload_data_size > 0 || chunked != nullptr || (length && std::strcmp(length, "0") != 0);
         bool first_call = !ctx.headers_seen;
         if (first_call) {
           ctx.headers_seen = true;
@@ -200,8 +208,8 @@ struct Callbacks {
         answer = std::move(ctx.reply);
         ctx.reply.reset();
       }
-      std::unique_ptr<MHD_Response, ResponseDestroyer> response(MHD_create_response_from_buffer(
-          answer->body.size(), answer->body.data(), MHD_RESPMEM_MUST_COPY));
+      std::unique_ptr<MHD_Response, ResponseDestroyer> response(
+          MHD_create_response_from_buffer(answer->body.size(), answer->body.data(), MHD_RESPMEM_MUST_COPY));
       if (!response) return MHD_NO;
       MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, answer->content_type.c_str());
       for (const auto& [name, value] : answer->headers)
@@ -276,7 +284,7 @@ struct Callbacks {
     if (id == 0) return;
     self->slots_.erase(id);  // closes the duplicate; libmicrohttpd closes its own socket
     self->table_.Closed(id);
-    self->Wake();            // a slot is free: someone waiting may be served
+    self->Wake();  // a slot is free: someone waiting may be served
   }
 
   static void OnMhdError(void* cls, const char* format, va_list args) noexcept {
@@ -322,8 +330,8 @@ Result<ListenAddress> ParseListenAddress(const std::string& text) {
     host = text.substr(0, colon);
     port = text.substr(colon + 1);
   }
-  if (host.empty() || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoi(port) > 65535)
+  if (host.empty() || port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) > 65535)
     return R::Fail("listen address must look like ADDR:PORT with a port from 0 to 65535: " + text);
 
   addrinfo hints{};
@@ -348,7 +356,8 @@ HttpServer::HttpServer(Service& service, const ServerOptions& options, LogSink l
       table_(ConnectionLimits{options.max_connections, options.max_per_address, 4 * options.max_connections,
                               std::chrono::seconds(options.request_timeout_seconds)}) {}
 
-Result<std::unique_ptr<HttpServer>> HttpServer::Start(Service& service, const ServerOptions& options, LogSink log) {
+Result<std::unique_ptr<HttpServer>> HttpServer::Start(Service& service, const ServerOptions& options,
+                                                      LogSink log) {
   using R = Result<std::unique_ptr<HttpServer>>;
   auto address = ParseListenAddress(options.listen);
   if (!address) return R::Fail(address.error());
@@ -383,15 +392,12 @@ Result<std::unique_ptr<HttpServer>> HttpServer::Start(Service& service, const Se
   MHD_Daemon* daemon = MHD_start_daemon(
       flags, 0, nullptr, nullptr, &Callbacks::OnAccess, server.get(),
       // The logger first, so that MHD's complaints about later options reach it too.
-      MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::OnMhdError, server.get(),
-      MHD_OPTION_THREAD_POOL_SIZE, options.threads,
-      MHD_OPTION_CONNECTION_LIMIT, mhd_limit,
-      MHD_OPTION_CONNECTION_TIMEOUT, options.timeout_seconds,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
-      MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::OnUri, server.get(),
-      MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::OnCompleted, server.get(),
-      MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::OnConnection, server.get(),
-      MHD_OPTION_END);
+      MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::OnMhdError, server.get(), MHD_OPTION_THREAD_POOL_SIZE,
+      options.threads, MHD_OPTION_CONNECTION_LIMIT, mhd_limit, MHD_OPTION_CONNECTION_TIMEOUT,
+      options.timeout_seconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+      MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::OnUri, server.get(), MHD_OPTION_NOTIFY_COMPLETED,
+      &Callbacks::OnCompleted, server.get(), MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::OnConnection,
+      server.get(), MHD_OPTION_END);
   if (daemon == nullptr) return R::Fail("cannot start the HTTP daemon for " + options.listen);
   server->daemon_.reset(daemon);
   server->acceptor_ = std::thread([s = server.get()] { s->AcceptLoop(); });
@@ -479,9 +485,9 @@ void HttpServer::AcceptReady(std::vector<ConnectionTable::Id>& to_serve) {
     ConnectionTable::Id id = next_id_++;
     auto admission = table_.Arrive(id, RateLimitKey(peer), trusted, Clock::now());
     if (admission.verdict == ConnectionTable::Verdict::kRefuse) {
-      notes.emplace_back("refused: " + std::to_string(options_.max_per_address) +
-                             " connections from this address already",
-                         peer);
+      notes.emplace_back(
+          "refused: " + std::to_string(options_.max_per_address) + " connections from this address already",
+          peer);
       continue;  // fd closes here
     }
     Slot& slot = slots_[id];
@@ -491,7 +497,8 @@ void HttpServer::AcceptReady(std::vector<ConnectionTable::Id>& to_serve) {
     slot.peer = peer;
     if (admission.evict) {
       const char* why = "closed: its slot went to a less busy address";
-      if (auto it = slots_.find(*admission.evict); it != slots_.end()) notes.emplace_back(why, it->second.peer);
+      if (auto it = slots_.find(*admission.evict); it != slots_.end())
+        notes.emplace_back(why, it->second.peer);
       CloseLocked(*admission.evict);
     }
     if (admission.verdict == ConnectionTable::Verdict::kServe) to_serve.push_back(id);
@@ -508,7 +515,8 @@ void HttpServer::AcceptLoop() {
       std::lock_guard lock(slots_mutex_);
       can_hold = table_.CanHoldMore();
     }
-    pollfd fds[2] = {{wake_.get(), POLLIN, 0}, {listener_.get(), static_cast<short>(can_hold ? POLLIN : 0), 0}};
+    pollfd fds[2] = {{wake_.get(), POLLIN, 0},
+                     {listener_.get(), static_cast<short>(can_hold ? POLLIN : 0), 0}};
     ::poll(fds, 2, kTickMs);
     if (fds[0].revents & POLLIN) {
       std::uint64_t count;

@@ -32,8 +32,8 @@ struct ServerOptions {
   unsigned threads = 4;
   unsigned max_connections = 64;
   unsigned max_per_address = 8;
-  unsigned timeout_seconds = 10;         // a connection that stalls (sends or reads nothing) is closed
-  unsigned request_timeout_seconds = 5;  // the whole request head must arrive within this
+  unsigned timeout_seconds = 10;             // a connection that stalls (sends or reads nothing) is closed
+  unsigned request_timeout_seconds = 5;      // the whole request head must arrive within this
   std::vector<std::string> trusted_proxies;  // ADDR[/PREFIX]
 };
 
@@ -49,7 +49,7 @@ using LogSink = std::function<void(const std::string& line)>;
 void LogToStderr(const std::string& line);
 
 class HttpServer {
-public:
+ public:
   static Result<std::unique_ptr<HttpServer>> Start(Service& service, const ServerOptions& options,
                                                    LogSink log = LogToStderr);
   ~HttpServer();
@@ -62,7 +62,7 @@ public:
   // then closes every connection. Safe to call more than once.
   void Stop(std::chrono::milliseconds drain = std::chrono::seconds(5));
 
-private:
+ private:
   struct RequestContext;
   struct Slot {
     UniqueFd fd;     // the socket while it waits here; libmicrohttpd owns it once served

@@ -11,10 +11,10 @@
 
 #include "admin.h"
 #include "http_server.h"
+#include "open_store.h"
 #include "options.h"
 #include "postgres.h"
 #include "service.h"
-#include "open_store.h"
 #include "text.h"
 
 using namespace vesquin::scored;
@@ -22,7 +22,8 @@ using namespace vesquin::scored;
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "admin") {
-    auto now = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+    auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
     return RunAdmin({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr, now.count());
   }
   auto options = ParseOptions(args);

@@ -58,7 +58,9 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
       if (i + 1 >= args.size()) return R::Fail(arg + " needs a value (or unknown option)");
       value = args[++i];
     }
-    auto number = [&](unsigned min, unsigned max, unsigned& out) { return ParseUnsigned(value, min, max, out); };
+    auto number = [&](unsigned min, unsigned max, unsigned& out) {
+      return ParseUnsigned(value, min, max, out);
+    };
     bool ok = true;
     if (key == "--db") {
       ok = !value.empty();

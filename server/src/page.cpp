@@ -41,7 +41,9 @@ std::string RenderHtml(const std::vector<TableRow>& rows) {
   } else {
     html +=
         "<table>\n"
-        "<caption>Best players, places 1 to " + std::to_string(rows.size()) + "</caption>\n"
+        "<caption>Best players, places 1 to " +
+        std::to_string(rows.size()) +
+        "</caption>\n"
         "<thead>\n"
         "<tr><th scope=\"col\" class=\"n\">Place</th><th scope=\"col\">First name</th>"
         "<th scope=\"col\">Last name</th><th scope=\"col\">Country</th>"
@@ -53,7 +55,8 @@ std::string RenderHtml(const std::vector<TableRow>& rows) {
       html += "<tr><th scope=\"row\" class=\"n\">" + std::to_string(r.place) + "</th><td>" +
               HtmlEscape(DisplayText(r.first_name)) + "</td><td>" + HtmlEscape(DisplayText(r.last_name)) +
               "</td><td>" + HtmlEscape(DisplayText(r.country)) + "</td><td class=\"n\">" +
-              std::to_string(r.score) + "</td><td><time datetime=\"" + date + "\">" + date + "</time></td></tr>\n";
+              std::to_string(r.score) + "</td><td><time datetime=\"" + date + "\">" + date +
+              "</time></td></tr>\n";
     }
     html += "</tbody>\n</table>\n";
   }
@@ -67,7 +70,8 @@ std::string RenderJson(const std::vector<TableRow>& rows) {
   for (const auto& r : rows) {
     if (!first) json += ',';
     first = false;
-    json += "{\"place\":" + std::to_string(r.place) + ",\"first_name\":" + JsonString(DisplayText(r.first_name)) +
+    json += "{\"place\":" + std::to_string(r.place) +
+            ",\"first_name\":" + JsonString(DisplayText(r.first_name)) +
             ",\"last_name\":" + JsonString(DisplayText(r.last_name)) +
             ",\"country\":" + JsonString(DisplayText(r.country)) + ",\"score\":" + std::to_string(r.score) +
             ",\"date\":\"" + FormatDate(r.reached_at_ms) + "\"}";

@@ -56,8 +56,8 @@ bool SafeRelativePath(std::string_view path) {
     }
     if (segmentStart && c == '.') return false;
     segmentStart = false;
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                       c == '-' || c == '.';
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '_' || c == '-' || c == '.';
     if (!plain) return false;
   }
   return !segmentStart;
@@ -81,7 +81,8 @@ std::optional<std::string> ReadRegularFile(const std::string& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd.get() < 0) return std::nullopt;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::size_t>(st.st_size) > kMaxFileBytes) {
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::size_t>(st.st_size) > kMaxFileBytes) {
     return std::nullopt;
   }
   std::string body(static_cast<std::size_t>(st.st_size), '\0');
@@ -109,7 +110,8 @@ std::optional<HttpResponse> ServePlayFile(const std::string& folder, std::string
   if (!SafeRelativePath(relative)) return Answer(404, "not found\n");
   const FileType* type = nullptr;
   for (const FileType& t : kTypes) {
-    if (relative.size() > t.extension.size() && relative.substr(relative.size() - t.extension.size()) == t.extension) {
+    if (relative.size() > t.extension.size() &&
+        relative.substr(relative.size() - t.extension.size()) == t.extension) {
       type = &t;
     }
   }
@@ -120,7 +122,8 @@ std::optional<HttpResponse> ServePlayFile(const std::string& folder, std::string
   HttpResponse r = Answer(200, std::move(*body));
   r.content_type = type->contentType;
   // Everything else is checked again on every load, so a new build is never mixed with an old one.
-  r.headers.emplace_back("Cache-Control", type->immutable ? "public, max-age=31536000, immutable" : "no-cache");
+  r.headers.emplace_back("Cache-Control",
+                         type->immutable ? "public, max-age=31536000, immutable" : "no-cache");
   r.headers.emplace_back("Content-Security-Policy", kPlayPolicy);
   r.headers.emplace_back("X-Frame-Options", "DENY");
   r.headers.emplace_back("Cross-Origin-Opener-Policy", "same-origin");

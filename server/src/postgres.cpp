@@ -71,7 +71,8 @@ std::int64_t Rows::Int(int row, int column) const {
 }
 
 std::string Rows::Bytes(int row, int column) const {
-  return std::string(PQgetvalue(r_.get(), row, column), static_cast<std::size_t>(PQgetlength(r_.get(), row, column)));
+  return std::string(PQgetvalue(r_.get(), row, column),
+                     static_cast<std::size_t>(PQgetlength(r_.get(), row, column)));
 }
 
 std::int64_t Rows::Affected() const {
@@ -114,16 +115,19 @@ Result<Connection> Connection::Open(const std::string& uri) {
   c.conn_.reset(PQconnectdb(uri.c_str()));
   if (!c.conn_) return Result<Connection>::Fail("cannot connect to PostgreSQL: out of memory");
   if (PQstatus(c.conn_.get()) != CONNECTION_OK)
-    return Result<Connection>::Fail("cannot connect to PostgreSQL: " + Trimmed(PQerrorMessage(c.conn_.get())));
+    return Result<Connection>::Fail("cannot connect to PostgreSQL: " +
+                                    Trimmed(PQerrorMessage(c.conn_.get())));
   // Server notices (for example "relation already exists, skipping") are not errors.
-  PQsetNoticeProcessor(c.conn_.get(), [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      c.conn_.get(), [](void*, const char*) {}, nullptr);
   return Result<Connection>::Ok(std::move(c));
 }
 
 Status Connection::Exec(const std::string& sql) {
   std::unique_ptr<PGresult, void (*)(PGresult*)> r(PQexec(conn_.get(), sql.c_str()), PQclear);
   auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) return Status::Fail(ResultError(r.get(), conn_.get()));
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+    return Status::Fail(ResultError(r.get(), conn_.get()));
   return Status::Ok();
 }
 
@@ -137,9 +141,10 @@ Result<std::vector<std::string>> Connection::QueryText(const std::string& sql) {
 }
 
 Status Connection::Prepare(const std::string& name, const std::string& sql) {
-  std::unique_ptr<PGresult, void (*)(PGresult*)> r(PQprepare(conn_.get(), name.c_str(), sql.c_str(), 0, nullptr),
-                                                   PQclear);
-  if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) return Status::Fail(ResultError(r.get(), conn_.get()));
+  std::unique_ptr<PGresult, void (*)(PGresult*)> r(
+      PQprepare(conn_.get(), name.c_str(), sql.c_str(), 0, nullptr), PQclear);
+  if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK)
+    return Status::Fail(ResultError(r.get(), conn_.get()));
   return Status::Ok();
 }
 

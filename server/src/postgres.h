@@ -23,7 +23,7 @@ std::string WithoutPassword(std::string_view uri);
 
 // The rows of one answer.
 class Rows {
-public:
+ public:
   Rows() = default;
   explicit Rows(PGresult* r) : r_(r) {}
 
@@ -35,7 +35,7 @@ public:
   // The number of rows an INSERT, UPDATE or DELETE touched.
   std::int64_t Affected() const;
 
-private:
+ private:
   struct Clearer {
     void operator()(PGresult* r) const { PQclear(r); }
   };
@@ -44,7 +44,7 @@ private:
 
 // The parameters of one prepared statement, all sent in binary.
 class Params {
-public:
+ public:
   Params& Int(std::int64_t value);  // as int8
   Params& Bytes(std::string_view bytes);
   Params& Text(std::string_view text);
@@ -54,7 +54,7 @@ public:
     return value ? (this->*add)(*value) : Null();
   }
 
-private:
+ private:
   friend class Connection;
   std::vector<std::string> values_;
   std::vector<int> formats_;
@@ -62,7 +62,7 @@ private:
 };
 
 class Connection {
-public:
+ public:
   static Result<Connection> Open(const std::string& uri);
 
   bool ok() const { return conn_ && PQstatus(conn_.get()) == CONNECTION_OK; }
@@ -76,7 +76,7 @@ public:
   bool InTransaction() const;
   std::string LastError() const;
 
-private:
+ private:
   struct Finisher {
     void operator()(PGconn* c) const { PQfinish(c); }
   };
@@ -86,7 +86,7 @@ private:
 // Rolls back an open transaction when a scope ends without COMMIT, unless the connection is gone
 // (the server then has).
 class RollbackUnlessCommitted {
-public:
+ public:
   explicit RollbackUnlessCommitted(Connection& c) : c_(c) {}
   ~RollbackUnlessCommitted() {
     if (c_.ok() && c_.InTransaction()) c_.Exec("ROLLBACK");
@@ -94,7 +94,7 @@ public:
   RollbackUnlessCommitted(const RollbackUnlessCommitted&) = delete;
   RollbackUnlessCommitted& operator=(const RollbackUnlessCommitted&) = delete;
 
-private:
+ private:
   Connection& c_;
 };
 

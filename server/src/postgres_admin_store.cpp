@@ -20,13 +20,16 @@ constexpr const char* kLineColumns =
 constexpr const char* kLogColumns =
     "id, received_at, client, first_name, last_name, addr, country, score, player_id, removed_at";
 // position() of an empty pattern is 1, so an empty name matches every line.
-constexpr const char* kNameMatches = "(position($1::bytea in first_name) > 0 OR position($1::bytea in last_name) > 0)";
+constexpr const char* kNameMatches =
+    "(position($1::bytea in first_name) > 0 OR position($1::bytea in last_name) > 0)";
 
-const std::string kListTable = std::string("SELECT place, ") + kLineColumns +
-                               " FROM (SELECT row_number() OVER (ORDER BY best_score DESC, reached_submission ASC) "
-                               "AS place, * FROM players) ranked WHERE " +
-                               kNameMatches + " ORDER BY place OFFSET $2::bigint LIMIT $3::bigint";
-const std::string kListLog = std::string("SELECT ") + kLogColumns + " FROM submissions WHERE " + kNameMatches +
+const std::string kListTable =
+    std::string("SELECT place, ") + kLineColumns +
+    " FROM (SELECT row_number() OVER (ORDER BY best_score DESC, reached_submission ASC) "
+    "AS place, * FROM players) ranked WHERE " +
+    kNameMatches + " ORDER BY place OFFSET $2::bigint LIMIT $3::bigint";
+const std::string kListLog = std::string("SELECT ") + kLogColumns + " FROM submissions WHERE " +
+                             kNameMatches +
                              " AND ($2::bigint IS NULL OR player_id = $2::bigint)"
                              " AND ($3::text = '' OR client = $3::text)"
                              " AND ($4::bigint IS NULL OR received_at >= $4::bigint)"
@@ -35,44 +38,52 @@ const std::string kListLog = std::string("SELECT ") + kLogColumns + " FROM submi
 const std::string kMatchPlayer =
     "first_name = $1::bytea AND last_name = $2::bytea AND ($3::bytea IS NULL OR addr = $3::bytea) "
     "AND ($4::bytea IS NULL OR country = $4::bytea)";
-const std::string kMarkPlayerLog = "UPDATE submissions SET removed_at = $5::bigint, player_id = NULL "
-                                   "WHERE player_id IN (SELECT id FROM players WHERE " +
-                                   kMatchPlayer + ")";
+const std::string kMarkPlayerLog =
+    "UPDATE submissions SET removed_at = $5::bigint, player_id = NULL "
+    "WHERE player_id IN (SELECT id FROM players WHERE " +
+    kMatchPlayer + ")";
 const std::string kDeletePlayer = "DELETE FROM players WHERE " + kMatchPlayer;
 const std::string kAllLines = std::string("SELECT ") + kLineColumns + " FROM players ORDER BY id";
 const std::string kAllLog = std::string("SELECT ") + kLogColumns + " FROM submissions ORDER BY id";
-const std::string kInsertLine = std::string("INSERT INTO players(") + kLineColumns +
-                                ") VALUES($1::bigint, $2::bytea, $3::bytea, $4::bytea, $5::bytea, $6::bigint, "
-                                "$7::bigint, $8::bigint)";
+const std::string kInsertLine =
+    std::string("INSERT INTO players(") + kLineColumns +
+    ") VALUES($1::bigint, $2::bytea, $3::bytea, $4::bytea, $5::bytea, $6::bigint, "
+    "$7::bigint, $8::bigint)";
 const std::string kInsertLog = std::string("INSERT INTO submissions(") + kLogColumns +
                                ") VALUES($1::bigint, $2::bigint, $3::text, $4::bytea, $5::bytea, $6::bytea, "
                                "$7::bytea, $8::bigint, $9::bigint, $10::bigint)";
 // Bytewise order, as SQLite sorts text, whatever the database's collation.
-constexpr const char* kAllBans = "SELECT network, reason, created_at FROM bans ORDER BY network COLLATE \"C\"";
+constexpr const char* kAllBans =
+    "SELECT network, reason, created_at FROM bans ORDER BY network COLLATE \"C\"";
 
 const Prepared kStatements[] = {
     {"list_table", kListTable.c_str()},
     {"list_log", kListLog.c_str()},
-    {"mark_line_log", "UPDATE submissions SET removed_at = $2::bigint, player_id = NULL WHERE player_id = $1::bigint"},
+    {"mark_line_log",
+     "UPDATE submissions SET removed_at = $2::bigint, player_id = NULL WHERE player_id = $1::bigint"},
     {"delete_line", "DELETE FROM players WHERE id = $1::bigint"},
     {"mark_player_log", kMarkPlayerLog.c_str()},
     {"delete_player", kDeletePlayer.c_str()},
     {"ban",
-     "INSERT INTO bans(network, reason, created_at) VALUES($1::text, $2::text, $3::bigint) ON CONFLICT DO NOTHING"},
+     "INSERT INTO bans(network, reason, created_at) VALUES($1::text, $2::text, $3::bigint) ON CONFLICT DO "
+     "NOTHING"},
     {"unban", "DELETE FROM bans WHERE network = $1::text"},
     {"all_bans", kAllBans},
     {"all_lines", kAllLines.c_str()},
     {"all_log", kAllLog.c_str()},
-    {"occupied", "SELECT (SELECT count(*) FROM players) + (SELECT count(*) FROM submissions) + "
-                 "(SELECT count(*) FROM bans)"},
+    {"occupied",
+     "SELECT (SELECT count(*) FROM players) + (SELECT count(*) FROM submissions) + "
+     "(SELECT count(*) FROM bans)"},
     {"insert_line", kInsertLine.c_str()},
     {"insert_log", kInsertLog.c_str()},
     {"insert_ban", "INSERT INTO bans(network, reason, created_at) VALUES($1::text, $2::text, $3::bigint)"},
     // New ids continue above the greatest one there is (from 1 in an empty table).
     {"renumber_lines",
-     "SELECT setval(pg_get_serial_sequence('players', 'id'), COALESCE(max(id), 1), max(id) IS NOT NULL) FROM players"},
-    {"renumber_log", "SELECT setval(pg_get_serial_sequence('submissions', 'id'), COALESCE(max(id), 1), "
-                     "max(id) IS NOT NULL) FROM submissions"},
+     "SELECT setval(pg_get_serial_sequence('players', 'id'), COALESCE(max(id), 1), max(id) IS NOT NULL) FROM "
+     "players"},
+    {"renumber_log",
+     "SELECT setval(pg_get_serial_sequence('submissions', 'id'), COALESCE(max(id), 1), "
+     "max(id) IS NOT NULL) FROM submissions"},
 };
 
 // Every change waits for the servers' commit in progress and holds theirs off until it is done.
@@ -81,7 +92,8 @@ constexpr const char* kWriteLock = "LOCK TABLE players IN EXCLUSIVE MODE";
 LineRecord LineAt(const Rows& r, int row, int first) {
   LineRecord line;
   line.id = r.Int(row, first);
-  line.player = {r.Bytes(row, first + 1), r.Bytes(row, first + 2), r.Bytes(row, first + 3), r.Bytes(row, first + 4)};
+  line.player = {r.Bytes(row, first + 1), r.Bytes(row, first + 2), r.Bytes(row, first + 3),
+                 r.Bytes(row, first + 4)};
   line.best_score = static_cast<int>(r.Int(row, first + 5));
   line.reached_at_ms = r.Int(row, first + 6);
   line.reached_submission = r.Int(row, first + 7);
@@ -112,7 +124,8 @@ Result<std::vector<BanRecord>> ReadBans(Connection& c) {
   auto rows = c.Run("all_bans");
   if (!rows) return R::Fail(rows.error());
   std::vector<BanRecord> bans;
-  for (int i = 0; i < rows->size(); ++i) bans.push_back({rows->Bytes(i, 0), rows->Bytes(i, 1), rows->Int(i, 2)});
+  for (int i = 0; i < rows->size(); ++i)
+    bans.push_back({rows->Bytes(i, 0), rows->Bytes(i, 1), rows->Int(i, 2)});
   return R::Ok(std::move(bans));
 }
 
@@ -141,7 +154,10 @@ Result<std::vector<LogRecord>> PostgresAdminStore::ListLog(const LogQuery& query
   using R = Result<std::vector<LogRecord>>;
   Params p;
   p.Bytes(query.name).Maybe(query.player_id, &Params::Int).Text(query.client);
-  p.Maybe(query.since_ms, &Params::Int).Maybe(query.until_ms, &Params::Int).Int(query.after_id).Int(query.limit);
+  p.Maybe(query.since_ms, &Params::Int)
+      .Maybe(query.until_ms, &Params::Int)
+      .Int(query.after_id)
+      .Int(query.limit);
   auto rows = c_.Run("list_log", p);
   if (!rows) return R::Fail(rows.error());
   std::vector<LogRecord> log;
@@ -221,13 +237,20 @@ Status PostgresAdminStore::Import(const Dump& dump, bool replace) {
     auto occupied = c_.Run("occupied");
     if (!occupied) return Status::Fail(occupied.error());
     if (occupied->Int(0, 0) != 0)
-      return Status::Fail("the store is not empty (it holds lines, log entries or bans); import with replace to overwrite it");
+      return Status::Fail(
+          "the store is not empty (it holds lines, log entries or bans); import with replace to overwrite "
+          "it");
   }
   for (const LineRecord& l : dump.lines) {
     Params p;
-    p.Int(l.id).Bytes(l.player.first_name).Bytes(l.player.last_name).Bytes(l.player.addr).Bytes(l.player.country);
+    p.Int(l.id)
+        .Bytes(l.player.first_name)
+        .Bytes(l.player.last_name)
+        .Bytes(l.player.addr)
+        .Bytes(l.player.country);
     p.Int(l.best_score).Int(l.reached_at_ms).Int(l.reached_submission);
-    if (auto r = c_.Run("insert_line", p); !r) return Status::Fail("line " + std::to_string(l.id) + ": " + r.error());
+    if (auto r = c_.Run("insert_line", p); !r)
+      return Status::Fail("line " + std::to_string(l.id) + ": " + r.error());
   }
   for (const LogRecord& e : dump.log) {
     Params p;

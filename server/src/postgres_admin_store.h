@@ -11,7 +11,7 @@
 namespace vesquin::scored {
 
 class PostgresAdminStore final : public AdminStore {
-public:
+ public:
   // Connects and takes the schema forward, as a server would.
   static Result<std::unique_ptr<PostgresAdminStore>> Open(const std::string& uri);
 
@@ -25,7 +25,7 @@ public:
   Result<Dump> Export() override;
   Status Import(const Dump& dump, bool replace) override;
 
-private:
+ private:
   explicit PostgresAdminStore(postgres::Connection c) : c_(std::move(c)) {}
   postgres::Connection c_;
 };

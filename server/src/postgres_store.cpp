@@ -72,13 +72,15 @@ struct Prepared {
 constexpr Prepared kStoreSubmission{
     "store_submission",
     "WITH sid AS (SELECT nextval(pg_get_serial_sequence('submissions', 'id')) AS id), "
-    "raised AS (INSERT INTO players(first_name, last_name, addr, country, best_score, reached_at, reached_submission) "
+    "raised AS (INSERT INTO players(first_name, last_name, addr, country, best_score, reached_at, "
+    "reached_submission) "
     "SELECT $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::bigint, $1::bigint, sid.id FROM sid "
     "ON CONFLICT(first_name, last_name, addr, country) DO UPDATE SET "
     "best_score = excluded.best_score, reached_at = excluded.reached_at, "
     "reached_submission = excluded.reached_submission "
     "WHERE excluded.best_score > players.best_score RETURNING id) "
-    "INSERT INTO submissions(id, received_at, client, first_name, last_name, addr, country, score, player_id) "
+    "INSERT INTO submissions(id, received_at, client, first_name, last_name, addr, country, score, "
+    "player_id) "
     "SELECT sid.id, $1::bigint, $2::text, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::bigint, "
     "COALESCE((SELECT id FROM raised), (SELECT id FROM players WHERE first_name = $3::bytea "
     "AND last_name = $4::bytea AND addr = $5::bytea AND country = $6::bytea)) FROM sid"};
@@ -120,21 +122,23 @@ Status PostgresStore::Migrate(Connection& c) {
     version = std::stoi(rows->front());
   }
   if (version > PostgresStore::kSchemaVersion)
-    return Status::Fail("the database has schema version " + std::to_string(version) + ", newer than this server's " +
-                        std::to_string(PostgresStore::kSchemaVersion));
+    return Status::Fail("the database has schema version " + std::to_string(version) +
+                        ", newer than this server's " + std::to_string(PostgresStore::kSchemaVersion));
   for (int v = version; v < PostgresStore::kSchemaVersion; ++v) {
     if (auto st = c.Exec(kMigrations[static_cast<std::size_t>(v)]); !st)
       return Status::Fail("migration to schema version " + std::to_string(v + 1) + " failed: " + st.error);
   }
   if (version != PostgresStore::kSchemaVersion) {
-    if (auto st = c.Exec("UPDATE schema_version SET version = " + std::to_string(PostgresStore::kSchemaVersion)); !st)
+    if (auto st =
+            c.Exec("UPDATE schema_version SET version = " + std::to_string(PostgresStore::kSchemaVersion));
+        !st)
       return st;
   }
   return c.Exec("COMMIT");
 }
 
 class PostgresStore::Lease {
-public:
+ public:
   Lease(PostgresStore* store, std::unique_ptr<Connection> c) : store_(store), c_(std::move(c)) {}
   Lease(Lease&&) = default;
   Lease& operator=(Lease&&) = delete;
@@ -144,7 +148,7 @@ public:
   Connection& operator*() { return *c_; }
   Connection* operator->() { return c_.get(); }
 
-private:
+ private:
   PostgresStore* store_;
   std::unique_ptr<Connection> c_;
 };
@@ -188,8 +192,8 @@ Result<std::unique_ptr<Connection>> PostgresStore::OpenConnection(bool writer) {
     // commit that cannot get through in time gives up rather than keep its clients waiting; and a
     // node that stops half-way (a frozen machine, a cut network) has its transaction, and with it
     // the lock every node needs, ended by the database.
-    for (const char* setting : {"SET synchronous_commit = on", "SET statement_timeout = 2000", "SET lock_timeout = 2000",
-                                "SET idle_in_transaction_session_timeout = 5000"})
+    for (const char* setting : {"SET synchronous_commit = on", "SET statement_timeout = 2000",
+                                "SET lock_timeout = 2000", "SET idle_in_transaction_session_timeout = 5000"})
       if (auto st = connection->Exec(setting); !st) return R::Fail(st.error);
     for (const Prepared& p : {kStoreSubmission})
       if (auto st = connection->Prepare(p.name, p.sql); !st) return R::Fail(st.error);

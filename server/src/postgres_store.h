@@ -15,7 +15,7 @@
 namespace vesquin::scored {
 
 class PostgresStore final : public Store {
-public:
+ public:
   // The same number, and the same tables, as the SQLite store's.
   static constexpr int kSchemaVersion = 3;
 
@@ -39,7 +39,7 @@ public:
   // lock that every node takes; refuses a newer one. Open does it, and so do the admin commands.
   static Status Migrate(postgres::Connection& c);
 
-private:
+ private:
   class Lease;
 
   explicit PostgresStore(std::string uri);

@@ -54,8 +54,8 @@ std::string PercentEncode(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() * 3);
   for (unsigned char c : bytes) {
-    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                      c == '.' || c == '_' || c == '~';
+    bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '.' || c == '_' || c == '~';
     if (unreserved) {
       out.push_back(static_cast<char>(c));
     } else {

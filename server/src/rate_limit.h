@@ -12,7 +12,7 @@
 namespace vesquin::scored {
 
 class RateLimiter {
-public:
+ public:
   using Clock = std::chrono::steady_clock;
   static constexpr std::size_t kMaxTrackedAddresses = 100000;
 
@@ -24,7 +24,7 @@ public:
   bool Allow(std::string_view address, Clock::time_point now);
   std::size_t TrackedAddresses();
 
-private:
+ private:
   void Sweep(Clock::time_point now);
 
   const unsigned per_minute_;

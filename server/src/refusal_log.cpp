@@ -4,7 +4,8 @@
 
 namespace vesquin::scored {
 
-std::optional<std::string> RefusalLog::Note(std::string_view kind, std::string_view line, Clock::time_point now) {
+std::optional<std::string> RefusalLog::Note(std::string_view kind, std::string_view line,
+                                            Clock::time_point now) {
   std::lock_guard lock(mutex_);
   auto it = kinds_.find(kind);
   if (it == kinds_.end()) {
@@ -29,7 +30,8 @@ std::vector<std::string> RefusalLog::Flush(Clock::time_point now) {
       it = kinds_.erase(it);  // a quiet window: the next one is logged at once again
       continue;
     }
-    auto seconds = std::chrono::duration_cast<std::chrono::milliseconds>(now - k.window_start).count() / 1000.0;
+    auto seconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - k.window_start).count() / 1000.0;
     char span[32];
     std::snprintf(span, sizeof span, "%.1f", seconds);
     lines.push_back(std::to_string(k.counted) + " more in " + span + " s like: " + k.last_line);

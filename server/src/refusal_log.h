@@ -14,7 +14,7 @@
 namespace vesquin::scored {
 
 class RefusalLog {
-public:
+ public:
   using Clock = std::chrono::steady_clock;
   explicit RefusalLog(std::chrono::milliseconds window = std::chrono::seconds(5)) : window_(window) {}
 
@@ -23,7 +23,7 @@ public:
   // Summaries of the windows that have ended.
   std::vector<std::string> Flush(Clock::time_point now);
 
-private:
+ private:
   struct Kind {
     Clock::time_point window_start;
     unsigned counted = 0;

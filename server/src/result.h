@@ -9,7 +9,7 @@ namespace vesquin::scored {
 
 template <class T>
 class Result {
-public:
+ public:
   static Result Ok(T value) { return Result(std::move(value), {}); }
   static Result Fail(std::string error) { return Result(std::nullopt, std::move(error)); }
 
@@ -20,7 +20,7 @@ public:
   const T* operator->() const { return &*value_; }
   const std::string& error() const { return error_; }
 
-private:
+ private:
   Result(std::optional<T> value, std::string error) : value_(std::move(value)), error_(std::move(error)) {}
   std::optional<T> value_;
   std::string error_;

@@ -18,7 +18,9 @@ HttpResponse Text(unsigned status, std::string body, std::string note = {}) {
 }
 
 // Any error body of top2 must not start with a digit: the game would read it as a place.
-HttpResponse Unavailable(const std::string& why) { return Text(503, "storage unavailable\n", "store: " + why); }
+HttpResponse Unavailable(const std::string& why) {
+  return Text(503, "storage unavailable\n", "store: " + why);
+}
 
 void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
   for (std::size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
@@ -45,7 +47,8 @@ void Service::Handle(const HttpRequest& request, Reply reply) noexcept {
     r.headers.emplace_back("Referrer-Policy", "no-referrer");
     bool hasPolicy = false;
     for (const auto& header : r.headers) hasPolicy = hasPolicy || header.first == "Content-Security-Policy";
-    if (!hasPolicy) r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
+    if (!hasPolicy)
+      r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
     to(std::move(r));
   };
   Reply later = [reply, send](HttpResponse r) mutable { send(reply, std::move(r)); };
@@ -97,7 +100,8 @@ std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& re
   return Text(404, "not found\n", "not found");
 }
 
-std::optional<HttpResponse> Service::SubmitScore(std::string_view query, std::string_view client, Reply& reply) {
+std::optional<HttpResponse> Service::SubmitScore(std::string_view query, std::string_view client,
+                                                 Reply& reply) {
   auto submission = ParseSubmission(query);
   if (!submission) return Text(400, submission.error() + "\n", "rejected: " + submission.error());
   // Before the rate limit, so that a banned sender's attempts do not count against its neighbours.

@@ -34,13 +34,13 @@ struct HttpResponse {
 
 struct ServiceOptions {
   unsigned rate_limit_per_minute = 10;
-  std::function<std::int64_t()> now_ms;                       // wall clock; defaults to the system clock
+  std::function<std::int64_t()> now_ms;                        // wall clock; defaults to the system clock
   std::function<RateLimiter::Clock::time_point()> steady_now;  // for the rate limit; defaults to steady_clock
   std::string play_folder;  // the browser build of the game, served at /vesquin/play/; empty: not served
 };
 
 class Service {
-public:
+ public:
   using Reply = std::function<void(HttpResponse)>;
 
   Service(Store& store, ServiceOptions options);
@@ -48,7 +48,7 @@ public:
   // it is committed. Never throws: any failure becomes an error status.
   void Handle(const HttpRequest& request, Reply reply) noexcept;
 
-private:
+ private:
   // Empty when the answer comes later through `reply`.
   std::optional<HttpResponse> Route(const HttpRequest& request, Reply& reply);
   std::optional<HttpResponse> SubmitScore(std::string_view query, std::string_view client, Reply& reply);

@@ -13,7 +13,7 @@
 namespace vesquin::scored::sqlite {
 
 class Database {
-public:
+ public:
   static Result<Database> Open(const std::string& path);
 
   sqlite3* get() const { return db_.get(); }
@@ -21,7 +21,7 @@ public:
   Status Exec(const char* sql);
   std::string LastError() const;
 
-private:
+ private:
   struct Closer {
     void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
   };
@@ -29,7 +29,7 @@ private:
 };
 
 class Statement {
-public:
+ public:
   Statement() = default;
   static Result<Statement> Prepare(const Database& db, std::string_view sql);
 
@@ -48,7 +48,7 @@ public:
   std::string ColumnBytes(int column) const;
   sqlite3_stmt* get() const { return stmt_.get(); }
 
-private:
+ private:
   struct Finalizer {
     void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
   };
@@ -57,13 +57,13 @@ private:
 
 // Resets a statement when a scope ends, whatever path leaves it.
 class ResetOnExit {
-public:
+ public:
   explicit ResetOnExit(Statement& s) : s_(s) {}
   ~ResetOnExit() { s_.Reset(); }
   ResetOnExit(const ResetOnExit&) = delete;
   ResetOnExit& operator=(const ResetOnExit&) = delete;
 
-private:
+ private:
   Statement& s_;
 };
 

@@ -105,8 +105,8 @@ Status SqliteStore::Migrate(sqlite::Database& db) {
   auto version = QueryInt(db, "PRAGMA user_version");
   if (!version) return fail(version.error());
   if (*version > SqliteStore::kSchemaVersion)
-    return fail("the database has schema version " + std::to_string(*version) + ", newer than this server's " +
-                std::to_string(SqliteStore::kSchemaVersion));
+    return fail("the database has schema version " + std::to_string(*version) +
+                ", newer than this server's " + std::to_string(SqliteStore::kSchemaVersion));
   for (auto v = *version; v < SqliteStore::kSchemaVersion; ++v) {
     if (auto st = db.Exec(kMigrations[static_cast<std::size_t>(v)]); !st)
       return fail("migration to schema version " + std::to_string(v + 1) + " failed: " + st.error);
@@ -125,7 +125,7 @@ struct SqliteStore::Connection {
 };
 
 class SqliteStore::Lease {
-public:
+ public:
   Lease(SqliteStore* store, std::unique_ptr<Connection> c) : store_(store), c_(std::move(c)) {}
   Lease(Lease&&) = default;
   Lease& operator=(Lease&&) = delete;
@@ -135,7 +135,7 @@ public:
   Connection& operator*() { return *c_; }
   Connection* operator->() { return c_.get(); }
 
-private:
+ private:
   SqliteStore* store_;
   std::unique_ptr<Connection> c_;
 };
@@ -369,9 +369,10 @@ Result<StoreCounts> SqliteStore::Counts() {
   using R = Result<StoreCounts>;
   auto lease = Acquire();
   if (!lease) return R::Fail(lease.error());
-  auto s = sqlite::Statement::Prepare((*lease)->db,
-                                      "SELECT (SELECT count(*) FROM players), (SELECT count(*) FROM submissions), "
-                                      "(SELECT count(*) FROM submissions WHERE player_id IS NULL)");
+  auto s =
+      sqlite::Statement::Prepare((*lease)->db,
+                                 "SELECT (SELECT count(*) FROM players), (SELECT count(*) FROM submissions), "
+                                 "(SELECT count(*) FROM submissions WHERE player_id IS NULL)");
   if (!s) return R::Fail(s.error());
   if (s->Step() != SQLITE_ROW) return R::Fail((*lease)->db.LastError());
   return R::Ok(StoreCounts{s->ColumnInt(0), s->ColumnInt(1), s->ColumnInt(2)});

@@ -18,7 +18,7 @@
 namespace vesquin::scored {
 
 class SqliteStore final : public Store {
-public:
+ public:
   static constexpr int kSchemaVersion = 3;
 
   // Creates or migrates the file forward. Refuses a file of a newer schema.
@@ -42,7 +42,7 @@ public:
   // The query plans of the read paths, to check that they go through indexes.
   Result<std::string> ExplainReads();
 
-private:
+ private:
   struct Connection;
   class Lease;
 
@@ -65,7 +65,7 @@ private:
   std::unique_ptr<Connection> checkpoint_connection_;
   std::mutex checkpoint_mutex_;
   std::condition_variable checkpoint_wanted_;
-  bool wal_grown_ = false;            // under checkpoint_mutex_; set from the writer's commits
+  bool wal_grown_ = false;              // under checkpoint_mutex_; set from the writer's commits
   bool checkpointer_stopping_ = false;  // under checkpoint_mutex_
   // Held by the writer for each commit, and by the checkpointer for its short last pass.
   std::mutex commit_gate_;

@@ -32,7 +32,7 @@ struct StoreCounts {
 };
 
 class Store {
-public:
+ public:
   static constexpr int kTopTen = 10;
   // A write that cannot be committed within this is refused, unstored, rather than left waiting.
   static constexpr std::chrono::milliseconds kWriteBound{2000};

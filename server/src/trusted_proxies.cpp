@@ -61,7 +61,8 @@ Status TrustedProxies::Add(std::string_view network) {
   auto bytes = ParseAddress(address, &v4);
   if (!bytes) return Status::Fail("not an IP address: " + std::string(address));
   unsigned max = v4 ? 32 : 128;
-  if (prefix && *prefix > max) return Status::Fail("prefix longer than " + std::to_string(max) + ": " + std::string(network));
+  if (prefix && *prefix > max)
+    return Status::Fail("prefix longer than " + std::to_string(max) + ": " + std::string(network));
   Network n;
   n.bytes = *bytes;
   n.prefix = (v4 ? 96 : 0) + prefix.value_or(max);

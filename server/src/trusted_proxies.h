@@ -13,7 +13,7 @@
 namespace vesquin::scored {
 
 class TrustedProxies {
-public:
+ public:
   // "ADDR" or "ADDR/PREFIX", IPv4 or IPv6.
   Status Add(std::string_view network);
   bool empty() const { return networks_.empty(); }
@@ -23,7 +23,7 @@ public:
   // list holds no such entry or that entry is not an address.
   std::string ClientOf(std::string_view peer, std::string_view forwarded_for) const;
 
-private:
+ private:
   struct Network {
     std::array<unsigned char, 16> bytes{};  // IPv4 as IPv4-mapped IPv6
     unsigned prefix = 128;

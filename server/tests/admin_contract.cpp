@@ -61,7 +61,10 @@ TEST_P(AdminContract, TableInRankOrderWithPlacesOfTheWholeTable) {
   auto stones = db.admin->ListTable(With<TableQuery>([](auto& q) { q.name = "Stone"; }));
   ASSERT_TRUE(stones);
   EXPECT_EQ(Names(*stones), (std::vector<std::string>{"2:Bea", "3:Cy"}));
-  auto page = db.admin->ListTable(With<TableQuery>([](auto& q) { q.offset = 1; q.limit = 1; }));
+  auto page = db.admin->ListTable(With<TableQuery>([](auto& q) {
+    q.offset = 1;
+    q.limit = 1;
+  }));
   ASSERT_TRUE(page);
   EXPECT_EQ(Names(*page), (std::vector<std::string>{"2:Bea"}));
   auto none = db.admin->ListTable(With<TableQuery>([](auto& q) { q.name = "stone"; }));
@@ -88,16 +91,26 @@ TEST_P(AdminContract, LogFiltersCombineAndPage) {
   auto from2 = db.admin->ListLog(With<LogQuery>([](auto& q) { q.client = "192.0.2.2"; }));
   ASSERT_TRUE(from2);
   EXPECT_EQ(Ids(*from2), (std::vector<std::int64_t>{(*all)[1].id, (*all)[2].id}));
-  auto ann_from2 = db.admin->ListLog(With<LogQuery>([](auto& q) { q.client = "192.0.2.2"; q.name = "nn"; }));
+  auto ann_from2 = db.admin->ListLog(With<LogQuery>([](auto& q) {
+    q.client = "192.0.2.2";
+    q.name = "nn";
+  }));
   ASSERT_TRUE(ann_from2);
   EXPECT_EQ(Ids(*ann_from2), (std::vector<std::int64_t>{(*all)[2].id}));
-  auto window = db.admin->ListLog(With<LogQuery>([&](auto& q) { q.since_ms = third - 1; q.until_ms = third + 1; }));
+  auto window = db.admin->ListLog(With<LogQuery>([&](auto& q) {
+    q.since_ms = third - 1;
+    q.until_ms = third + 1;
+  }));
   ASSERT_TRUE(window);
-  EXPECT_EQ(Ids(*window), (std::vector<std::int64_t>{(*all)[1].id, (*all)[2].id})) << "since inclusive, until not";
+  EXPECT_EQ(Ids(*window), (std::vector<std::int64_t>{(*all)[1].id, (*all)[2].id}))
+      << "since inclusive, until not";
   auto line = db.admin->ListLog(With<LogQuery>([&](auto& q) { q.player_id = (*all)[0].player_id; }));
   ASSERT_TRUE(line);
   EXPECT_EQ(line->size(), 2u);
-  auto next = db.admin->ListLog(With<LogQuery>([&](auto& q) { q.after_id = (*all)[1].id; q.limit = 1; }));
+  auto next = db.admin->ListLog(With<LogQuery>([&](auto& q) {
+    q.after_id = (*all)[1].id;
+    q.limit = 1;
+  }));
   ASSERT_TRUE(next);
   EXPECT_EQ(Ids(*next), (std::vector<std::int64_t>{(*all)[2].id}));
 }
@@ -135,7 +148,8 @@ TEST_P(AdminContract, RemovingALineKeepsItsLogAndTheRestOfTheTable) {
   ASSERT_TRUE(back);
   ASSERT_EQ(back->size(), 1u);
   EXPECT_EQ((*back)[0].line.best_score, 10);
-  EXPECT_EQ(db.admin->ListLog(With<LogQuery>([&](auto& q) { q.player_id = (*back)[0].line.id; }))->size(), 1u);
+  EXPECT_EQ(db.admin->ListLog(With<LogQuery>([&](auto& q) { q.player_id = (*back)[0].line.id; }))->size(),
+            1u);
 }
 
 TEST_P(AdminContract, RemovingAPlayerTakesEveryLineOfThatName) {

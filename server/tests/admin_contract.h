@@ -32,7 +32,7 @@ struct AdminFactory {
 inline std::ostream& operator<<(std::ostream& os, const AdminFactory& f) { return os << f.name; }
 
 class AdminContract : public ::testing::TestWithParam<AdminFactory> {
-protected:
+ protected:
   void SetUp() override;
   StorePair Fresh();
   void Submit(const Player& p, int score, const std::string& client = "192.0.2.1");

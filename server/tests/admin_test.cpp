@@ -72,10 +72,11 @@ TEST(CheckDump, RefusesWhatAStoreCouldNotHold) {
   EXPECT_TRUE(refused([](Dump& d) { d.log[0].score = 101; }));
   EXPECT_TRUE(refused([](Dump& d) { d.lines[0].best_score = 0; }));
   EXPECT_TRUE(refused([](Dump& d) { d.lines[0].player.addr = std::string(100, 'a'); }));
-  EXPECT_FALSE(refused([](Dump& d) {
-    d.log[0].player.first_name = d.lines[0].player.first_name = "Ann\r";
-  })) << "as an earlier server may have stored it";
-  EXPECT_TRUE(refused([](Dump& d) { d.lines.push_back({2, MakePlayer("Ann"), 40, 1, 2}); })) << "same player twice";
+  EXPECT_FALSE(refused([](Dump& d) { d.log[0].player.first_name = d.lines[0].player.first_name = "Ann\r"; }))
+      << "as an earlier server may have stored it";
+  EXPECT_TRUE(refused([](Dump& d) {
+    d.lines.push_back({2, MakePlayer("Ann"), 40, 1, 2});
+  })) << "same player twice";
   EXPECT_TRUE(refused([](Dump& d) { d.log[1].player_id = 9; })) << "tied to no line";
   EXPECT_TRUE(refused([](Dump& d) { d.lines[0].reached_submission = 3; })) << "would rank after newcomers";
   EXPECT_TRUE(refused([](Dump& d) { d.log.clear(); }));
@@ -130,7 +131,7 @@ Outcome Admin(std::vector<std::string> args, const std::string& input = "") {
 }
 
 class AdminCommand : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     db = dir.File("scores.db");
     auto s = SqliteStore::Open(db);
@@ -227,7 +228,8 @@ TEST_F(AdminCommand, BanStopsSubmissionsThroughTheService) {
     service.Handle(request, [&got](HttpResponse r) { got.set_value(std::move(r)); });
     return got.get_future().get().status;
   };
-  EXPECT_EQ(Admin({"--db", db, "ban", "2001:db8:0:1::9", "--reason", "cheating"}).out, "banned 2001:db8:0:1::/64\n");
+  EXPECT_EQ(Admin({"--db", db, "ban", "2001:db8:0:1::9", "--reason", "cheating"}).out,
+            "banned 2001:db8:0:1::/64\n");
   EXPECT_EQ(Admin({"--db", db, "ban", "::ffff:192.0.2.66"}).out, "banned 192.0.2.66\n");
   EXPECT_EQ(Admin({"--db", db, "ban", "192.0.2.66"}).out, "already banned: 192.0.2.66\n");
   EXPECT_EQ(submit("2001:db8:0:1:ffff::1"), 403u) << "the whole /64";
@@ -248,8 +250,10 @@ TEST_F(AdminCommand, RemoveCommandsReportWhatTheyDid) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "removed 1 line; 1 log entry kept, marked removed\n");
   EXPECT_EQ(Admin({"--db", db, "remove-line", "2"}).status, 1);
-  EXPECT_EQ(Admin({"--db", db, "remove-player", "--first-name", "Nobody", "--last-name", "Tester"}).status, 1);
-  Outcome p = Admin({"--db", db, "remove-player", "--first-name=Ann", "--last-name=Tester", "--country", "Nowhere"});
+  EXPECT_EQ(Admin({"--db", db, "remove-player", "--first-name", "Nobody", "--last-name", "Tester"}).status,
+            1);
+  Outcome p =
+      Admin({"--db", db, "remove-player", "--first-name=Ann", "--last-name=Tester", "--country", "Nowhere"});
   EXPECT_EQ(p.status, 0) << p.err;
   EXPECT_EQ(*store->PlaceInTopTen(MakePlayer("Cy")), 1);
   Outcome log = Admin({"--db", db, "log"});

@@ -37,28 +37,39 @@ CommandRun RunCommand(const std::string& command) {
 }
 
 TEST(Browser, PageIsAccessibleAndShowsNamesAsText) {
-  if (!std::filesystem::exists(Chromium())) GTEST_SKIP() << "chromium is not installed (" << Chromium() << ")";
+  if (!std::filesystem::exists(Chromium()))
+    GTEST_SKIP() << "chromium is not installed (" << Chromium() << ")";
   std::string dir = SCORED_BROWSER_DIR;
   ASSERT_TRUE(std::filesystem::exists(dir + "/node_modules/axe-core"))
       << "npm packages missing: run scripts/install-deps.sh";
 
   TempDir tmp;
   TestServer server(tmp.File("scores.db"));
-  ASSERT_EQ(server.Submit(MakePlayer("<script>alert(1)</script>", "<img src=x onerror=alert(2)>", "A", "UK"), 90)
+  ASSERT_EQ(
+      server.Submit(MakePlayer("<script>alert(1)</script>", "<img src=x onerror=alert(2)>", "A", "UK"), 90)
+          .status,
+      200);
+  ASSERT_EQ(server
+                .Submit(MakePlayer("Ren\xE9", "M\xFCller", "B",
+                                   "\xC9"
+                                   "cosse"),
+                        80)
                 .status,
             200);
-  ASSERT_EQ(server.Submit(MakePlayer("Ren\xE9", "M\xFCller", "B", "\xC9" "cosse"), 80).status, 200);
   ASSERT_EQ(server.Submit(MakePlayer("Ada", "Lovelace", "C", "England"), 70).status, 200);
 
   CommandRun run = RunCommand("node '" + dir + "/check_page.mjs' '" + server.Url("/vesquin/") + "' '" +
-                       tmp.File("page.png") + "'");
+                              tmp.File("page.png") + "'");
   EXPECT_EQ(run.exit_code, 0) << run.output;
   EXPECT_NE(run.output.find("\"violations\":0"), std::string::npos) << run.output;
   // What a screen reader reads in the first row: the markup as plain text.
-  EXPECT_NE(run.output.find("[\"1\",\"<script>alert(1)</script>\",\"<img src=x onerror=alert(2)>\",\"UK\",\"90\""),
-            std::string::npos)
+  EXPECT_NE(
+      run.output.find("[\"1\",\"<script>alert(1)</script>\",\"<img src=x onerror=alert(2)>\",\"UK\",\"90\""),
+      std::string::npos)
       << run.output;
-  EXPECT_NE(run.output.find("\"Ren\xC3\xA9\",\"M\xC3\xBCller\",\"\xC3\x89" "cosse\""), std::string::npos)
+  EXPECT_NE(run.output.find("\"Ren\xC3\xA9\",\"M\xC3\xBCller\",\"\xC3\x89"
+                            "cosse\""),
+            std::string::npos)
       << run.output;
 }
 

@@ -89,7 +89,8 @@ TEST(CommitQueue, JobsThatWaitedPastTheBoundAreRefusedUnwritten) {
   std::this_thread::sleep_for(300ms);
   store.SetOpen(true);
   ASSERT_TRUE(store.WaitFor([&] { return store.answers.size() == 3; }));
-  EXPECT_EQ(store.answers, (std::vector<std::string>{"ok", "not committed within 200 ms", "not committed within 200 ms"}));
+  EXPECT_EQ(store.answers,
+            (std::vector<std::string>{"ok", "not committed within 200 ms", "not committed within 200 ms"}));
   EXPECT_EQ(store.batches.size(), 1u);
   // The queue goes on once the lock is free.
   EXPECT_TRUE(queue.SubmitBatch(std::vector<Submission>{{MakePlayer("next"), 1}}, "192.0.2.1", 2));

@@ -41,15 +41,18 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 // A child process with its output in a file; stopped (SIGTERM, then SIGKILL) when it goes.
 class Process {
-public:
+ public:
   Process(std::vector<std::string> args, const std::string& output) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     std::vector<char*> argv;
@@ -88,7 +91,7 @@ public:
   }
   bool running() const { return pid_ > 0; }
 
-private:
+ private:
   pid_t pid_ = -1;
 };
 
@@ -97,7 +100,8 @@ struct CommandResult {
   std::string output;
 };
 
-CommandResult RunCommand(std::vector<std::string> args, const TempDir& dir, std::chrono::seconds timeout = 60s) {
+CommandResult RunCommand(std::vector<std::string> args, const TempDir& dir,
+                         std::chrono::seconds timeout = 60s) {
   static int n = 0;
   std::string output = dir.File("command" + std::to_string(n++) + ".out");
   Process p(std::move(args), output);
@@ -117,7 +121,8 @@ void Substitute(std::string& text, const std::string& from, const std::string& t
 const std::string kDeploy = SCORED_DEPLOY_DIR;
 
 TEST(SystemdUnit, VerifiesAndIsSandboxed) {
-  if (!Executable("/usr/bin/systemd-analyze")) GTEST_SKIP() << "systemd-analyze is not installed; unit not checked";
+  if (!Executable("/usr/bin/systemd-analyze"))
+    GTEST_SKIP() << "systemd-analyze is not installed; unit not checked";
   TempDir dir;
   std::string unit = ReadFile(kDeploy + "/vesquin-scored.service");
   // verify checks that the program exists: point it at the one just built.
@@ -130,7 +135,8 @@ TEST(SystemdUnit, VerifiesAndIsSandboxed) {
 
   auto security = RunCommand({"systemd-analyze", "security", "--offline=true", "--threshold=20", path}, dir);
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(security.output, m, std::regex("Overall exposure level for [^:]*: ([0-9.]+)")))
+  ASSERT_TRUE(
+      std::regex_search(security.output, m, std::regex("Overall exposure level for [^:]*: ([0-9.]+)")))
       << security.output;
   std::cout << "systemd exposure: " << m[1] << " (0 safest, 10 unprotected)\n";
   EXPECT_LT(std::stod(m[1]), 2.0) << security.output;
@@ -141,23 +147,25 @@ TEST(SystemdUnit, VerifiesAndIsSandboxed) {
 
 // nginx with the site as shipped, moved onto the test's loopback ports and certificate.
 class NginxSite : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     if (!Executable("/usr/sbin/nginx")) GTEST_SKIP() << "nginx is not installed; the site is not checked";
     if (!Executable("/usr/bin/openssl")) GTEST_SKIP() << "openssl is not installed; the site is not checked";
     // nginx's workers (nobody, when run as root) read below this folder.
     ::chmod(dir.path().c_str(), 0755);
     cert = dir.File("cert.pem");
-    auto made = RunCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                            "-nodes", "-keyout", dir.File("key.pem"), "-out", cert, "-days", "2", "-subj",
-                            "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1"},
-                           dir);
+    auto made =
+        RunCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", dir.File("key.pem"), "-out", cert, "-days", "2", "-subj",
+                    "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1"},
+                   dir);
     ASSERT_EQ(made.status, 0) << made.output;
 
     std::string site = ReadFile(kDeploy + "/nginx-vesquin-scored.conf");
     Substitute(site, "server 127.0.0.1:8480;", "server 127.0.0.1:" + std::to_string(kServerPort) + ";");
     Substitute(site, "listen 80;", "listen 127.0.0.1:" + std::to_string(kHttpPort) + ";");
-    Substitute(site, "listen 443 ssl http2;", "listen 127.0.0.1:" + std::to_string(kHttpsPort) + " ssl http2;");
+    Substitute(site, "listen 443 ssl http2;",
+               "listen 127.0.0.1:" + std::to_string(kHttpsPort) + " ssl http2;");
     Substitute(site, "listen [::]:80;", "");
     Substitute(site, "listen [::]:443 ssl http2;", "");
     Substitute(site, "/etc/ssl/vesquin-scored/fullchain.pem", cert);
@@ -170,13 +178,18 @@ protected:
               std::string(geteuid() == 0 ? "user nobody nogroup;\n" : "") +
                   "daemon off;\nworker_processes 1;\npid " + prefix + "/nginx.pid;\nerror_log " + prefix +
                   "/error.log;\nevents { worker_connections 128; }\nhttp {\n  access_log off;\n"
-                  "  client_body_temp_path " + prefix + "/tmp/body;\n  proxy_temp_path " + prefix + "/tmp/proxy;\n"
-                  "  fastcgi_temp_path " + prefix + "/tmp/fastcgi;\n  uwsgi_temp_path " + prefix + "/tmp/uwsgi;\n"
-                  "  scgi_temp_path " + prefix + "/tmp/scgi;\n  include " + prefix + "/site.conf;\n}\n");
+                  "  client_body_temp_path " +
+                  prefix + "/tmp/body;\n  proxy_temp_path " + prefix +
+                  "/tmp/proxy;\n"
+                  "  fastcgi_temp_path " +
+                  prefix + "/tmp/fastcgi;\n  uwsgi_temp_path " + prefix +
+                  "/tmp/uwsgi;\n"
+                  "  scgi_temp_path " +
+                  prefix + "/tmp/scgi;\n  include " + prefix + "/site.conf;\n}\n");
   }
   std::vector<std::string> Nginx(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"/usr/sbin/nginx", "-p", dir.path().string(), "-e", dir.File("error.log"),
-                                     "-c", dir.File("nginx.conf")};
+    std::vector<std::string> args = {"/usr/sbin/nginx",     "-p", dir.path().string(),   "-e",
+                                     dir.File("error.log"), "-c", dir.File("nginx.conf")};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
@@ -204,10 +217,11 @@ Answer Get(const std::string& url, const std::string& source, const std::string&
   curl_easy_setopt(h, CURLOPT_TIMEOUT, 10L);
   curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, +[](char* p, size_t size, size_t n, void* out) {
-    static_cast<std::string*>(out)->append(p, size * n);
-    return size * n;
-  });
+  curl_easy_setopt(
+      h, CURLOPT_WRITEFUNCTION, +[](char* p, size_t size, size_t n, void* out) {
+        static_cast<std::string*>(out)->append(p, size * n);
+        return size * n;
+      });
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &a.body);
   if (curl_easy_perform(h) == CURLE_OK) {
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &a.status);
@@ -238,8 +252,8 @@ TEST_F(NginxSite, PassesNginxTest) {
 
 TEST_F(NginxSite, RateLimitAndBansFollowTheClientOnlyFromTheTrustedProxy) {
   std::string db = dir.File("scores.db");
-  Process server({SCORED_BINARY, "--db", db, "--listen", "127.0.0.1:" + std::to_string(kServerPort), "--rate-limit",
-                  "2", "--trusted-proxy", "127.0.0.1"},
+  Process server({SCORED_BINARY, "--db", db, "--listen", "127.0.0.1:" + std::to_string(kServerPort),
+                  "--rate-limit", "2", "--trusted-proxy", "127.0.0.1"},
                  dir.File("server.log"));
   Process nginx(Nginx({}), dir.File("nginx.out"));
   std::string direct = "http://127.0.0.1:" + std::to_string(kServerPort);
@@ -250,13 +264,14 @@ TEST_F(NginxSite, RateLimitAndBansFollowTheClientOnlyFromTheTrustedProxy) {
 
   int n = 0;
   auto submit = [&](const std::string& base, const std::string& source, const std::string& header = "") {
-    return Get(base + "/vesquin/top1.php?" + testing::GameQuery(MakePlayer("p" + std::to_string(n++)), 50), source,
-               cert, header);
+    return Get(base + "/vesquin/top1.php?" + testing::GameQuery(MakePlayer("p" + std::to_string(n++)), 50),
+               source, cert, header);
   };
   // Through nginx each client has a limit of its own, whatever it writes in the header itself.
   EXPECT_EQ(submit(https, "127.0.0.3").status, 200) << submit(https, "127.0.0.3").error;
   EXPECT_EQ(submit(https, "127.0.0.3", "X-Forwarded-For: 198.51.100.1").status, 200);
-  EXPECT_EQ(submit(https, "127.0.0.3", "X-Forwarded-For: 198.51.100.2").status, 429) << "a forged entry is ignored";
+  EXPECT_EQ(submit(https, "127.0.0.3", "X-Forwarded-For: 198.51.100.2").status, 429)
+      << "a forged entry is ignored";
   EXPECT_EQ(submit(https, "127.0.0.4").status, 200) << "another client is not held by the first one's limit";
   EXPECT_EQ(submit(http, "127.0.0.4").status, 200) << "the plain port passes submissions on too";
   EXPECT_EQ(submit(http, "127.0.0.4").status, 429);

@@ -7,9 +7,9 @@
 #include <atomic>
 #include <thread>
 
+#include <sqlite3.h>
 #include "slow_attack.h"
 #include "support.h"
-#include <sqlite3.h>
 
 namespace vesquin::scored {
 namespace {
@@ -23,7 +23,7 @@ using testing::TempDir;
 using testing::TestServer;
 
 class HttpTest : public ::testing::Test {
-protected:
+ protected:
   TempDir dir;
   std::string db = dir.File("scores.db");
 };
@@ -39,7 +39,8 @@ TEST_F(HttpTest, SubmitThenAskThePlaceAsTheGameDoes) {
   EXPECT_EQ(place.headers["content-type"], "text/plain; charset=utf-8");
 
   // Nine better players push Ada to 10, one more puts her out of the top ten.
-  for (int i = 0; i < 9; ++i) ASSERT_EQ(server.Submit(MakePlayer("p" + std::to_string(i)), 50 + i).status, 200);
+  for (int i = 0; i < 9; ++i)
+    ASSERT_EQ(server.Submit(MakePlayer("p" + std::to_string(i)), 50 + i).status, 200);
   EXPECT_EQ(server.AskPlace(MakePlayer("Ada"), 42).body, "10");
   EXPECT_EQ(server.AskPlace(MakePlayer("p8"), 58).body, "1");
   EXPECT_EQ(server.AskPlace(MakePlayer("p0"), 50).body, "9");
@@ -59,7 +60,8 @@ TEST_F(HttpTest, DetailsArriveByteForByte) {
   EXPECT_EQ(top->at(0).first_name, odd.first_name);
   EXPECT_EQ(top->at(0).last_name, odd.last_name);
   // '+' is a space, as in HTML forms; the game sends %20, and both name the same player.
-  ASSERT_EQ(HttpGet(server.Url("/vesquin/top1.php?first_name=Mary+Ann&last_name=B&addr=C&country=D&score=70")).status,
+  ASSERT_EQ(HttpGet(server.Url("/vesquin/top1.php?first_name=Mary+Ann&last_name=B&addr=C&country=D&score=70"))
+                .status,
             200);
   EXPECT_EQ(server.AskPlace(MakePlayer("Mary Ann", "B", "C", "D"), 70).body, "1");
 }
@@ -112,7 +114,8 @@ TEST_F(HttpTest, RateLimitAnswers429AndStoresNothing) {
   TestServer::Settings settings;
   settings.rate_limit = 3;
   TestServer server(db, settings);
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(server.Submit(MakePlayer("r" + std::to_string(i)), 10 + i).status, 200);
+  for (int i = 0; i < 3; ++i)
+    ASSERT_EQ(server.Submit(MakePlayer("r" + std::to_string(i)), 10 + i).status, 200);
   auto refused = server.Submit(MakePlayer("r3"), 99);
   EXPECT_EQ(refused.status, 429);
   EXPECT_EQ(refused.headers["retry-after"], "60");
@@ -126,10 +129,11 @@ TEST_F(HttpTest, RateLimitAnswers429AndStoresNothing) {
 TEST_F(HttpTest, LongUrlsBodiesAndOtherMethodsAreRefused) {
   TestServer server(db);
   std::string filler(4100, 'a');
-  auto too_long = HttpGet(server.Url("/vesquin/top1.php?" + GameQuery(MakePlayer("a"), 5) + "&pad=" + filler));
+  auto too_long =
+      HttpGet(server.Url("/vesquin/top1.php?" + GameQuery(MakePlayer("a"), 5) + "&pad=" + filler));
   EXPECT_EQ(too_long.status, 414);
-  auto far_too_long = HttpGet(server.Url("/vesquin/top1.php?" + GameQuery(MakePlayer("a"), 5) + "&pad=" +
-                                         std::string(40000, 'a')));
+  auto far_too_long = HttpGet(
+      server.Url("/vesquin/top1.php?" + GameQuery(MakePlayer("a"), 5) + "&pad=" + std::string(40000, 'a')));
   EXPECT_TRUE(far_too_long.status == 414 || far_too_long.status == 0) << far_too_long.status;
 
   std::string target = "/vesquin/top1.php?" + GameQuery(MakePlayer("b"), 5);
@@ -146,7 +150,8 @@ TEST_F(HttpTest, LongUrlsBodiesAndOtherMethodsAreRefused) {
   }
   {
     RawClient c(server.port());
-    c.Send("GET " + target + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+    c.Send("GET " + target +
+           " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
     EXPECT_EQ(c.ReadUntilClosed(3s).rfind("HTTP/1.1 413", 0), 0u);
   }
   EXPECT_EQ(server.store().Counts()->submissions, 0);
@@ -254,7 +259,8 @@ TEST_F(HttpTest, TricklingClientsAreClosedAtTheRequestDeadline) {
   }
   server.http().Stop();
   int notes = 0;
-  for (const auto& l : server.LogLines()) notes += l.find("request head not complete within 1 s") != std::string::npos;
+  for (const auto& l : server.LogLines())
+    notes += l.find("request head not complete within 1 s") != std::string::npos;
   EXPECT_GE(notes, 1);
 }
 
@@ -272,8 +278,8 @@ TEST_F(HttpTest, SlowClientAttackLeavesANormalClientServed) {
   EXPECT_EQ(report.normal_failures, 0);
   EXPECT_GT(report.latencies_ms.size(), 20u);
   EXPECT_GT(report.attack_connections, 200) << "the attack was cut off and came back";
-  std::printf("normal client during the attack: p50 %.1f ms, p99 %.1f ms, %zu requests\n", report.Percentile(50),
-              report.Percentile(99), report.latencies_ms.size());
+  std::printf("normal client during the attack: p50 %.1f ms, p99 %.1f ms, %zu requests\n",
+              report.Percentile(50), report.Percentile(99), report.latencies_ms.size());
 }
 
 TEST_F(HttpTest, LogLinesEscapeControlBytesAndSummariseRefusals) {
@@ -321,7 +327,8 @@ TEST_F(HttpTest, HeadStoresNothingAndOwnErrorAnswersCarryTheHeaders) {
   EXPECT_EQ(too_long.headers["content-security-policy"], "default-src 'none'; style-src 'unsafe-inline'");
   RawClient big(server.port());
   std::string headers;
-  for (int i = 0; i < 12; ++i) headers += "X-Big-" + std::to_string(i) + ": " + std::string(1000, 'b') + "\r\n";
+  for (int i = 0; i < 12; ++i)
+    headers += "X-Big-" + std::to_string(i) + ": " + std::string(1000, 'b') + "\r\n";
   big.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\n" + headers + "Connection: close\r\n\r\n");
   auto answer = big.ReadUntilClosed(3s);
   EXPECT_EQ(answer.rfind("HTTP/1.1 431", 0), 0u) << answer.substr(0, 80);
@@ -333,7 +340,8 @@ TEST_F(HttpTest, CrlfDetailsAreStoredAndFoundWithoutTheCarriageReturn) {
   Player crlf{"Ann\r", "Lee\r", "1 Road\r", "UK\r"};
   ASSERT_EQ(server.Submit(crlf, 42).status, 200);
   EXPECT_EQ(server.AskPlace(crlf, 42).body, "1");
-  EXPECT_EQ(server.AskPlace(MakePlayer("Ann", "Lee", "1 Road", "UK"), 42).body, "1") << "one player, one line";
+  EXPECT_EQ(server.AskPlace(MakePlayer("Ann", "Lee", "1 Road", "UK"), 42).body, "1")
+      << "one player, one line";
   EXPECT_EQ(server.store().Top(1)->at(0).first_name, "Ann");
 }
 
@@ -358,7 +366,8 @@ TEST_F(HttpTest, TrustedProxyNamesTheClientOthersCannot) {
   EXPECT_EQ(submit("127.0.0.2", "192.0.2.2", "e"), "429");
   server.http().Stop();
   bool via = false;
-  for (const auto& l : server.LogLines()) via |= l.find(" 198.51.100.8 (via 127.0.0.1) GET") != std::string::npos;
+  for (const auto& l : server.LogLines())
+    via |= l.find(" 198.51.100.8 (via 127.0.0.1) GET") != std::string::npos;
   EXPECT_TRUE(via);
 }
 
@@ -387,8 +396,15 @@ TEST_F(HttpTest, ReadersAnswerWhileAnotherProcessHoldsTheWriteLock) {
 
 TEST_F(HttpTest, PageAndJsonShowTheTableSafely) {
   TestServer server(db);
-  ASSERT_EQ(server.Submit(MakePlayer("<script>alert(1)</script>", "Doe", "SECRET-STREET-9", "FR"), 80).status, 200);
-  ASSERT_EQ(server.Submit(MakePlayer("Ren\xE9", "Latin", "SECRET-STREET-8", "\xC9" "cosse"), 70).status, 200);
+  ASSERT_EQ(server.Submit(MakePlayer("<script>alert(1)</script>", "Doe", "SECRET-STREET-9", "FR"), 80).status,
+            200);
+  ASSERT_EQ(server
+                .Submit(MakePlayer("Ren\xE9", "Latin", "SECRET-STREET-8",
+                                   "\xC9"
+                                   "cosse"),
+                        70)
+                .status,
+            200);
   auto page = HttpGet(server.Url("/vesquin/"));
   ASSERT_EQ(page.status, 200);
   EXPECT_EQ(page.headers["content-type"], "text/html; charset=utf-8");
@@ -398,13 +414,16 @@ TEST_F(HttpTest, PageAndJsonShowTheTableSafely) {
   EXPECT_NE(page.body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
   EXPECT_EQ(page.body.find("<script"), std::string::npos);
   EXPECT_NE(page.body.find("Ren\xC3\xA9"), std::string::npos);
-  EXPECT_NE(page.body.find("\xC3\x89" "cosse"), std::string::npos);
+  EXPECT_NE(page.body.find("\xC3\x89"
+                           "cosse"),
+            std::string::npos);
   EXPECT_EQ(page.body.find("SECRET-STREET"), std::string::npos);
 
   auto json = HttpGet(server.Url("/vesquin/top.json"));
   ASSERT_EQ(json.status, 200);
   EXPECT_EQ(json.headers["content-type"], "application/json");
-  EXPECT_NE(json.body.find("\"first_name\":\"\\u003cscript\\u003ealert(1)\\u003c/script\\u003e\""), std::string::npos);
+  EXPECT_NE(json.body.find("\"first_name\":\"\\u003cscript\\u003ealert(1)\\u003c/script\\u003e\""),
+            std::string::npos);
   EXPECT_EQ(json.body.find("SECRET-STREET"), std::string::npos);
   EXPECT_EQ(json.body.find("addr"), std::string::npos);
 }
@@ -421,7 +440,8 @@ TEST_F(HttpTest, ConcurrentSubmissionsAllLand) {
     threads.emplace_back([&, t] {
       for (int r = 0; r < kRepeats; ++r)
         for (int p = 0; p < kPlayersEach; ++p) {
-          auto res = server.Submit(MakePlayer("t" + std::to_string(t) + "p" + std::to_string(p)), 1 + p + r * 50);
+          auto res =
+              server.Submit(MakePlayer("t" + std::to_string(t) + "p" + std::to_string(p)), 1 + p + r * 50);
           if (res.status != 200) ++failures;
         }
     });

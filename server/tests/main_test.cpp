@@ -30,7 +30,7 @@ using testing::TempDir;
 
 // The server as a child process whose standard error the test reads.
 class Child {
-public:
+ public:
   explicit Child(std::vector<std::string> args) {
     args.insert(args.begin(), SCORED_BINARY);
     int fds[2];
@@ -58,10 +58,12 @@ public:
   Child& operator=(const Child&) = delete;
 
   // Reads standard error until `pattern` matches or the time is up.
-  std::string WaitFor(const std::regex& pattern, std::chrono::milliseconds timeout, std::smatch* match = nullptr) {
+  std::string WaitFor(const std::regex& pattern, std::chrono::milliseconds timeout,
+                      std::smatch* match = nullptr) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!std::regex_search(output_, *(match ? match : &scratch_), pattern)) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       pollfd p{read_fd_, POLLIN, 0};
       if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
       char buf[1024];
@@ -87,7 +89,7 @@ public:
   }
   bool started() const { return pid_ > 0; }
 
-private:
+ private:
   pid_t pid_ = -1;
   int read_fd_ = -1;
   std::string output_;

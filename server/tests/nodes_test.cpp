@@ -40,15 +40,17 @@ using testing::TempDir;
 // One server process on the database, on a port of the kernel's choosing. Its log goes to a file,
 // so that a busy node never stalls on a full pipe.
 class Node {
-public:
+ public:
   explicit Node(const std::string& db) {
     static std::atomic<int> count{0};
     log_ = dir_.File("node" + std::to_string(count++) + ".log");
-    std::vector<std::string> args = {SCORED_BINARY, "--db", db, "--listen", "127.0.0.1:0", "--rate-limit", "0",
-                                     "--max-per-address", "64", "--threads", "4"};
+    std::vector<std::string> args = {SCORED_BINARY, "--db",         db,  "--listen",
+                                     "127.0.0.1:0", "--rate-limit", "0", "--max-per-address",
+                                     "64",          "--threads",    "4"};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -85,7 +87,7 @@ public:
     return "http://127.0.0.1:" + std::to_string(port_) + "/vesquin/" + page + "?" + GameQuery(p, score);
   }
 
-private:
+ private:
   TempDir dir_;
   std::string log_;
   pid_t pid_ = -1;
@@ -115,7 +117,8 @@ std::vector<LogRecord> CommitOrder(const std::string& uri, const Dump& dump) {
 std::unique_ptr<SqliteStore> Replay(const std::vector<LogRecord>& log, const std::string& path) {
   auto lite = SqliteStore::Open(path);
   EXPECT_TRUE(lite) << lite.error();
-  for (const LogRecord& e : log) EXPECT_TRUE((*lite)->Submit({e.player, e.score}, e.client, e.received_at_ms));
+  for (const LogRecord& e : log)
+    EXPECT_TRUE((*lite)->Submit({e.player, e.score}, e.client, e.received_at_ms));
   return std::move(*lite);
 }
 
@@ -133,7 +136,8 @@ void ExpectSameTable(const Dump& dump, SqliteStore& lite) {
   ASSERT_TRUE(top) << top.error();
   std::vector<LineRecord> lines = dump.lines;
   std::sort(lines.begin(), lines.end(), [](const LineRecord& a, const LineRecord& b) {
-    return a.best_score != b.best_score ? a.best_score > b.best_score : a.reached_submission < b.reached_submission;
+    return a.best_score != b.best_score ? a.best_score > b.best_score
+                                        : a.reached_submission < b.reached_submission;
   });
   ASSERT_EQ(lines.size(), top->size());
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -302,7 +306,8 @@ TEST(Nodes, AdminCommandsOnPostgresWhileANodeServes) {
   {
     auto lite = SqliteStore::Open(file);
     ASSERT_TRUE(lite);
-    for (int i = 0; i < 12; ++i) ASSERT_TRUE((*lite)->Submit({MakePlayer("old" + std::to_string(i)), 50 + i % 3}, "192.0.2.1", i));
+    for (int i = 0; i < 12; ++i)
+      ASSERT_TRUE((*lite)->Submit({MakePlayer("old" + std::to_string(i)), 50 + i % 3}, "192.0.2.1", i));
   }
   auto migrated = Admin("--db " + Quoted(file) + " migrate --to " + Quoted(db.uri()));
   ASSERT_EQ(migrated.first, 0) << migrated.second;

@@ -30,11 +30,19 @@ TEST(Options, ReadsEverySettingInBothForms) {
 }
 
 TEST(Options, RefusesBadInputWithAReason) {
-  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
-           {"--rate-limit", "ten"}, {"--rate-limit", "-1"}, {"--threads", "0"}, {"--listen", "8480"},
-           {"--listen", "127.0.0.1:99999"}, {"--listen", "[::1]8480"}, {"--db"}, {"--frobnicate", "1"},
-           {"--timeout", "5s"}, {"--request-timeout", "0"}, {"--trusted-proxy", "10.0.0.0/40"},
-           {"--trusted-proxy", "proxy.example"}}) {
+  for (std::vector<std::string> bad :
+       std::vector<std::vector<std::string>>{{"--rate-limit", "ten"},
+                                             {"--rate-limit", "-1"},
+                                             {"--threads", "0"},
+                                             {"--listen", "8480"},
+                                             {"--listen", "127.0.0.1:99999"},
+                                             {"--listen", "[::1]8480"},
+                                             {"--db"},
+                                             {"--frobnicate", "1"},
+                                             {"--timeout", "5s"},
+                                             {"--request-timeout", "0"},
+                                             {"--trusted-proxy", "10.0.0.0/40"},
+                                             {"--trusted-proxy", "proxy.example"}}) {
     auto o = ParseOptions(bad);
     EXPECT_FALSE(o) << bad[0];
     EXPECT_FALSE(o.error().empty());
@@ -42,7 +50,8 @@ TEST(Options, RefusesBadInputWithAReason) {
 }
 
 TEST(Options, RequestDeadlineAndRepeatedTrustedProxies) {
-  auto o = ParseOptions({"--request-timeout", "3", "--trusted-proxy", "127.0.0.1", "--trusted-proxy=2001:db8::/32"});
+  auto o = ParseOptions(
+      {"--request-timeout", "3", "--trusted-proxy", "127.0.0.1", "--trusted-proxy=2001:db8::/32"});
   ASSERT_TRUE(o) << o.error();
   EXPECT_EQ(o->server.request_timeout_seconds, 3u);
   EXPECT_EQ(o->server.trusted_proxies, (std::vector<std::string>{"127.0.0.1", "2001:db8::/32"}));

@@ -53,7 +53,8 @@ TEST_F(PlayFiles, ServesThePageAndItsFilesWithTheirTypesAndCaching) {
   EXPECT_EQ(page->body, "<!DOCTYPE html>");
   EXPECT_EQ(page->content_type, "text/html; charset=utf-8");
   EXPECT_EQ(Header(*page, "Cache-Control"), "no-cache");
-  EXPECT_NE(Header(*page, "Content-Security-Policy").find("script-src 'self' 'wasm-unsafe-eval'"), std::string::npos);
+  EXPECT_NE(Header(*page, "Content-Security-Policy").find("script-src 'self' 'wasm-unsafe-eval'"),
+            std::string::npos);
   EXPECT_EQ(Header(*page, "X-Frame-Options"), "DENY");
   // Cross-origin isolated, or the page cannot share the game's memory with its sound thread.
   EXPECT_EQ(Header(*page, "Cross-Origin-Opener-Policy"), "same-origin");

@@ -17,7 +17,8 @@ std::string ClusterUri(std::string& missing) {
   std::string line;
   while (std::getline(state, line))
     if (line.rfind("uri=", 0) == 0) return line.substr(4);
-  missing = "no test cluster (no " SCORED_POSTGRES_STATE "; postgres_cluster.sh found no PostgreSQL server binaries "
+  missing = "no test cluster (no " SCORED_POSTGRES_STATE
+            "; postgres_cluster.sh found no PostgreSQL server binaries "
             "or did not run)";
   return {};
 }
@@ -56,7 +57,8 @@ PostgresDatabase::PostgresDatabase() {
 
 PostgresDatabase::~PostgresDatabase() {
   if (uri_.empty()) return;
-  if (auto c = postgres::Connection::Open(admin_uri_)) c->Exec("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+  if (auto c = postgres::Connection::Open(admin_uri_))
+    c->Exec("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
 }
 
 }  // namespace vesquin::scored::testing

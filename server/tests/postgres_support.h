@@ -7,7 +7,7 @@
 namespace vesquin::scored::testing {
 
 class PostgresDatabase {
-public:
+ public:
   PostgresDatabase();
   ~PostgresDatabase();
   PostgresDatabase(const PostgresDatabase&) = delete;
@@ -18,7 +18,7 @@ public:
   const std::string& missing() const { return missing_; }
   const std::string& uri() const { return uri_; }
 
-private:
+ private:
   std::string admin_uri_;
   std::string name_;
   std::string uri_;

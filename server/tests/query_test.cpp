@@ -7,7 +7,8 @@ namespace {
 
 std::string Query(const std::string& first, const std::string& last, const std::string& addr,
                   const std::string& country, const std::string& score) {
-  return "first_name=" + first + "&last_name=" + last + "&addr=" + addr + "&country=" + country + "&score=" + score;
+  return "first_name=" + first + "&last_name=" + last + "&addr=" + addr + "&country=" + country +
+         "&score=" + score;
 }
 
 TEST(PercentDecode, DecodesEscapesAndPlus) {
@@ -60,7 +61,8 @@ TEST(ParseSubmission, AcceptsEmptyFieldsBoundaryLengthsAndExtraKeys) {
 }
 
 TEST(ParseSubmission, RefusesScoresTheGameCannotSend) {
-  for (const char* bad : {"0", "101", "007", "05", "+5", "-1", "5%20", "%205", "abc", "", "1e2", "4.0", "99999999999"}) {
+  for (const char* bad :
+       {"0", "101", "007", "05", "+5", "-1", "5%20", "%205", "abc", "", "1e2", "4.0", "99999999999"}) {
     auto s = ParseSubmission(Query("a", "b", "c", "d", bad));
     EXPECT_FALSE(s) << bad;
     EXPECT_NE(s.error().find("score"), std::string::npos) << s.error();
@@ -80,9 +82,11 @@ TEST(ParseSubmission, RefusesMissingAndRepeatedKeys) {
 
 TEST(ParseSubmission, RefusesLongFieldsControlBytesAndBrokenEscapes) {
   std::string too_long(100, 'x');
-  EXPECT_EQ(ParseSubmission(Query(too_long, "b", "c", "d", "5")).error(), "first_name is longer than 99 bytes");
+  EXPECT_EQ(ParseSubmission(Query(too_long, "b", "c", "d", "5")).error(),
+            "first_name is longer than 99 bytes");
   // 99 bytes once decoded is the limit, whatever the encoded length.
-  EXPECT_TRUE(ParseSubmission(Query(PercentEncode(std::string(33, '\xE9')) + std::string(66, 'a'), "b", "c", "d", "5")));
+  EXPECT_TRUE(ParseSubmission(
+      Query(PercentEncode(std::string(33, '\xE9')) + std::string(66, 'a'), "b", "c", "d", "5")));
   for (const char* control : {"%00", "%0A", "%0D%0D", "%0Dx", "%09", "%1F", "%7F"}) {
     auto s = ParseSubmission(Query("a", std::string("x") + control, "c", "d", "5"));
     EXPECT_EQ(s.error(), "last_name holds a control character") << control;

@@ -12,7 +12,7 @@ using testing::MakePlayer;
 using testing::TempDir;
 
 class StoreTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     auto s = SqliteStore::Open(dir.File("scores.db"));
     ASSERT_TRUE(s) << s.error();

@@ -131,7 +131,8 @@ std::string RawClient::ReadUntilClosed(std::chrono::milliseconds timeout, bool* 
   auto deadline = std::chrono::steady_clock::now() + timeout;
   if (closed) *closed = false;
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return out;
     pollfd p{fd_, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return out;

@@ -18,7 +18,7 @@
 namespace vesquin::scored::testing {
 
 class TempDir {
-public:
+ public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
@@ -26,7 +26,7 @@ public:
   const std::filesystem::path& path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+ private:
   std::filesystem::path path_;
 };
 
@@ -40,12 +40,12 @@ HttpResult HttpGet(const std::string& url, std::chrono::seconds timeout = std::c
 
 // The query exactly as the game builds it.
 std::string GameQuery(const Player& player, int score);
-Player MakePlayer(const std::string& first, const std::string& last = "Tester", const std::string& addr = "1 Road",
-                  const std::string& country = "Nowhere");
+Player MakePlayer(const std::string& first, const std::string& last = "Tester",
+                  const std::string& addr = "1 Road", const std::string& country = "Nowhere");
 
 // A blocking TCP client socket to 127.0.0.1, optionally bound to another loopback source address.
 class RawClient {
-public:
+ public:
   RawClient(int port, const std::string& source = "");
   ~RawClient();
   RawClient(const RawClient&) = delete;
@@ -55,12 +55,12 @@ public:
   // Everything until the peer closes or `timeout` passes.
   std::string ReadUntilClosed(std::chrono::milliseconds timeout, bool* closed = nullptr);
 
-private:
+ private:
   int fd_ = -1;
 };
 
 class TestServer {
-public:
+ public:
   struct Settings {
     unsigned rate_limit = 0;  // off unless a test is about it
     ServerOptions server{"127.0.0.1:0", 2, 64, 8, 10, 5, {}};
@@ -75,12 +75,14 @@ public:
   HttpServer& http() { return *server_; }
   std::vector<std::string> LogLines();
 
-  HttpResult Submit(const Player& p, int score) { return HttpGet(Url("/vesquin/top1.php?" + GameQuery(p, score))); }
+  HttpResult Submit(const Player& p, int score) {
+    return HttpGet(Url("/vesquin/top1.php?" + GameQuery(p, score)));
+  }
   HttpResult AskPlace(const Player& p, int score) {
     return HttpGet(Url("/vesquin/top2.php?" + GameQuery(p, score)));
   }
 
-private:
+ private:
   std::unique_ptr<Store> store_;
   std::unique_ptr<Service> service_;
   std::unique_ptr<HttpServer> server_;

@@ -6,7 +6,8 @@ namespace vesquin::scored {
 namespace {
 
 TEST(Utf8, AcceptsWellFormedText) {
-  for (const char* good : {"", "plain", "\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x8E\xB5", "\xF4\x8F\xBF\xBF"})
+  for (const char* good :
+       {"", "plain", "\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x8E\xB5", "\xF4\x8F\xBF\xBF"})
     EXPECT_TRUE(IsValidUtf8(good)) << good;
 }
 
@@ -39,7 +40,8 @@ TEST(JsonString, EscapesQuotesControlsAndMarkup) {
 
 TEST(EscapeForLog, LeavesOnlyPrintableAscii) {
   EXPECT_EQ(EscapeForLog("/vesquin/a b~"), "/vesquin/a b~");
-  EXPECT_EQ(EscapeForLog(std::string("\x1b[2J\r\n\x00\x7f\xc3\xa9", 10)), "\\x1b[2J\\x0d\\x0a\\x00\\x7f\\xc3\\xa9");
+  EXPECT_EQ(EscapeForLog(std::string("\x1b[2J\r\n\x00\x7f\xc3\xa9", 10)),
+            "\\x1b[2J\\x0d\\x0a\\x00\\x7f\\xc3\\xa9");
   // A backslash is doubled, so an escape sent literally cannot pass for one made here.
   EXPECT_EQ(EscapeForLog("\\x41"), "\\\\x41");
 }

@@ -8,8 +8,8 @@ namespace vesquin {
 namespace {
 
 constexpr const char* kLevelClipNames[kLevelClipCount] = {
-    "level1\\bgrn.vgz",  "level1\\cat.vgz",   "level1\\dog.vgz",  "level1\\vict.vgz",  "level1\\north.vgz",
-    "level1\\east.vgz",  "level1\\south.vgz", "level1\\west.vgz", "level1\\search.vgz",
+    "level1\\bgrn.vgz", "level1\\cat.vgz",   "level1\\dog.vgz",  "level1\\vict.vgz",   "level1\\north.vgz",
+    "level1\\east.vgz", "level1\\south.vgz", "level1\\west.vgz", "level1\\search.vgz",
 };
 
 constexpr int kPanPerCell = 400;
@@ -43,7 +43,8 @@ void PlaceEntities(Game& game) {
 }
 
 void UpdateQuarrySound(LevelState& level) {
-  level.quarryDistance = std::max(std::abs(level.quarryEast - level.chaserEast), std::abs(level.chaserNorth - level.quarryNorth));
+  level.quarryDistance = std::max(std::abs(level.quarryEast - level.chaserEast),
+                                  std::abs(level.chaserNorth - level.quarryNorth));
   bool behind = false;
   switch (level.heading) {
     case North:
@@ -95,7 +96,8 @@ bool StartLevel(Game& game) {
 }
 
 void StopLevelClips(Game& game) {
-  for (int slot = Quarry; slot < kLevelClipCount; ++slot) game.sound.StopClip(game.level.levelClips[static_cast<std::size_t>(slot)]);
+  for (int slot = Quarry; slot < kLevelClipCount; ++slot)
+    game.sound.StopClip(game.level.levelClips[static_cast<std::size_t>(slot)]);
 }
 
 void ReleaseLevelClips(Game& game) {

@@ -24,23 +24,34 @@ int LevelKeyDown(Game& game, int key) {
     LevelState& level = game.level;
     if (level.won) return 1;  // once cornered, only the victory clip counts
     switch (key) {
-      case vk::Enter: game.sound.PlayClip(Clip(game, Search), 0, 0); break;
+      case vk::Enter:
+        game.sound.PlayClip(Clip(game, Search), 0, 0);
+        break;
       // Ctrl says "west" whatever the heading; D names the real heading.
-      case vk::Ctrl: game.sound.PlayClip(Clip(game, WestWord), 0, 0); break;
+      case vk::Ctrl:
+        game.sound.PlayClip(Clip(game, WestWord), 0, 0);
+        break;
       case vk::Escape:
         level.score = 0;
         EndLevel(game);
         break;
-      case vk::Space: SpeakPosition(game); break;
+      case vk::Space:
+        SpeakPosition(game);
+        break;
       case vk::Left:
       case vk::Right:
         level.speakingPosition = false;
         StopNumberClips(game);
         Turn(game, key);
         break;
-      case vk::Up: StepForward(game); break;
-      case vk::D: AnnounceHeading(game); break;
-      default: break;  // there is no step backwards
+      case vk::Up:
+        StepForward(game);
+        break;
+      case vk::D:
+        AnnounceHeading(game);
+        break;
+      default:
+        break;  // there is no step backwards
     }
   } catch (...) {
   }
@@ -50,10 +61,18 @@ int LevelKeyDown(Game& game, int key) {
 void StepForward(Game& game) {
   LevelState& level = game.level;
   switch (level.heading) {
-    case North: if (level.chaserNorth < kFieldMax) ++level.chaserNorth; break;
-    case East: if (level.chaserEast < kFieldMax) ++level.chaserEast; break;
-    case South: if (level.chaserNorth > 0) --level.chaserNorth; break;
-    default: if (level.chaserEast > 0) --level.chaserEast; break;
+    case North:
+      if (level.chaserNorth < kFieldMax) ++level.chaserNorth;
+      break;
+    case East:
+      if (level.chaserEast < kFieldMax) ++level.chaserEast;
+      break;
+    case South:
+      if (level.chaserNorth > 0) --level.chaserNorth;
+      break;
+    default:
+      if (level.chaserEast > 0) --level.chaserEast;
+      break;
   }
   // Every step costs a point, even one blocked by the edge of the field.
   --level.score;

@@ -74,7 +74,8 @@ HrtfSet::HrtfSet(MYSOFA_EASY* easy, int rawTaps)
 
 HrtfSet::~HrtfSet() = default;
 
-void HrtfSet::RawFilter(float x, float y, float z, std::vector<float>& left, std::vector<float>& right) const {
+void HrtfSet::RawFilter(float x, float y, float z, std::vector<float>& left,
+                        std::vector<float>& right) const {
   // SOFA looks from the listener with x ahead, y to the left and z up.
   float sx = z;
   float sy = -x;
@@ -95,8 +96,8 @@ void HrtfSet::RawFilter(float x, float y, float z, std::vector<float>& left, std
   if (!(radius > 0.0F)) radius = 1.0F;
   float delayLeft = 0.0F;
   float delayRight = 0.0F;
-  mysofa_getfilter_float(easy_.get(), sx * radius, sy * radius, sz * radius, left.data(), right.data(), &delayLeft,
-                         &delayRight);
+  mysofa_getfilter_float(easy_.get(), sx * radius, sy * radius, sz * radius, left.data(), right.data(),
+                         &delayLeft, &delayRight);
   // Data sets that keep the interaural delay apart from the filters: fold it back in.
   const float rate = easy_->hrtf != nullptr ? easy_->hrtf->DataSamplingRate.values[0] : 0.0F;
   auto shift = [&](std::vector<float>& h, float delaySeconds) {

@@ -31,7 +31,8 @@ class LatencyTarget {
     if (shrankRecently_) stretch_ = std::min(stretch_ * 2, quietFrames_ * kLongestStretchFactor);
     shrankRecently_ = false;
     quietSoFar_ = 0;
-    const std::uint32_t grown = std::min<std::uint64_t>(longest_, static_cast<std::uint64_t>(frames_) * 3 / 2);
+    const std::uint32_t grown =
+        std::min<std::uint64_t>(longest_, static_cast<std::uint64_t>(frames_) * 3 / 2);
     if (grown == frames_) return false;
     frames_ = grown;
     return true;
@@ -48,7 +49,8 @@ class LatencyTarget {
     if (quietSoFar_ < stretch_) return false;
     quietSoFar_ = 0;
     shrankRecently_ = true;
-    frames_ = std::max<std::uint32_t>(shortest_, static_cast<std::uint32_t>(static_cast<std::uint64_t>(frames_) * 2 / 3));
+    frames_ = std::max<std::uint32_t>(
+        shortest_, static_cast<std::uint32_t>(static_cast<std::uint64_t>(frames_) * 2 / 3));
     return true;
   }
 

@@ -39,7 +39,8 @@ void DecodeFrames(const ClipImage& clip, std::size_t first, std::size_t count, s
       if (clip.format.bitsPerSample == 8) {
         out[i * channels + c] = static_cast<std::int16_t>((static_cast<int>(p[c]) - 128) * 256);
       } else {
-        out[i * channels + c] = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[2 * c] | (p[2 * c + 1] << 8)));
+        out[i * channels + c] =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(p[2 * c] | (p[2 * c + 1] << 8)));
       }
     }
   }
@@ -55,7 +56,8 @@ bool ConvertCycle(const ClipImage& clip, std::size_t inFrames, std::size_t outFr
   constexpr std::size_t kSettleFrames = 4'096;  // input frames: past the longest filter
   constexpr std::size_t kChunkFrames = 8'192;
   const unsigned channels = clip.format.channels;
-  auto converter = RateConverter::Make(static_cast<double>(inFrames), static_cast<double>(outFrames), channels);
+  auto converter =
+      RateConverter::Make(static_cast<double>(inFrames), static_cast<double>(outFrames), channels);
   if (!converter) return false;
 
   // The lead-in: a multiple of the cycle's smallest stretch that maps to whole output frames.
@@ -73,7 +75,8 @@ bool ConvertCycle(const ClipImage& clip, std::size_t inFrames, std::size_t outFr
     const std::size_t begin = std::max(made, leadOut);
     const std::size_t end = std::min(made + frames, leadOut + outFrames);
     if (begin < end) {
-      std::copy_n(from + (begin - made) * channels, (end - begin) * channels, out + (begin - leadOut) * channels);
+      std::copy_n(from + (begin - made) * channels, (end - begin) * channels,
+                  out + (begin - leadOut) * channels);
     }
     made += frames;
   };
@@ -91,8 +94,8 @@ bool ConvertCycle(const ClipImage& clip, std::size_t inFrames, std::size_t outFr
     while (offset < count) {
       std::size_t used = 0;
       std::size_t written = 0;
-      if (!converter->Process(chunk.data() + offset * channels, count - offset, used, spill.data(), kChunkFrames,
-                              written)) {
+      if (!converter->Process(chunk.data() + offset * channels, count - offset, used, spill.data(),
+                              kChunkFrames, written)) {
         return false;
       }
       take(spill.data(), written);
@@ -147,7 +150,7 @@ std::array<float, Mixer::kFadeFrames> MakeFadeCurve() {
   std::array<float, Mixer::kFadeFrames> curve{};
   for (std::size_t k = 0; k < curve.size(); ++k) {
     curve[k] = static_cast<float>(0.5 * (1.0 + std::cos(std::numbers::pi * static_cast<double>(k + 1) /
-                                                         static_cast<double>(Mixer::kFadeFrames))));
+                                                        static_cast<double>(Mixer::kFadeFrames))));
   }
   return curve;
 }
@@ -221,7 +224,19 @@ struct Voice {
   }
 };
 
-enum class Op : std::uint8_t { Add, Release, Rewind, Pan, Volume, Play, Stop, Place, MinDistance, Channels, Hook };
+enum class Op : std::uint8_t {
+  Add,
+  Release,
+  Rewind,
+  Pan,
+  Volume,
+  Play,
+  Stop,
+  Place,
+  MinDistance,
+  Channels,
+  Hook
+};
 
 struct Command {
   Op op = Op::Add;
@@ -253,7 +268,7 @@ struct Mixer::Core {
   enum : int { kIdle, kRendering, kCatchingUp };
   std::atomic<int> rendererState{kIdle};
   std::atomic<int> renderedChannels{2};  // the layout of the last rendered call
-  bool detached = false;  // the Mixer is gone: nothing renders, handles free their own voices
+  bool detached = false;                 // the Mixer is gone: nothing renders, handles free their own voices
 
   // The renderer's own.
   Voice* first = nullptr;
@@ -312,7 +327,9 @@ struct Mixer::Core {
     freed.Push(Freed{voice, filter});
   }
 
-  void Publish(Voice& v) { v.published.store(Published(v.appliedSeq, v.Status()), std::memory_order_release); }
+  void Publish(Voice& v) {
+    v.published.store(Published(v.appliedSeq, v.Status()), std::memory_order_release);
+  }
 
   // Sets the voice's target gains from its settings.
   void UpdateTargets(Voice& v) const {
@@ -336,7 +353,8 @@ struct Mixer::Core {
       v.rampLeft = 0;
       return;
     }
-    for (std::size_t c = 0; c < kMaxChannels; ++c) v.step[c] = (t[c] - v.gain[c]) / static_cast<float>(kRampFrames);
+    for (std::size_t c = 0; c < kMaxChannels; ++c)
+      v.step[c] = (t[c] - v.gain[c]) / static_cast<float>(kRampFrames);
     v.rampLeft = kRampFrames;
   }
 
@@ -568,7 +586,8 @@ struct Mixer::Core {
   float TailSample(Voice& v, std::uint32_t at, std::size_t c) {
     if (!v.threeD) {
       const std::size_t side = c == 0 ? 0 : static_cast<std::size_t>(v.sourceChannels - 1);
-      return static_cast<float>(v.pcm[static_cast<std::size_t>(at) * v.sourceChannels + side]) * v.tailGain[c];
+      return static_cast<float>(v.pcm[static_cast<std::size_t>(at) * v.sourceChannels + side]) *
+             v.tailGain[c];
     }
     if (channels == 2 && v.filter != nullptr) {
       const float* x = FilterInput(v, at, v.tailLoops);
@@ -583,7 +602,8 @@ struct Mixer::Core {
     for (std::size_t i = 0; i < count && v.tailLeft > 0; ++i) {
       if (out != nullptr) {
         const float fade = kFadeCurve[kFadeFrames - v.tailLeft];
-        for (std::size_t c = 0; c < sounding; ++c) out[i * stride + c] += TailSample(v, v.tailPosition, c) * fade;
+        for (std::size_t c = 0; c < sounding; ++c)
+          out[i * stride + c] += TailSample(v, v.tailPosition, c) * fade;
       }
       --v.tailLeft;
       if (++v.tailPosition >= v.frames) {
@@ -600,7 +620,8 @@ struct Mixer::Core {
     while (done < count && v.playing) {
       if (v.announceStart) {
         v.announceStart = false;
-        if (hook != nullptr && v.position == 0) hook(hookContext, rendered.load(std::memory_order_relaxed) + done);
+        if (hook != nullptr && v.position == 0)
+          hook(hookContext, rendered.load(std::memory_order_relaxed) + done);
       }
       const std::size_t take = std::min<std::size_t>(count - done, v.frames - v.position);
       v.sounded = true;
@@ -791,8 +812,9 @@ Mixer::~Mixer() {
 
 std::unique_ptr<SoundVoice> Mixer::CreateVoice(const ClipImage& clip, bool threeD) {
   const ClipFormat& f = clip.format;
-  if (f.formatTag != 1 || (f.channels != 1 && f.channels != 2) || (f.bitsPerSample != 8 && f.bitsPerSample != 16) ||
-      f.blockAlign == 0 || f.avgBytesPerSec == 0 || f.samplesPerSec == 0) {
+  if (f.formatTag != 1 || (f.channels != 1 && f.channels != 2) ||
+      (f.bitsPerSample != 8 && f.bitsPerSample != 16) || f.blockAlign == 0 || f.avgBytesPerSec == 0 ||
+      f.samplesPerSec == 0) {
     return nullptr;
   }
   if (threeD && f.channels != 1) return nullptr;
@@ -804,7 +826,8 @@ std::unique_ptr<SoundVoice> Mixer::CreateVoice(const ClipImage& clip, bool three
     const std::uint64_t bytes = clip.data.size();
     // Whole milliseconds, rounded up (as ClipImage::LengthMs, kept here so that the mixer
     // library stands on its own).
-    const auto lengthMs = static_cast<std::uint32_t>((bytes * 1000 + f.avgBytesPerSec - 1) / f.avgBytesPerSec);
+    const auto lengthMs =
+        static_cast<std::uint32_t>((bytes * 1000 + f.avgBytesPerSec - 1) / f.avgBytesPerSec);
     // The sounding length is data bytes / byte rate; the last frame is the one that ends after it.
     v->frames = static_cast<std::uint32_t>((bytes * kSampleRate + f.avgBytesPerSec - 1) / f.avgBytesPerSec);
     const std::size_t inFrames = static_cast<std::size_t>(bytes / f.blockAlign);

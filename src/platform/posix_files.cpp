@@ -119,7 +119,8 @@ bool RegularFile::Writable(const std::string& path) const {
 std::optional<std::size_t> RegularFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) const {
   std::size_t got = 0;
   while (got < bytes.size()) {
-    const ssize_t n = ::pread(fd_.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got));
+    const ssize_t n =
+        ::pread(fd_.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
     if (n == 0) break;
@@ -135,7 +136,8 @@ int FileCalls::Close(int fd) { return ::close(fd); }
 int FileCalls::Rename(const char* from, const char* to) { return ::rename(from, to); }
 int FileCalls::Unlink(const char* path) { return ::unlink(path); }
 
-std::optional<std::vector<std::uint8_t>> PosixFileSystem::ReadExisting(const std::string& path, std::size_t maxBytes) {
+std::optional<std::vector<std::uint8_t>> PosixFileSystem::ReadExisting(const std::string& path,
+                                                                       std::size_t maxBytes) {
   const std::optional<RegularFile> file = RegularFile::Open(path);
   if (!file) return std::nullopt;
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min<std::uint64_t>(maxBytes, file->Size())));

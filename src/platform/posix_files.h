@@ -79,7 +79,8 @@ class PosixFileSystem final : public FileSystem {
   PosixFileSystem() = default;
   explicit PosixFileSystem(FileCalls& calls) : calls_(&calls) {}
 
-  std::optional<std::vector<std::uint8_t>> ReadExisting(const std::string& path, std::size_t maxBytes) override;
+  std::optional<std::vector<std::uint8_t>> ReadExisting(const std::string& path,
+                                                        std::size_t maxBytes) override;
   // A copy beside the file takes the new bytes, is flushed to the disk and renamed over it,
   // and the folder is flushed: a failure at any step leaves the old file whole and removes
   // the copy. The copy keeps the file's permissions and, where it may, its owner.

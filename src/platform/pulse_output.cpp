@@ -21,11 +21,12 @@ pa_channel_map ChannelMap(int channels) {
   map.channels = static_cast<std::uint8_t>(channels);
   // The mixer's layouts: front left and right; then the back pair; 5.1 adds centre and LFE
   // before the back pair.
-  static constexpr pa_channel_position_t kQuad[] = {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT,
-                                                    PA_CHANNEL_POSITION_REAR_LEFT, PA_CHANNEL_POSITION_REAR_RIGHT};
-  static constexpr pa_channel_position_t kSix[] = {PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT,
-                                                   PA_CHANNEL_POSITION_FRONT_CENTER, PA_CHANNEL_POSITION_LFE,
-                                                   PA_CHANNEL_POSITION_REAR_LEFT, PA_CHANNEL_POSITION_REAR_RIGHT};
+  static constexpr pa_channel_position_t kQuad[] = {
+      PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_REAR_LEFT,
+      PA_CHANNEL_POSITION_REAR_RIGHT};
+  static constexpr pa_channel_position_t kSix[] = {
+      PA_CHANNEL_POSITION_FRONT_LEFT, PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_FRONT_CENTER,
+      PA_CHANNEL_POSITION_LFE,        PA_CHANNEL_POSITION_REAR_LEFT,   PA_CHANNEL_POSITION_REAR_RIGHT};
   const pa_channel_position_t* positions = channels == 6 ? kSix : kQuad;
   for (int c = 0; c < channels; ++c) map.map[c] = positions[c];
   return map;
@@ -123,7 +124,8 @@ bool PulseOutput::Start() {
   if (!loop_) return false;
   {
     const Proplist props;
-    context_.reset(pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_.get()), kName, props.list));
+    context_.reset(
+        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_.get()), kName, props.list));
   }
   if (!context_) return false;
   pa_context_set_state_callback(context_.get(), &PulseOutput::OnContextState, this);
@@ -171,7 +173,8 @@ bool PulseOutput::WaitReady() {
 
 void PulseOutput::OnContextState(pa_context* context, void* self) {
   auto* output = static_cast<PulseOutput*>(self);
-  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) output->failed_.store(true, std::memory_order_release);
+  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+    output->failed_.store(true, std::memory_order_release);
   pa_threaded_mainloop_signal(output->loop_.get(), 0);
 }
 
@@ -211,7 +214,8 @@ void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
   const auto took = static_cast<std::uint64_t>(
       std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - began).count());
   output->callbacks_.fetch_add(1, std::memory_order_relaxed);
-  if (took > output->longestNs_.load(std::memory_order_relaxed)) output->longestNs_.store(took, std::memory_order_relaxed);
+  if (took > output->longestNs_.load(std::memory_order_relaxed))
+    output->longestNs_.store(took, std::memory_order_relaxed);
   constexpr std::uint64_t kHalfRequestNs = 1'000'000'000ULL * kRequestFrames / Mixer::kSampleRate / 2;
   if (took > kHalfRequestNs) output->overHalf_.fetch_add(1, std::memory_order_relaxed);
 

@@ -22,9 +22,9 @@ struct CallbackStats {
   std::uint64_t longestNs = 0;
   std::uint64_t overHalfPeriod = 0;  // callbacks that took longer than half a request's duration
   std::uint64_t underruns = 0;
-  std::uint64_t nearMisses = 0;          // requests that found the server's queue nearly empty
-  std::uint32_t targetFrames = 0;        // what the stream asks the server to keep now
-  std::uint32_t longestTargetFrames = 0; // the most it asked for since it opened
+  std::uint64_t nearMisses = 0;           // requests that found the server's queue nearly empty
+  std::uint32_t targetFrames = 0;         // what the stream asks the server to keep now
+  std::uint32_t longestTargetFrames = 0;  // the most it asked for since it opened
 };
 
 class PulseOutput {

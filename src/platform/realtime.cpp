@@ -28,7 +28,8 @@ class Bus {
     // keeps the first address it saw); the process's shared connection is left alone.
     const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
     connection_ = dbus_connection_open_private(
-        address != nullptr && *address != '\0' ? address : "unix:path=/var/run/dbus/system_bus_socket", &error);
+        address != nullptr && *address != '\0' ? address : "unix:path=/var/run/dbus/system_bus_socket",
+        &error);
     if (connection_ != nullptr) {
       dbus_connection_set_exit_on_disconnect(connection_, FALSE);
       if (!dbus_bus_register(connection_, &error)) {
@@ -80,8 +81,8 @@ DBusMessage* Send(const Bus& bus, const Message& call) {
 std::optional<std::int64_t> Property(const Bus& bus, const char* name) {
   Message call(dbus_message_new_method_call(kService, kPath, "org.freedesktop.DBus.Properties", "Get"));
   const char* interface = kService;
-  if (call.get() == nullptr || !dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING,
-                                                         &name, DBUS_TYPE_INVALID)) {
+  if (call.get() == nullptr || !dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &interface,
+                                                         DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) {
     return std::nullopt;
   }
   const Message reply(Send(bus, call));
@@ -131,8 +132,8 @@ bool AskRtkitForRealtime(int priority) {
   Message call(dbus_message_new_method_call(kService, kPath, kService, "MakeThreadRealtime"));
   const dbus_uint64_t thread = ThisThreadId();
   const dbus_uint32_t level = static_cast<dbus_uint32_t>(priority);
-  if (call.get() == nullptr ||
-      !dbus_message_append_args(call.get(), DBUS_TYPE_UINT64, &thread, DBUS_TYPE_UINT32, &level, DBUS_TYPE_INVALID)) {
+  if (call.get() == nullptr || !dbus_message_append_args(call.get(), DBUS_TYPE_UINT64, &thread,
+                                                         DBUS_TYPE_UINT32, &level, DBUS_TYPE_INVALID)) {
     return false;
   }
   const Message reply(Send(bus, call));
@@ -157,8 +158,8 @@ bool RaiseThreadNice(int niceLevel) {
   Message call(dbus_message_new_method_call(kService, kPath, kService, "MakeThreadHighPriority"));
   const dbus_uint64_t thread = ThisThreadId();
   const dbus_int32_t level = niceLevel;
-  if (call.get() == nullptr ||
-      !dbus_message_append_args(call.get(), DBUS_TYPE_UINT64, &thread, DBUS_TYPE_INT32, &level, DBUS_TYPE_INVALID)) {
+  if (call.get() == nullptr || !dbus_message_append_args(call.get(), DBUS_TYPE_UINT64, &thread,
+                                                         DBUS_TYPE_INT32, &level, DBUS_TYPE_INVALID)) {
     return false;
   }
   const Message reply(Send(bus, call));

@@ -60,7 +60,8 @@ SdlAudioOutput::~SdlAudioOutput() = default;
 
 void SDLCALL SdlAudioOutput::Fill(void* self, Uint8* stream, int bytes) {
   auto* output = static_cast<SdlAudioOutput*>(self);
-  const auto frames = static_cast<std::size_t>(bytes) / (sizeof(std::int16_t) * static_cast<std::size_t>(output->channels_));
+  const auto frames =
+      static_cast<std::size_t>(bytes) / (sizeof(std::int16_t) * static_cast<std::size_t>(output->channels_));
   output->mixer_->Render(reinterpret_cast<std::int16_t*>(stream), frames);
 }
 
@@ -120,8 +121,8 @@ std::unique_ptr<SoundVoice> SdlAudioOutput::CreateVoice(const ClipImage& clip, b
 std::unique_ptr<SoundListener> SdlAudioOutput::CreateListener() { return mixer_->CreateListener(); }
 
 void SdlAudioOutput::HandleEvent(const SDL_Event& event) {
-  if (event.type == SDL_AUDIODEVICEREMOVED && event.adevice.iscapture == 0 && event.adevice.which == device_.id &&
-      device_.id != 0) {
+  if (event.type == SDL_AUDIODEVICEREMOVED && event.adevice.iscapture == 0 &&
+      event.adevice.which == device_.id && device_.id != 0) {
     CloseOutput();
   } else if (event.type == SDL_AUDIODEVICEADDED && event.adevice.iscapture == 0) {
     deviceAdded_ = true;

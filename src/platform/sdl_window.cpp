@@ -129,9 +129,9 @@ std::optional<int> KeypadKeyOf(const SDL_Keysym& key) {
     int withoutNumLock;
   };
   static constexpr KeypadKey kKeypad[] = {
-      {SDL_SCANCODE_KP_0, 96, 45},  {SDL_SCANCODE_KP_1, 97, 35},  {SDL_SCANCODE_KP_2, 98, 40},
-      {SDL_SCANCODE_KP_3, 99, 34},  {SDL_SCANCODE_KP_4, 100, 37}, {SDL_SCANCODE_KP_5, 101, 12},
-      {SDL_SCANCODE_KP_6, 102, 39}, {SDL_SCANCODE_KP_7, 103, 36}, {SDL_SCANCODE_KP_8, 104, 38},
+      {SDL_SCANCODE_KP_0, 96, 45},  {SDL_SCANCODE_KP_1, 97, 35},       {SDL_SCANCODE_KP_2, 98, 40},
+      {SDL_SCANCODE_KP_3, 99, 34},  {SDL_SCANCODE_KP_4, 100, 37},      {SDL_SCANCODE_KP_5, 101, 12},
+      {SDL_SCANCODE_KP_6, 102, 39}, {SDL_SCANCODE_KP_7, 103, 36},      {SDL_SCANCODE_KP_8, 104, 38},
       {SDL_SCANCODE_KP_9, 105, 33}, {SDL_SCANCODE_KP_PERIOD, 110, 46},
   };
   const bool numLock = (key.mod & KMOD_NUM) != 0;
@@ -151,39 +151,65 @@ std::optional<int> VirtualKeyOf(const SDL_Keysym& key) {
   if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
   if (k >= SDLK_0 && k <= SDLK_9) return '0' + (k - SDLK_0);
   // Layouts that print other characters on the digit row (AZERTY) still give its digits.
-  if (key.scancode >= SDL_SCANCODE_1 && key.scancode <= SDL_SCANCODE_9) return '1' + (key.scancode - SDL_SCANCODE_1);
+  if (key.scancode >= SDL_SCANCODE_1 && key.scancode <= SDL_SCANCODE_9)
+    return '1' + (key.scancode - SDL_SCANCODE_1);
   if (key.scancode == SDL_SCANCODE_0) return '0';
   if (k >= SDLK_F1 && k <= SDLK_F12) return 112 + (k - SDLK_F1);
   switch (k) {
-    case SDLK_BACKSPACE: return 8;
-    case SDLK_TAB: return 9;
+    case SDLK_BACKSPACE:
+      return 8;
+    case SDLK_TAB:
+      return 9;
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: return 13;
+    case SDLK_KP_ENTER:
+      return 13;
     case SDLK_LSHIFT:
-    case SDLK_RSHIFT: return 16;
+    case SDLK_RSHIFT:
+      return 16;
     case SDLK_LCTRL:
-    case SDLK_RCTRL: return 17;
+    case SDLK_RCTRL:
+      return 17;
     case SDLK_LALT:
-    case SDLK_RALT: return 18;
-    case SDLK_PAUSE: return 19;
-    case SDLK_CAPSLOCK: return 20;
-    case SDLK_ESCAPE: return 27;
-    case SDLK_SPACE: return 32;
-    case SDLK_PAGEUP: return 33;
-    case SDLK_PAGEDOWN: return 34;
-    case SDLK_END: return 35;
-    case SDLK_HOME: return 36;
-    case SDLK_LEFT: return 37;
-    case SDLK_UP: return 38;
-    case SDLK_RIGHT: return 39;
-    case SDLK_DOWN: return 40;
-    case SDLK_INSERT: return 45;
-    case SDLK_DELETE: return 46;
-    case SDLK_KP_MULTIPLY: return 106;
-    case SDLK_KP_PLUS: return 107;
-    case SDLK_KP_MINUS: return 109;
-    case SDLK_KP_DIVIDE: return 111;
-    default: return std::nullopt;
+    case SDLK_RALT:
+      return 18;
+    case SDLK_PAUSE:
+      return 19;
+    case SDLK_CAPSLOCK:
+      return 20;
+    case SDLK_ESCAPE:
+      return 27;
+    case SDLK_SPACE:
+      return 32;
+    case SDLK_PAGEUP:
+      return 33;
+    case SDLK_PAGEDOWN:
+      return 34;
+    case SDLK_END:
+      return 35;
+    case SDLK_HOME:
+      return 36;
+    case SDLK_LEFT:
+      return 37;
+    case SDLK_UP:
+      return 38;
+    case SDLK_RIGHT:
+      return 39;
+    case SDLK_DOWN:
+      return 40;
+    case SDLK_INSERT:
+      return 45;
+    case SDLK_DELETE:
+      return 46;
+    case SDLK_KP_MULTIPLY:
+      return 106;
+    case SDLK_KP_PLUS:
+      return 107;
+    case SDLK_KP_MINUS:
+      return 109;
+    case SDLK_KP_DIVIDE:
+      return 111;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -197,7 +223,8 @@ bool IsSystemKey(const SDL_Keysym& key) {
 
 std::uint64_t MonotonicMs() {
   using namespace std::chrono;
-  return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  return static_cast<std::uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 void SdlClock::Sleep(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -330,7 +357,8 @@ bool AboutBox::Handle(const SDL_Event& event) {
         if (clicked) return End();
       }
       return true;
-    default: return true;
+    default:
+      return true;
   }
 }
 
@@ -390,16 +418,19 @@ std::unique_ptr<SoundDevice> SdlWindow::CreateSoundDevice() {
   return std::make_unique<BorrowedSoundDevice>(*audio_, [this] { audio_.reset(); });
 }
 
-bool SdlWindow::StartTimer(std::uint32_t, std::uint32_t periodMs) { return timer_.Start(MonotonicMs(), periodMs); }
+bool SdlWindow::StartTimer(std::uint32_t, std::uint32_t periodMs) {
+  return timer_.Start(MonotonicMs(), periodMs);
+}
 
 void SdlWindow::KillTimer(std::uint32_t) { timer_.Stop(); }
 
 void SdlWindow::ShowError(const std::string& text) {
-  const SDL_MessageBoxButtonData ok{SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0,
-                                    "OK"};
+  const SDL_MessageBoxButtonData ok{
+      SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "OK"};
   const SDL_MessageBoxData box{0, window_, "Error!", text.c_str(), 1, &ok, nullptr};
   int pressed = 0;
-  if (SDL_ShowMessageBox(&box, &pressed) != 0) SDL_Log("Error! %s (no message box: %s)", text.c_str(), SDL_GetError());
+  if (SDL_ShowMessageBox(&box, &pressed) != 0)
+    SDL_Log("Error! %s (no message box: %s)", text.c_str(), SDL_GetError());
 }
 
 namespace {
@@ -437,8 +468,12 @@ class MainLoop {
 
   void Handle(const SDL_Event& event) {
     switch (event.type) {
-      case SDL_QUIT: window_.Close(); break;
-      case SDL_WINDOWEVENT: WindowEvent(event); break;
+      case SDL_QUIT:
+        window_.Close();
+        break;
+      case SDL_WINDOWEVENT:
+        WindowEvent(event);
+        break;
       case SDL_KEYDOWN:
       case SDL_KEYUP:
         if (AboutShown()) {
@@ -458,7 +493,8 @@ class MainLoop {
       case SDL_AUDIODEVICEREMOVED:
         if (window_.audio() != nullptr) window_.audio()->HandleEvent(event);
         break;
-      default: break;
+      default:
+        break;
     }
   }
 

@@ -39,13 +39,15 @@ bool LoadBestScores(Game& game) {
   try {
     best.bestScores.fill(kEmptyBestSlot);
     // Decoded in memory: the file on disk stays coded, and a load never writes it.
-    std::optional<std::vector<std::uint8_t>> bytes = game.sys.files.ReadExisting(BestFilePath(game), kBestFileCodedBytes);
+    std::optional<std::vector<std::uint8_t>> bytes =
+        game.sys.files.ReadExisting(BestFilePath(game), kBestFileCodedBytes);
     // No file: the list is emptied but keeps its last length, so the best list says that
     // many entries of zero.
     if (!bytes) return false;
     DecodeBestBytes(*bytes);
     int count = 0;
-    for (std::size_t at = 0; count < kBestScoreSlots && at + kBestRecordSize <= bytes->size(); at += kBestRecordSize) {
+    for (std::size_t at = 0; count < kBestScoreSlots && at + kBestRecordSize <= bytes->size();
+         at += kBestRecordSize) {
       best.bestScores[static_cast<std::size_t>(count++)] =
           RecordValue(std::span<const std::uint8_t>(bytes->data() + at, kBestRecordSize));
     }
@@ -76,13 +78,15 @@ void SaveBestScores(Game& game) {
     const std::string path = BestFilePath(game);
     // What lies beyond the records written now (a trailing piece) is coded once more, as
     // every save has always done with it: the file is never truncated.
-    std::optional<std::vector<std::uint8_t>> existing = game.sys.files.ReadExisting(path, kBestFileCodedBytes);
+    std::optional<std::vector<std::uint8_t>> existing =
+        game.sys.files.ReadExisting(path, kBestFileCodedBytes);
     if (!existing) return;
     std::vector<std::uint8_t> plain;
     // One text buffer serves every record: the bytes after a record's zero byte are what the
     // longer numbers before it left there. Files have always been written this way.
     char text[kBestRecordSize + 1] = {};
-    for (int i = 0; i < kBestScoreSlots && game.best.bestScores[static_cast<std::size_t>(i)] != kEmptyBestSlot; ++i) {
+    for (int i = 0;
+         i < kBestScoreSlots && game.best.bestScores[static_cast<std::size_t>(i)] != kEmptyBestSlot; ++i) {
       std::snprintf(text, sizeof text, "%d", game.best.bestScores[static_cast<std::size_t>(i)]);
       plain.insert(plain.end(), text, text + kBestRecordSize);
     }

@@ -32,7 +32,8 @@ bool ParsePlayerDetails(std::span<const std::uint8_t> bytes, PlayerDetails& deta
 
 bool ReadPlayerDetails(FileSystem& files, const std::string& dataFolder, PlayerDetails& details) {
   try {
-    std::optional<std::vector<std::uint8_t>> bytes = files.ReadExisting(dataFolder + "config.dat", kPlayerDetailsReadLimit);
+    std::optional<std::vector<std::uint8_t>> bytes =
+        files.ReadExisting(dataFolder + "config.dat", kPlayerDetailsReadLimit);
     if (!bytes) return false;
     return ParsePlayerDetails(*bytes, details);
   } catch (...) {

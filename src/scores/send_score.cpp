@@ -26,7 +26,9 @@ constexpr int kConfigFirstSlot = 2;
 constexpr std::uint32_t kPauseBetweenRequestsMs = 6'000;
 constexpr std::size_t kReplyReadLimit = 100'000;
 
-SoundClip& Slot(Game& game, int slot) { return game.sendScore.sendScoreClips[static_cast<std::size_t>(slot)]; }
+SoundClip& Slot(Game& game, int slot) {
+  return game.sendScore.sendScoreClips[static_cast<std::size_t>(slot)];
+}
 
 void StopSendScoreClips(Game& game) {
   for (SoundClip& clip : game.sendScore.sendScoreClips) game.sound.StopClip(clip);

@@ -8,9 +8,15 @@ namespace {
 // Prompts of items 0..4, then the sounds of items 0..3. The screen loads its own copies of
 // the level's sounds.
 constexpr const char* kLearnClipNames[kLearnClipCount] = {
-    "learn\\1.vgz",         "learn\\2.vgz",          "learn\\3.vgz",
-    "learn\\4.vgz",         "game\\return_to_menu.vgz", "Level1\\cat.vgz",
-    "Level1\\search.vgz",   "Level1\\dog.vgz",       "Level1\\vict.vgz",
+    "learn\\1.vgz",
+    "learn\\2.vgz",
+    "learn\\3.vgz",
+    "learn\\4.vgz",
+    "game\\return_to_menu.vgz",
+    "Level1\\cat.vgz",
+    "Level1\\search.vgz",
+    "Level1\\dog.vgz",
+    "Level1\\vict.vgz",
 };
 constexpr int kReturnItem = 4;
 constexpr int kFirstSoundSlot = 5;
@@ -68,7 +74,9 @@ void LearnKey(Game& game, int key) {
           game.sound.PlayClip(Slot(game, index + kFirstSoundSlot), 0, 0);
         }
         break;
-      case vk::Escape: LeaveLearnSounds(game); break;
+      case vk::Escape:
+        LeaveLearnSounds(game);
+        break;
       case vk::Up:
         index = index - 1 < 0 ? kLearnItemCount - 1 : index - 1;
         AnnounceLearnItem(game);
@@ -77,7 +85,8 @@ void LearnKey(Game& game, int key) {
         index = index + 1 >= kLearnItemCount ? 0 : index + 1;
         AnnounceLearnItem(game);
         break;
-      default: break;
+      default:
+        break;
     }
   } catch (...) {
   }

@@ -8,10 +8,10 @@ namespace {
 // Slots 2, 3 and 11 are never played, but each is loaded as a clip of its own: a missing
 // file fails start-up all the same.
 constexpr const char* kMenuClipNames[kMenuClipCount] = {
-    "menu\\arrows.vgz",      "menu\\start_game.vgz",        "menu\\start_game.vgz",
-    "menu\\start_game.vgz",  "menu\\test_speakers.vgz",     "menu\\learn_game_sounds.vgz",
-    "menu\\final_score.vgz", "menu\\view_top_10.vgz",       "menu\\send_score.vgz",
-    "menu\\quit.vgz",        "menu\\bgrn.vgz",              "menu\\bgrn.vgz",
+    "menu\\arrows.vgz",      "menu\\start_game.vgz",    "menu\\start_game.vgz",
+    "menu\\start_game.vgz",  "menu\\test_speakers.vgz", "menu\\learn_game_sounds.vgz",
+    "menu\\final_score.vgz", "menu\\view_top_10.vgz",   "menu\\send_score.vgz",
+    "menu\\quit.vgz",        "menu\\bgrn.vgz",          "menu\\bgrn.vgz",
 };
 
 SoundClip& Slot(Game& game, int slot) { return game.menu.menuClips[static_cast<std::size_t>(slot)]; }
@@ -118,12 +118,16 @@ int MenuKey(Game& game, int key) {
         StopMenuItems(game);
         StopMenuBackground(game);
         return 0;
-      case vk::Enter: break;
-      default: return 1;
+      case vk::Enter:
+        break;
+      default:
+        return 1;
     }
     if (index == kMenuPromptSlot) index = kMenuStartGame;  // Enter during the prompt starts the game
     switch (index) {
-      case kMenuStartGame: StartGame(game); return 1;
+      case kMenuStartGame:
+        StartGame(game);
+        return 1;
       // A screen that cannot start leaves the menu silent until the next key; only a failed
       // game start names the item again.
       case kMenuTestSpeakers:
@@ -160,7 +164,8 @@ int MenuKey(Game& game, int key) {
         StopMenuItems(game);
         StopMenuBackground(game);
         return 0;
-      default: return 1;
+      default:
+        return 1;
     }
   } catch (...) {
     return 1;

@@ -12,16 +12,26 @@ std::string NumberClipName(int slot) {
   if (slot <= 20) return "score\\" + std::to_string(slot) + ".vgz";
   if (slot <= 27) return "score\\" + std::to_string((slot - 18) * 10) + ".vgz";
   switch (slot) {
-    case 28: return "score\\hundred.vgz";
-    case 29: return "score\\thousand.vgz";
-    case 30: return "score\\say_final_score.vgz";
-    case 31: return "score\\score_arrows.vgz";
-    case 32: return "score\\your_current_score.vgz";  // loaded, never played
-    case 33: return "score\\say_points.vgz";
-    case 34: return "score\\SayLivesRemaining.vgz";   // loaded, never played
-    case 35: return "game\\return_to_menu.vgz";
-    case 36: return "game\\made_it.vgz";
-    default: return "game\\not_enough.vgz";
+    case 28:
+      return "score\\hundred.vgz";
+    case 29:
+      return "score\\thousand.vgz";
+    case 30:
+      return "score\\say_final_score.vgz";
+    case 31:
+      return "score\\score_arrows.vgz";
+    case 32:
+      return "score\\your_current_score.vgz";  // loaded, never played
+    case 33:
+      return "score\\say_points.vgz";
+    case 34:
+      return "score\\SayLivesRemaining.vgz";  // loaded, never played
+    case 35:
+      return "game\\return_to_menu.vgz";
+    case 36:
+      return "game\\made_it.vgz";
+    default:
+      return "game\\not_enough.vgz";
   }
 }
 

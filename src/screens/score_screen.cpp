@@ -36,8 +36,8 @@ void ComposeScoreSequence(Game& game, ScoreKind kind) {
     return;
   }
   sequence[0] = kind == ScoreKind::FinalScore ? kSlotSayFinalScore : kSlotScoreArrows;
-  int value = kind == ScoreKind::FinalScore ? game.level.score
-                                            : best.bestScores[static_cast<std::size_t>(position)];
+  int value =
+      kind == ScoreKind::FinalScore ? game.level.score : best.bestScores[static_cast<std::size_t>(position)];
   if (value < 0) value = 0;  // an empty list entry is spoken as zero
   int at = AppendNumberWords(sequence, value, 1);
   if (at < kSpeechLength) sequence[static_cast<std::size_t>(at++)] = kSlotSayPoints;
@@ -50,7 +50,8 @@ void StartScoreAnnouncement(Game& game, ScoreKind kind) {
     game.scoreScreen.bestListPosition = 0;
     ComposeScoreSequence(game, kind);
     game.numbers.speechCursor = 0;
-    game.sound.PlayClip(Slot(game, kind == ScoreKind::FinalScore ? kSlotSayFinalScore : kSlotScoreArrows), 0, 0);
+    game.sound.PlayClip(Slot(game, kind == ScoreKind::FinalScore ? kSlotSayFinalScore : kSlotScoreArrows), 0,
+                        0);
     game.ticksEnabled = true;
   } catch (...) {
   }
@@ -125,7 +126,9 @@ void ScoreScreenKey(Game& game, int key) {
         position = position + 1 > returnEntry ? 0 : position + 1;
         SpeakCurrentEntry(game);
         break;
-      default: SpeakCurrentEntry(game); break;
+      default:
+        SpeakCurrentEntry(game);
+        break;
     }
   } catch (...) {
   }

@@ -95,10 +95,22 @@ void KeyDownEvent(Game& game, int key) {
 void KeyUpEvent(Game&, int) {}
 
 void ShutdownWindow(Game& game) {
-  try { ReleaseMenuClips(game); } catch (...) {}
-  try { ReleaseNumberClips(game); } catch (...) {}
-  try { game.sys.window.KillTimer(tickTimerId); } catch (...) {}
-  try { game.sys.controller.Release(); } catch (...) {}
+  try {
+    ReleaseMenuClips(game);
+  } catch (...) {
+  }
+  try {
+    ReleaseNumberClips(game);
+  } catch (...) {
+  }
+  try {
+    game.sys.window.KillTimer(tickTimerId);
+  } catch (...) {
+  }
+  try {
+    game.sys.controller.Release();
+  } catch (...) {
+  }
   ReleaseSoundDevice(game);
 }
 

@@ -36,7 +36,8 @@ class FileSystem {
   virtual ~FileSystem() = default;
   // Up to maxBytes from the start of an existing regular file; nothing when it cannot be
   // opened or is anything else (a named pipe, a device, a folder). Never creates a file.
-  virtual std::optional<std::vector<std::uint8_t>> ReadExisting(const std::string& path, std::size_t maxBytes) = 0;
+  virtual std::optional<std::vector<std::uint8_t>> ReadExisting(const std::string& path,
+                                                                std::size_t maxBytes) = 0;
   // Puts the bytes over the start of an existing regular file, the rest kept, as one step:
   // the file is at every moment either the whole old one or the whole new one. False when it
   // does not exist, is no regular file or is a symbolic link (never followed), or a step
@@ -117,7 +118,8 @@ class GameObserver {
   virtual void ClipLooped(const std::string& /*name*/, std::int32_t /*pan*/, std::int32_t /*volume*/) {}
   virtual void ClipResumed(const std::string& /*name*/, std::int32_t /*pan*/, std::int32_t /*volume*/) {}
   virtual void ClipStopped(const std::string& /*name*/) {}
-  virtual void ClipPlaced(const std::string& /*name*/, float /*x*/, float /*y*/, float /*z*/, float /*minDistance*/) {}
+  virtual void ClipPlaced(const std::string& /*name*/, float /*x*/, float /*y*/, float /*z*/,
+                          float /*minDistance*/) {}
 };
 
 // Everything the core reaches outside itself. All references outlive the game.

@@ -15,7 +15,8 @@ struct Command {
 };
 
 std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
 }
 
@@ -149,7 +150,8 @@ bool RunScriptOn(Simulation& simulation, const std::string& scriptText, std::ost
   return true;
 }
 
-int RunScript(const std::string& scriptText, SimOptions options, std::ostream& transcript, std::ostream& errors) {
+int RunScript(const std::string& scriptText, SimOptions options, std::ostream& transcript,
+              std::ostream& errors) {
   const std::optional<std::vector<Command>> commands = ParseScript(scriptText, errors);
   if (!commands) return 2;
   Simulation simulation(std::move(options), transcript);

@@ -16,7 +16,8 @@
 namespace {
 
 int Usage(const std::string& problem) {
-  std::cerr << "vesquin-sim: " << problem << "\nusage: vesquin-sim --data DIR [--seed N] [--wav FILE] [SCRIPT]\n";
+  std::cerr << "vesquin-sim: " << problem
+            << "\nusage: vesquin-sim --data DIR [--seed N] [--wav FILE] [SCRIPT]\n";
   return 2;
 }
 
@@ -52,7 +53,8 @@ int main(int argc, char** argv) {
       std::uint32_t seed = 0;
       const char* end = text.data() + text.size();
       const auto [ptr, ec] = std::from_chars(text.data(), end, seed);
-      if (text.empty() || ec != std::errc() || ptr != end) return Usage("--seed needs a whole number 0..4294967295");
+      if (text.empty() || ec != std::errc() || ptr != end)
+        return Usage("--seed needs a whole number 0..4294967295");
       options.seed = seed;
     } else if (!haveScript && (arg == "-" || arg.rfind("--", 0) != 0)) {
       scriptPath = arg;
@@ -69,7 +71,8 @@ int main(int argc, char** argv) {
   } else {
     // A folder opens as a stream on this system and reads as nothing: refuse it by name.
     std::error_code ignored;
-    if (std::filesystem::is_directory(scriptPath, ignored)) return Usage("the script '" + scriptPath + "' is a folder");
+    if (std::filesystem::is_directory(scriptPath, ignored))
+      return Usage("the script '" + scriptPath + "' is a folder");
     std::ifstream file(scriptPath);
     if (!file) return Usage("cannot read the script '" + scriptPath + "'");
     script << file.rdbuf();

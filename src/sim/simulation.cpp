@@ -49,7 +49,11 @@ class TrackedVoice final : public SoundVoice {
  public:
   TrackedVoice(std::unique_ptr<SoundVoice> voice, std::uint64_t lengthUs, const std::uint64_t& nowUs,
                std::function<void(const SoundVoice*)> onGone)
-      : voice_(std::move(voice)), lengthUs_(lengthUs), leftUs_(lengthUs), nowUs_(nowUs), onGone_(std::move(onGone)) {}
+      : voice_(std::move(voice)),
+        lengthUs_(lengthUs),
+        leftUs_(lengthUs),
+        nowUs_(nowUs),
+        onGone_(std::move(onGone)) {}
   ~TrackedVoice() override {
     voice_.reset();
     onGone_(this);
@@ -96,7 +100,7 @@ class TrackedVoice final : public SoundVoice {
  private:
   std::unique_ptr<SoundVoice> voice_;
   std::uint64_t lengthUs_;
-  std::uint64_t leftUs_;    // from the current position to the end
+  std::uint64_t leftUs_;     // from the current position to the end
   std::uint64_t endUs_ = 0;  // while playing once
   bool once_ = false;
   const std::uint64_t& nowUs_;
@@ -109,7 +113,10 @@ class LentDevice final : public SoundDevice {
  public:
   LentDevice(Mixer& mixer, const std::uint64_t& nowUs, std::function<void(const SoundVoice*)> onVoiceGone,
              std::function<void()> onRelease)
-      : mixer_(mixer), nowUs_(nowUs), onVoiceGone_(std::move(onVoiceGone)), onRelease_(std::move(onRelease)) {}
+      : mixer_(mixer),
+        nowUs_(nowUs),
+        onVoiceGone_(std::move(onVoiceGone)),
+        onRelease_(std::move(onRelease)) {}
   ~LentDevice() override { onRelease_(); }
   std::unique_ptr<SoundVoice> CreateVoice(const ClipImage& clip, bool threeD) override {
     std::unique_ptr<SoundVoice> voice = mixer_.CreateVoice(clip, threeD);
@@ -215,7 +222,8 @@ class Simulation::Machine final : public Clock,
   void SleepWhilePlaying(SoundVoice& voice, std::uint32_t limitMs) override {
     auto* tracked = dynamic_cast<TrackedVoice*>(&voice);
     if (tracked == nullptr) return Clock::SleepWhilePlaying(voice, limitMs);
-    if (const std::optional<std::uint64_t> end = tracked->EndUs()) AdvanceTo(std::min(*end, nowUs + limitMs * kUsPerMs));
+    if (const std::optional<std::uint64_t> end = tracked->EndUs())
+      AdvanceTo(std::min(*end, nowUs + limitMs * kUsPerMs));
   }
   std::int64_t CalendarSeconds() override { return 0; }
 
@@ -228,7 +236,8 @@ class Simulation::Machine final : public Clock,
   std::unique_ptr<SoundDevice> CreateSoundDevice() override {
     if (!options_.soundOutput) return nullptr;
     return std::make_unique<LentDevice>(
-        mixer_, nowUs, [this](const SoundVoice* voice) { VoiceGone(voice); }, [this] { steps.push_back("sound device"); });
+        mixer_, nowUs, [this](const SoundVoice* voice) { VoiceGone(voice); },
+        [this] { steps.push_back("sound device"); });
   }
   bool StartTimer(std::uint32_t id, std::uint32_t periodMs) override {
     timerRunning = id == tickTimerId && periodMs == kTickMs;
@@ -260,7 +269,8 @@ class Simulation::Machine final : public Clock,
   int Create() override { return options_.controllerAttached ? 0 : -1; }
   int Poll() override {
     ++polls;
-    if (options_.controllerReadsBeforeFailure >= 0 && polls > options_.controllerReadsBeforeFailure) return -1;
+    if (options_.controllerReadsBeforeFailure >= 0 && polls > options_.controllerReadsBeforeFailure)
+      return -1;
     return 0;
   }
   void Release() override {
@@ -419,9 +429,9 @@ void Simulation::Show() {
   const LevelState& l = g.level;
   machine_->Line() << "show gameState=" << g.gameState << " ticksEnabled=" << (g.ticksEnabled ? 1 : 0)
                    << " menuIndex=" << g.menu.menuIndex << " score=" << l.score << " lives=" << l.lives
-                   << " won=" << (l.won ? 1 : 0) << " heading=" << l.heading << " chaserNorth=" << l.chaserNorth
-                   << " chaserEast=" << l.chaserEast << " quarryNorth=" << l.quarryNorth
-                   << " quarryEast=" << l.quarryEast << '\n';
+                   << " won=" << (l.won ? 1 : 0) << " heading=" << l.heading
+                   << " chaserNorth=" << l.chaserNorth << " chaserEast=" << l.chaserEast
+                   << " quarryNorth=" << l.quarryNorth << " quarryEast=" << l.quarryEast << '\n';
 }
 
 void Simulation::ForceRandom(const std::vector<int>& values) { machine_->Force(values); }

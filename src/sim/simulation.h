@@ -19,10 +19,10 @@ namespace vesquin {
 class Mixer;
 
 struct SimOptions {
-  std::string dataFolder;      // stands in for the executable's folder
-  std::uint32_t seed = 1;      // of the pseudo-random generator
-  std::string wavPath;         // where to write the mixed output; empty: nowhere
-  bool soundOutput = true;     // false: no sound device can be opened
+  std::string dataFolder;   // stands in for the executable's folder
+  std::uint32_t seed = 1;   // of the pseudo-random generator
+  std::string wavPath;      // where to write the mixed output; empty: nowhere
+  bool soundOutput = true;  // false: no sound device can be opened
   bool controllerAttached = false;
   int controllerReadsBeforeFailure = -1;  // -1: the controller never fails
 };
@@ -91,7 +91,8 @@ class Simulation {
 // Bad lines are reported on `errors` with their line number, and the script is not run.
 // A WAVE file that cannot be written gives 2 when it cannot be opened before the run, 1 when
 // writing it fails after.
-int RunScript(const std::string& scriptText, SimOptions options, std::ostream& transcript, std::ostream& errors);
+int RunScript(const std::string& scriptText, SimOptions options, std::ostream& transcript,
+              std::ostream& errors);
 // Runs the commands of a script on a simulation that has started; false, with the bad line
 // named on `errors` and nothing run, when a line is bad.
 bool RunScriptOn(Simulation& simulation, const std::string& scriptText, std::ostream& errors);

@@ -26,9 +26,12 @@ const char* ImageProblem(std::span<const std::uint8_t> image, ClipFormat& format
   if (format.formatTag != 1) return "not PCM (format tag is not 1)";
   if (format.channels != 1 && format.channels != 2) return "neither mono nor stereo";
   if (format.bitsPerSample != 8 && format.bitsPerSample != 16) return "neither 8 nor 16 bits per sample";
-  if (format.samplesPerSec < 4'000 || format.samplesPerSec > 192'000) return "sample rate outside 4,000..192,000";
-  if (format.blockAlign != format.channels * format.bitsPerSample / 8) return "block alignment does not match the format";
-  if (format.avgBytesPerSec != format.samplesPerSec * format.blockAlign) return "byte rate does not match the format";
+  if (format.samplesPerSec < 4'000 || format.samplesPerSec > 192'000)
+    return "sample rate outside 4,000..192,000";
+  if (format.blockAlign != format.channels * format.bitsPerSample / 8)
+    return "block alignment does not match the format";
+  if (format.avgBytesPerSec != format.samplesPerSec * format.blockAlign)
+    return "byte rate does not match the format";
   // The sound layer the game was made for creates no buffer of fewer than four bytes.
   if (length < kClipMinDataBytes) return "fewer than 4 data bytes";
   if (length > image.size() - kClipHeaderSize) return "data length runs past the end of the file";
@@ -64,8 +67,9 @@ std::optional<ClipImage> ParseClipImage(std::span<const std::uint8_t> fileBytes)
 
 const char* ClipImageProblem(std::span<const std::uint8_t> fileBytes) {
   if (fileBytes.empty()) return "empty file";
-  std::vector<std::uint8_t> image(fileBytes.begin(),
-                                  fileBytes.begin() + static_cast<std::ptrdiff_t>(std::min(fileBytes.size(), kClipFileLimit)));
+  std::vector<std::uint8_t> image(
+      fileBytes.begin(),
+      fileBytes.begin() + static_cast<std::ptrdiff_t>(std::min(fileBytes.size(), kClipFileLimit)));
   if (image.size() < kClipReversedBytes) return "shorter than the 50 reversed bytes";
   ReverseClipHeader(image);
   ClipFormat format;

@@ -35,8 +35,10 @@ std::vector<std::string> SplitComponents(std::string_view name) {
 
 }  // namespace
 
-std::optional<std::string> ResolveDataPath(FileSystem& files, const std::string& dataFolder, std::string_view name) {
-  if (name.empty() || name.front() == '\\' || name.front() == '/' || name.find(':') != std::string_view::npos) {
+std::optional<std::string> ResolveDataPath(FileSystem& files, const std::string& dataFolder,
+                                           std::string_view name) {
+  if (name.empty() || name.front() == '\\' || name.front() == '/' ||
+      name.find(':') != std::string_view::npos) {
     return std::nullopt;
   }
   const std::vector<std::string> parts = SplitComponents(name);

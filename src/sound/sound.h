@@ -18,11 +18,15 @@ namespace vesquin {
 class SoundClip {
  public:
   SoundClip() = default;
-  SoundClip(std::string name, std::unique_ptr<SoundVoice> voice) : name_(std::move(name)), voice_(std::move(voice)) {}
+  SoundClip(std::string name, std::unique_ptr<SoundVoice> voice)
+      : name_(std::move(name)), voice_(std::move(voice)) {}
   explicit operator bool() const { return voice_ != nullptr; }
   const std::string& Name() const { return name_; }
   SoundVoice* Voice() const { return voice_.get(); }
-  void Reset() { voice_.reset(); name_.clear(); }
+  void Reset() {
+    voice_.reset();
+    name_.clear();
+  }
 
  private:
   std::string name_;  // as the game wrote it, for the transcript
@@ -32,7 +36,8 @@ class SoundClip {
 // The path of a clip name below the data folder: backslashes become separators, letter case
 // is matched against the folder's real entries. Nothing for a name that would leave the data
 // folder (absolute, or with a ".." component) or that names no entry.
-std::optional<std::string> ResolveDataPath(FileSystem& files, const std::string& dataFolder, std::string_view name);
+std::optional<std::string> ResolveDataPath(FileSystem& files, const std::string& dataFolder,
+                                           std::string_view name);
 
 class Sound {
  public:

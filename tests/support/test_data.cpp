@@ -80,12 +80,12 @@ TempFolder::~TempFolder() {
 
 std::vector<std::string> GameClipPaths() {
   std::vector<std::string> paths;
-  for (const char* name : {"arrows", "start_game", "test_speakers", "learn_game_sounds", "final_score", "view_top_10",
-                           "send_score", "quit", "bgrn"}) {
+  for (const char* name : {"arrows", "start_game", "test_speakers", "learn_game_sounds", "final_score",
+                           "view_top_10", "send_score", "quit", "bgrn"}) {
     paths.push_back(std::string("menu/") + name + ".vgz");
   }
-  for (const char* name : {"game_intro", "exit_game", "say_game_over", "return_to_menu", "made_it", "not_enough",
-                           "check_connected", "sending_score", "say_config_first"}) {
+  for (const char* name : {"game_intro", "exit_game", "say_game_over", "return_to_menu", "made_it",
+                           "not_enough", "check_connected", "sending_score", "say_config_first"}) {
     paths.push_back(std::string("game/") + name + ".vgz");
   }
   for (const char* name : {"bgrn", "cat", "dog", "vict", "north", "east", "south", "west", "search"}) {

@@ -42,7 +42,8 @@ inline constexpr std::uint32_t kDefaultClipMs = 200;
 
 // Every clip the game loads. `lengths` overrides single clips; `missing` leaves clips out.
 // With `bestDat`, an empty best.dat is made too.
-void MakeGameData(const std::filesystem::path& folder, const std::map<std::string, std::uint32_t>& lengths = {},
+void MakeGameData(const std::filesystem::path& folder,
+                  const std::map<std::string, std::uint32_t>& lengths = {},
                   const std::vector<std::string>& missing = {}, bool bestDat = true);
 
 // Every clip path the game loads, relative to the data folder, with "/" separators.

@@ -63,7 +63,8 @@ std::optional<ClipBytes> ReadClip(const RegularFile& file) {
     clip.bytes = std::move(*head);
     return clip;
   }
-  const std::uint64_t length = (static_cast<std::uint64_t>((*head)[6]) << 24) | ((*head)[7] << 16) | ((*head)[8] << 8) | (*head)[9];
+  const std::uint64_t length =
+      (static_cast<std::uint64_t>((*head)[6]) << 24) | ((*head)[7] << 16) | ((*head)[8] << 8) | (*head)[9];
   const std::size_t wanted = static_cast<std::size_t>(
       std::clamp<std::uint64_t>(kClipHeaderSize + length, kClipReversedBytes, kClipFileLimit));
   std::optional<Bytes> rest = ReadAt(file, kClipReversedBytes, wanted - kClipReversedBytes);
@@ -210,8 +211,9 @@ int Info(const char* path) {
   const std::uint32_t bits = Read16(image, 34);
   const std::uint32_t length = Read32(image, 40);
   const auto ms = (static_cast<std::uint64_t>(length) * 1000 + byteRate - 1) / byteRate;
-  std::printf("%s: PCM %s %u Hz %u bits, %u data bytes, %llu ms, valid%s\n", path, ChannelName(channels), rate, bits,
-              length, static_cast<unsigned long long>(ms), clip->cut ? " (cut at 10,000,000 bytes)" : "");
+  std::printf("%s: PCM %s %u Hz %u bits, %u data bytes, %llu ms, valid%s\n", path, ChannelName(channels),
+              rate, bits, length, static_cast<unsigned long long>(ms),
+              clip->cut ? " (cut at 10,000,000 bytes)" : "");
   return 0;
 }
 

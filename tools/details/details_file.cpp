@@ -166,7 +166,8 @@ std::string FieldProblem(std::string_view text) {
            "Please type it again without spaces at its start or end.";
   }
   if (text.size() > kFieldLimit) {
-    return "This is " + std::to_string(text.size()) + " bytes long, and at most " + std::to_string(kFieldLimit) +
+    return "This is " + std::to_string(text.size()) + " bytes long, and at most " +
+           std::to_string(kFieldLimit) +
            " fit. A letter outside A to Z can take two or more bytes. Please type a shorter one.";
   }
   return {};
@@ -272,7 +273,8 @@ bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields,
   }
 }
 
-int RunDetailsDialogue(std::istream& in, std::ostream& out, const std::filesystem::path& folder, bool echoAnswers) {
+int RunDetailsDialogue(std::istream& in, std::ostream& out, const std::filesystem::path& folder,
+                       bool echoAnswers) {
   const std::filesystem::path target = folder / kFileName;
   out << "Vesquin player details.\n"
       << "The game sends them with your score to the on-line score table. Your first name, last name "
@@ -286,8 +288,11 @@ int RunDetailsDialogue(std::istream& in, std::ostream& out, const std::filesyste
       SayFields(out, fields);
       out << "Press Enter at a question to keep its answer, or type a single hyphen (-) to empty it.\n";
       break;
-    case ReadResult::Missing: break;
-    case ReadResult::Failed: out << error << " Nothing was written.\n"; return kFailed;
+    case ReadResult::Missing:
+      break;
+    case ReadResult::Failed:
+      out << error << " Nothing was written.\n";
+      return kFailed;
   }
   out << "Type each answer on one line and press Enter. An answer may be empty, but not all four. "
       << "At most " << kFieldLimit << " bytes each, no grave accent (`), and no space at the start or end.\n";
@@ -321,7 +326,9 @@ int RunDetailsDialogue(std::istream& in, std::ostream& out, const std::filesyste
           out << "Type the details again. Enter keeps each answer.\n";
           confirming = false;
           break;
-        case Answer::Quit: out << "Nothing was written.\n"; return writeFailed ? kFailed : kNothingWritten;
+        case Answer::Quit:
+          out << "Nothing was written.\n";
+          return writeFailed ? kFailed : kNothingWritten;
         case Answer::Ended:
           out << "\nThe input ended. Nothing was written.\n";
           return writeFailed ? kFailed : kNothingWritten;

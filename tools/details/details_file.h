@@ -15,7 +15,8 @@ namespace vesquin::details {
 inline constexpr std::size_t kFieldLimit = 99;
 inline constexpr std::size_t kFieldCount = 4;
 // In the order of the file's lines.
-inline constexpr std::array<const char*, kFieldCount> kFieldNames = {"First name", "Last name", "Address", "Country"};
+inline constexpr std::array<const char*, kFieldCount> kFieldNames = {"First name", "Last name", "Address",
+                                                                     "Country"};
 // An answer of this alone empties a detail that has a value.
 inline constexpr std::string_view kEmptyAnswer = "-";
 

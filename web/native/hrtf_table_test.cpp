@@ -84,7 +84,8 @@ TEST(HrtfTable, ToolGivesLibmysofasFiltersForTheMeasuredDirections) {
     float peak = 0;
     for (int i = 0; i < taps; ++i) peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
     for (std::uint32_t i = 0; i < table.taps; ++i) {
-      EXPECT_NEAR(table.filters[2 * table.taps * d + i], left[i], peak / 16000) << "direction " << d << " tap " << i;
+      EXPECT_NEAR(table.filters[2 * table.taps * d + i], left[i], peak / 16000)
+          << "direction " << d << " tap " << i;
       EXPECT_NEAR(table.filters[2 * table.taps * d + table.taps + i], right[i], peak / 16000);
     }
   }

@@ -79,8 +79,9 @@ int main(int argc, char** argv) {
   mysofa_close(easy);
   const std::size_t kept = std::min<std::size_t>((needed + 7) / 8 * 8, static_cast<std::size_t>(taps));
   const std::size_t kept_count = directions.size() / 3;
-  std::string out = vesquin::HrtfTableHeader(static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(kept),
-                                             static_cast<std::uint32_t>(kept_count));
+  std::string out =
+      vesquin::HrtfTableHeader(static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(kept),
+                               static_cast<std::uint32_t>(kept_count));
   for (std::size_t d = 0; d < kept_count; ++d) {
     vesquin::AppendHrtfDirection(out, &directions[3 * d], std::span<const float>(filters[2 * d].data(), kept),
                                  std::span<const float>(filters[2 * d + 1].data(), kept));
