@@ -98,10 +98,10 @@ TEST_F(EventPumpTest, StartUpMessagesGoToTheListenerAndTheBoxAndTheFirstPaintCom
   platform_.events = {{120, {WindowEvent::Kind::Paint}}};
   pump_.Start(game_);
   pump_.Run(game_);
-  EXPECT_EQ(platform_.log, (std::vector<std::string>{
-                               "0 message DSound not created", "0 box DSound not created",
-                               "0 message Error in second initialisation", "0 box Error in second initialisation",
-                               "0 paint", "120 paint"}));
+  EXPECT_EQ(platform_.log,
+            (std::vector<std::string>{"0 message DSound not created", "0 box DSound not created",
+                                      "0 message Error in second initialisation",
+                                      "0 box Error in second initialisation", "0 paint", "120 paint"}));
   EXPECT_FALSE(pump_.timerRunning());
   EXPECT_FALSE(pump_.ended());
 }

@@ -48,8 +48,8 @@ void Transcript::ClipResumed(const std::string& name, std::int32_t pan, std::int
 void Transcript::ClipStopped(const std::string& name) { Line("stop " + name); }
 
 void Transcript::ClipPlaced(const std::string& name, float x, float y, float z, float minDistance) {
-  Line("place " + name + " x=" + FormatCoordinate(x) + " y=" + FormatCoordinate(y) + " z=" + FormatCoordinate(z) +
-       " min=" + FormatCoordinate(minDistance));
+  Line("place " + name + " x=" + FormatCoordinate(x) + " y=" + FormatCoordinate(y) +
+       " z=" + FormatCoordinate(z) + " min=" + FormatCoordinate(minDistance));
 }
 
 }  // namespace vesquin
