@@ -329,7 +329,7 @@ EMSCRIPTEN_KEEPALIVE double vesquin_origin_ms() {
 // The page's time of the next tick the game will take; 0 while the timer is stopped.
 EMSCRIPTEN_KEEPALIVE double vesquin_next_tick_ms() {
   if (machine.load() == nullptr || vesquin::pump == nullptr) return 0.0;
-  return static_cast<double>(vesquin::pump->nextTick().value_or(0));
+  return static_cast<double>(vesquin::pump->NextTick().value_or(0));
 }
 
 EMSCRIPTEN_KEEPALIVE int vesquin_has_hrtf() {

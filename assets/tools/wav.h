@@ -27,8 +27,8 @@ struct Audio {
   int channels = 1;
   std::vector<float> samples;
 
-  std::size_t frames() const { return channels ? samples.size() / channels : 0; }
-  double seconds() const { return double(frames()) / rate; }
+  std::size_t Frames() const { return channels ? samples.size() / channels : 0; }
+  double Seconds() const { return double(Frames()) / rate; }
 };
 
 inline std::uint32_t ReadLe(const std::uint8_t* p, int n) {
@@ -93,7 +93,7 @@ inline Audio ParseWave(const std::vector<std::uint8_t>& b, const std::string& wh
   } else {
     throw std::runtime_error(what + ": only 16-bit PCM or 32-bit float samples are read");
   }
-  a.samples.resize(a.frames() * channels);
+  a.samples.resize(a.Frames() * channels);
   return a;
 }
 

@@ -310,11 +310,11 @@ Simulation::~Simulation() {
 }
 
 std::uint64_t Simulation::Now() const { return machine_->nowUs / kUsPerMs; }
-int Simulation::controllerPolls() const { return machine_->polls; }
-bool Simulation::controllerReleased() const { return machine_->controllerReleased; }
-bool Simulation::timerRunning() const { return pump_.timerRunning(); }
-const std::vector<std::uint64_t>& Simulation::timerEvents() const { return machine_->timerEvents; }
-std::vector<std::string> Simulation::shutdownSteps() const { return machine_->steps; }
+int Simulation::ControllerPolls() const { return machine_->polls; }
+bool Simulation::ControllerReleased() const { return machine_->controllerReleased; }
+bool Simulation::TimerRunning() const { return pump_.TimerRunning(); }
+const std::vector<std::uint64_t>& Simulation::TimerEvents() const { return machine_->timerEvents; }
+std::vector<std::string> Simulation::ShutdownSteps() const { return machine_->steps; }
 
 void Simulation::Start() {
   services_ = std::make_unique<Services>(machine_->ServicesOn(pump_));
