@@ -73,7 +73,7 @@ pipewire_realtime() {  # $1: the process whose data threads (all but its main th
     if [ "${REALTIME:-1}" = 0 ]; then
       chrt -o -p 0 "$tid"
     elif ! chrt -p "$tid" | grep -q 'SCHED_FIFO\|SCHED_RR'; then
-      chrt -f -p 88 "$tid"
+      chrt -f -p 88 "$tid" 2> /dev/null || echo "# chrt was refused: PipeWire's thread $tid stays a normal thread" >&2
     fi
   done
 }
