@@ -49,10 +49,14 @@ SINK
   for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
   setsid wireplumber > "$pipewire_folder/wireplumber.log" 2>&1 &
   pids+=($!)
+  # Ready once WirePlumber has made the capture sink the default, which it does once it can
+  # link streams to it: a stream that comes before is refused ("no node available").
+  for _ in $(seq 100); do
+    timeout 2 pw-metadata 0 default.audio.sink 2> /dev/null | grep -q '"capture"' && break
+    sleep 0.1
+  done
+  timeout 2 pw-metadata 0 default.audio.sink 2> /dev/null | grep -q '"capture"'
   pipewire_pulse_start
-  # Ready once WirePlumber has made the capture sink the default.
-  for _ in $(seq 100); do [ "$(pactl get-default-sink 2>/dev/null)" = capture ] && break; sleep 0.1; done
-  [ "$(pactl get-default-sink 2>/dev/null)" = capture ]
   pipewire_realtime "$pipewire_pid"
 }
 

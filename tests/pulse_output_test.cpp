@@ -1,8 +1,8 @@
 // The PulseAudio stream against a private server of its own (a null sink at 48 kHz in a fresh
 // runtime folder): the mixer is heard at the sink, the stream carries the game's names, and
-// a server that goes away is noticed. Through a private PipeWire with pipewire-pulse, every
-// latency the stream climbs to is a quantum the graph runs as asked. Skipped where the server
-// is not installed.
+// a server that goes away or never answers is noticed. Through a private PipeWire with
+// pipewire-pulse, every latency the stream climbs to is a quantum the graph runs as asked.
+// Skipped where the server is not installed.
 
 #include "platform/pulse_output.h"
 
@@ -141,6 +141,15 @@ TEST_F(PulseOutputTest, AServerThatGoesAwayIsNoticedAndNoneIsRefused) {
   EXPECT_TRUE(output->Failed());
   output.reset();
   EXPECT_EQ(PulseOutput::Open(mixer, 2), nullptr);  // nothing listens any more
+}
+
+TEST_F(PulseOutputTest, AServerThatNeverAnswersIsGivenUp) {
+  Mixer mixer;
+  kill(server_, SIGSTOP);  // its socket still takes the connection
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(PulseOutput::Open(mixer, 2), nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 10s);
+  kill(server_, SIGCONT);
 }
 
 // bench/pipewire_server.sh's PipeWire, run by a shell that stops it on SIGTERM.

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
 
 namespace vesquin {
@@ -17,6 +18,9 @@ constexpr std::uint32_t kFrameBytesPerChannel = 2;
 // Requests after a change of target that may ask for the difference rather than what was
 // played: the server answers the change in the next one or two.
 constexpr int kSettleRequests = 8;
+// A server that has not made the stream ready by then is given up, to be tried again later:
+// pipewire-pulse holds a new stream for as long as no session manager links it.
+constexpr pa_usec_t kReadyWithinUsec = 2'000'000;
 
 pa_channel_map ChannelMap(int channels) {
   pa_channel_map map{};
@@ -147,17 +151,26 @@ bool PulseOutput::Start() {
 
 bool PulseOutput::WaitReady() {
   LoopLock hold(loop_.get());
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_.get());
+  const std::unique_ptr<pa_time_event, std::function<void(pa_time_event*)>> deadline(
+      pa_context_rttime_new(context_.get(), pa_rtclock_now() + kReadyWithinUsec, &PulseOutput::OnDeadline,
+                            this),
+      [api](pa_time_event* event) { api->time_free(event); });
+  if (!deadline) return false;
   for (;;) {
     const pa_context_state_t state = pa_context_get_state(context_.get());
     if (state == PA_CONTEXT_READY) break;
-    if (!PA_CONTEXT_IS_GOOD(state)) return false;
+    if (!PA_CONTEXT_IS_GOOD(state) || deadlinePassed_) return false;
     pa_threaded_mainloop_wait(loop_.get());
   }
   // The ladder depends on the server: PipeWire names itself in the server's name.
   pa_operation* info = pa_context_get_server_info(context_.get(), &PulseOutput::OnServerInfo, this);
   if (info == nullptr) return false;
-  while (pa_operation_get_state(info) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_.get());
+  while (pa_operation_get_state(info) == PA_OPERATION_RUNNING && !deadlinePassed_) {
+    pa_threaded_mainloop_wait(loop_.get());
+  }
   pa_operation_unref(info);
+  if (deadlinePassed_) return false;
   if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) return false;
 
   const pa_sample_spec spec{PA_SAMPLE_S16LE, Mixer::kSampleRate, static_cast<std::uint8_t>(channels_)};
@@ -180,7 +193,7 @@ bool PulseOutput::WaitReady() {
   for (;;) {
     const pa_stream_state_t state = pa_stream_get_state(stream_.get());
     if (state == PA_STREAM_READY) break;
-    if (!PA_STREAM_IS_GOOD(state)) return false;
+    if (!PA_STREAM_IS_GOOD(state) || deadlinePassed_) return false;
     pa_threaded_mainloop_wait(loop_.get());
   }
   if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_.get())) {
@@ -193,6 +206,13 @@ void PulseOutput::OnContextState(pa_context* context, void* self) {
   auto* output = static_cast<PulseOutput*>(self);
   if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
     output->failed_.store(true, std::memory_order_release);
+  pa_threaded_mainloop_signal(output->loop_.get(), 0);
+}
+
+void PulseOutput::OnDeadline(pa_mainloop_api* /*api*/, pa_time_event* /*event*/, const timeval* /*when*/,
+                             void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  output->deadlinePassed_ = true;
   pa_threaded_mainloop_signal(output->loop_.get(), 0);
 }
 

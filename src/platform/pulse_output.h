@@ -59,8 +59,8 @@ class PulseOutput {
   static constexpr std::uint64_t kQuietFrames = 8 * 48'000;  // 8 s
 
   // Connects to the server the environment names (PULSE_SERVER, or the user's own) and
-  // starts playing `channels` channels from `mixer`; null when there is no server or it
-  // refuses the stream. The mixer must outlive the output.
+  // starts playing `channels` channels from `mixer`; null when there is no server, or it
+  // refuses the stream or has not made it ready within 2 s. The mixer must outlive the output.
   static std::unique_ptr<PulseOutput> Open(Mixer& mixer, int channels);
   ~PulseOutput();
   PulseOutput(const PulseOutput&) = delete;
@@ -94,6 +94,7 @@ class PulseOutput {
   bool WaitReady();
   static void OnContextState(pa_context* context, void* self);
   static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
+  static void OnDeadline(pa_mainloop_api* api, pa_time_event* event, const timeval* when, void* self);
   static void OnStreamState(pa_stream* stream, void* self);
   static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
   static void OnUnderflow(pa_stream* stream, void* self);
@@ -110,6 +111,7 @@ class PulseOutput {
   // Requests still to come before a request's size says anything about the server's queue:
   // the first ones after a change of target ask for the difference.
   int unsettledRequests_ = 0;
+  bool deadlinePassed_ = false;  // while opening, under the loop's lock
   std::atomic<bool> failed_{false};
   // The callback's own figures, published for Stats().
   std::atomic<std::uint64_t> callbacks_{0};
