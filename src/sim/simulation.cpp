@@ -1,7 +1,5 @@
 #include "sim/simulation.h"
 
-#include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -20,7 +18,6 @@ constexpr std::uint32_t kMixRate = 48'000;
 constexpr std::uint32_t kOutputChannels = 2;
 constexpr std::uint64_t kUsPerMs = 1'000;
 constexpr std::uint64_t kUsPerSecond = 1'000'000;
-constexpr std::uint64_t kTickUs = kTickMs * kUsPerMs;
 constexpr std::size_t kRenderBlockFrames = 480;  // 10 ms
 
 std::vector<std::uint8_t> WavHeader(std::uint32_t dataBytes) {
@@ -224,6 +221,7 @@ class Simulation::Machine final : public Clock,
         mixer_, nowUs, [this](const SoundVoice* voice) { VoiceGone(voice); },
         [this] { steps.push_back("sound device"); });
   }
+  // The message is in the transcript already: the game's window tells the listener.
   void ShowError(const std::string&) override {}
 
   // EventSource: the script's time is how far the player has got. A script event that lies
