@@ -16,6 +16,8 @@ void EventPump::Run(Game& game) {
     Paint(game);
   }
   while (!closing_) {
+    // What came in while the game was busy goes first, in order; then one tick, taken at
+    // now, stands for every tick that fell due; then the wait for the next deadline or event.
     std::optional<WindowEvent> event = events_.PollEvent();
     if (!event) {
       const std::uint64_t now = clock_.NowMs();
