@@ -10,14 +10,14 @@ Result<std::unique_ptr<AdminStore>> OpenAdminStore(const std::string& db, bool c
   using R = Result<std::unique_ptr<AdminStore>>;
   if (db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0) {
     auto pg = PostgresAdminStore::Open(db);
-    if (!pg) return R::Fail(pg.error());
+    if (!pg) return R::Fail(pg.Error());
     return R::Ok(std::move(*pg));
   }
   // A mistyped path must not quietly become a new, empty table.
   struct stat st {};
   if (!create && ::stat(db.c_str(), &st) != 0) return R::Fail(db + ": no such database file");
   auto store = SqliteAdminStore::Open(db);
-  if (!store) return R::Fail(store.error());
+  if (!store) return R::Fail(store.Error());
   return R::Ok(std::move(*store));
 }
 

@@ -20,10 +20,10 @@
 namespace vesquin::scored {
 
 struct ConnectionLimits {
-  unsigned max_active = 64;
-  unsigned max_per_address = 8;
-  unsigned max_waiting = 256;
-  std::chrono::milliseconds request_deadline{5000};
+  unsigned maxActive = 64;
+  unsigned maxPerAddress = 8;
+  unsigned maxWaiting = 256;
+  std::chrono::milliseconds requestDeadline{5000};
 };
 
 class ConnectionTable {
@@ -40,7 +40,7 @@ class ConnectionTable {
   explicit ConnectionTable(ConnectionLimits limits) : limits_(limits) {}
 
   // `exempt`: not held to the per-address limit nor evicted for fairness (a trusted proxy).
-  Admission Arrive(Id id, const std::string& address_key, bool exempt, Clock::time_point now);
+  Admission Arrive(Id id, const std::string& addressKey, bool exempt, Clock::time_point now);
   // The request head is complete: the connection is busy and no longer subject to the deadline.
   void RequestStarted(Id id);
   // The answer is sent; a kept-alive connection has a fresh deadline for its next request.
@@ -52,9 +52,9 @@ class ConnectionTable {
   // The connection is gone (closed by either side).
   void Closed(Id id);
 
-  bool CanHoldMore() const { return waiting_ < limits_.max_waiting; }
-  std::size_t active() const { return active_; }
-  std::size_t waiting() const { return waiting_; }
+  bool CanHoldMore() const { return waiting_ < limits_.maxWaiting; }
+  std::size_t Active() const { return active_; }
+  std::size_t Waiting() const { return waiting_; }
 
  private:
   enum class State { kWaiting, kActive, kClosing };
@@ -62,7 +62,7 @@ class ConnectionTable {
     std::string key;
     bool exempt = false;
     State state = State::kWaiting;
-    bool in_request = false;
+    bool inRequest = false;
     Clock::time_point since;     // when it arrived or was last served
     Clock::time_point deadline;  // for an active connection not in a request
   };
@@ -73,11 +73,11 @@ class ConnectionTable {
 
   void SetState(Entry& e, State state);
   void Serve(Entry& e, Clock::time_point now);
-  std::optional<Id> EvictionCandidate(const std::string& for_key, State among);
+  std::optional<Id> EvictionCandidate(const std::string& forKey, State among);
 
   ConnectionLimits limits_;
   std::unordered_map<Id, Entry> entries_;
-  std::unordered_map<std::string, Counts> by_address_;
+  std::unordered_map<std::string, Counts> byAddress_;
   std::size_t active_ = 0;
   std::size_t waiting_ = 0;
 };

@@ -80,16 +80,16 @@ ConnectionTable::Id SlotOf(MHD_Connection* connection) {
 
 struct HeaderScan {
   std::size_t bytes = 0;
-  std::string forwarded_for;  // every X-Forwarded-For header, joined in order
+  std::string forwardedFor;  // every X-Forwarded-For header, joined in order
 };
 
-MHD_Result ScanHeader(void* cls, MHD_ValueKind, const char* key, size_t key_size, const char* value,
-                      size_t value_size) {
+MHD_Result ScanHeader(void* cls, MHD_ValueKind, const char* key, size_t keySize, const char* value,
+                      size_t valueSize) {
   auto* scan = static_cast<HeaderScan*>(cls);
-  scan->bytes += key_size + value_size + 4;
+  scan->bytes += keySize + valueSize + 4;
   if (key && strcasecmp(key, "X-Forwarded-For") == 0 && value) {
-    if (!scan->forwarded_for.empty()) scan->forwarded_for += ",";
-    scan->forwarded_for.append(value, value_size);
+    if (!scan->forwardedFor.empty()) scan->forwardedFor += ",";
+    scan->forwardedFor.append(value, valueSize);
   }
   return MHD_YES;
 }
@@ -97,13 +97,13 @@ MHD_Result ScanHeader(void* cls, MHD_ValueKind, const char* key, size_t key_size
 }  // namespace
 
 struct HttpServer::RequestContext {
-  std::string raw_uri;
+  std::string rawUri;
   std::string peer;
   std::string client;
   std::string method;
   Clock::time_point started = Clock::now();
   MHD_Connection* connection = nullptr;
-  bool headers_seen = false;
+  bool headersSeen = false;
   bool handed = false;  // given to the service
   bool queued = false;  // the answer is with libmicrohttpd
   unsigned status = 0;
@@ -126,14 +126,14 @@ struct Callbacks {
     auto* self = static_cast<HttpServer*>(cls);
     try {
       auto ctx = std::make_shared<Ctx>();
-      ctx->raw_uri = uri ? uri : "";
+      ctx->rawUri = uri ? uri : "";
       ctx->connection = connection;
       const MHD_ConnectionInfo* info =
           MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
       ctx->peer = NumericAddress(info ? info->client_addr : nullptr);
       ctx->client = ctx->peer;
       {
-        std::lock_guard lock(self->inflight_mutex_);
+        std::lock_guard lock(self->inflightMutex_);
         ++self->inflight_;
       }
       // Owned by MHD from here; OnCompleted takes it back.
@@ -145,13 +145,13 @@ struct Callbacks {
 
   static MHD_Result OnAccess(void* cls, MHD_Connection* connection, const char* /*url*/, const char* method,
                              const char* /*version*/, const char* /*upload_data*/,
-                             std::size_t* upload_data_size, void** req_cls) noexcept {
+                             std::size_t* uploadDataSize, void** reqCls) noexcept {
     auto* self = static_cast<HttpServer*>(cls);
-    auto* holder = static_cast<Holder*>(*req_cls);
+    auto* holder = static_cast<Holder*>(*reqCls);
     if (holder == nullptr) return MHD_NO;  // out of memory in OnUri: drop the connection
     Ctx& ctx = **holder;
     if (ctx.queued) {
-      *upload_data_size = 0;  // a body is never read; the answer is already queued
+      *uploadDataSize = 0;  // a body is never read; the answer is already queued
       return MHD_YES;
     }
     try {
@@ -160,28 +160,27 @@ struct Callbacks {
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
         const char* chunked =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
-        bool has_body =
-            *upload_data_size > 0 || chunked != nullptr || (length && std::strcmp(length, "0") != 0);
-        bool first_call = !ctx.headers_seen;
-        if (first_call) {
-          ctx.headers_seen = true;
-          std::lock_guard lock(self->slots_mutex_);
+        bool hasBody = *uploadDataSize > 0 || chunked != nullptr || (length && std::strcmp(length, "0") != 0);
+        bool firstCall = !ctx.headersSeen;
+        if (firstCall) {
+          ctx.headersSeen = true;
+          std::lock_guard lock(self->slotsMutex_);
           self->table_.RequestStarted(SlotOf(connection));
         }
         // Without a body, answer on the second call, once MHD has the whole request: an answer
         // queued earlier makes MHD close the connection instead of keeping it alive.
-        if (!has_body && first_call) return MHD_YES;
+        if (!hasBody && firstCall) return MHD_YES;
         ctx.method = method ? method : "";
         HeaderScan scan;
         MHD_get_connection_values_n(connection, MHD_HEADER_KIND, &ScanHeader, &scan);
-        ctx.client = self->proxies_.ClientOf(ctx.peer, scan.forwarded_for);
+        ctx.client = self->proxies_.ClientOf(ctx.peer, scan.forwardedFor);
         ctx.handed = true;
-        HttpRequest request{ctx.method, ctx.raw_uri, ctx.client, has_body};
-        if (scan.bytes > kMaxHeaderBytes) request.headers_too_large = true;
+        HttpRequest request{ctx.method, ctx.rawUri, ctx.client, hasBody};
+        if (scan.bytes > kMaxHeaderBytes) request.headersTooLarge = true;
         Holder keep = *holder;
         {
-          std::lock_guard count(self->inflight_mutex_);
-          ++self->pending_replies_;
+          std::lock_guard count(self->inflightMutex_);
+          ++self->pendingReplies_;
         }
         self->service_.Handle(request, [keep, self](HttpResponse r) {
           {
@@ -192,8 +191,8 @@ struct Callbacks {
               MHD_resume_connection(keep->connection);
             }
           }
-          std::lock_guard count(self->inflight_mutex_);
-          if (--self->pending_replies_ == 0) self->inflight_done_.notify_all();
+          std::lock_guard count(self->inflightMutex_);
+          if (--self->pendingReplies_ == 0) self->inflightDone_.notify_all();
         });
       }
       std::optional<HttpResponse> answer;
@@ -211,7 +210,7 @@ struct Callbacks {
       std::unique_ptr<MHD_Response, ResponseDestroyer> response(
           MHD_create_response_from_buffer(answer->body.size(), answer->body.data(), MHD_RESPMEM_MUST_COPY));
       if (!response) return MHD_NO;
-      MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, answer->content_type.c_str());
+      MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, answer->contentType.c_str());
       for (const auto& [name, value] : answer->headers)
         MHD_add_response_header(response.get(), name.c_str(), value.c_str());
       ctx.status = answer->status;
@@ -224,32 +223,32 @@ struct Callbacks {
     }
   }
 
-  static void OnCompleted(void* cls, MHD_Connection* connection, void** req_cls,
+  static void OnCompleted(void* cls, MHD_Connection* connection, void** reqCls,
                           MHD_RequestTerminationCode toe) noexcept {
     auto* self = static_cast<HttpServer*>(cls);
-    std::unique_ptr<Holder> holder(static_cast<Holder*>(*req_cls));
-    *req_cls = nullptr;
+    std::unique_ptr<Holder> holder(static_cast<Holder*>(*reqCls));
+    *reqCls = nullptr;
     if (!holder) return;
     Ctx& ctx = **holder;
     try {
-      bool closed_here = false;
+      bool closedHere = false;
       {
-        std::lock_guard lock(self->slots_mutex_);
+        std::lock_guard lock(self->slotsMutex_);
         auto id = SlotOf(connection);
         self->table_.RequestEnded(id, Clock::now());
-        if (auto it = self->slots_.find(id); it != self->slots_.end()) closed_here = it->second.closed_here;
+        if (auto it = self->slots_.find(id); it != self->slots_.end()) closedHere = it->second.closedHere;
       }
       if (!ctx.queued) {
         // Never answered: counted with the refusals rather than a line each, since a flood of
         // these is what an attack looks like. This side's own reason was noted when it closed.
-        if (!closed_here) {
+        if (!closedHere) {
           const char* why = TerminationText(toe);
           self->NoteRefusal(std::string("request unfinished: ") + (why ? why : "closed"), ctx.client);
         }
       } else {
         auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - ctx.started);
         // The query is left out: it holds players' postal addresses.
-        std::string path = ctx.raw_uri.substr(0, ctx.raw_uri.find('?'));
+        std::string path = ctx.rawUri.substr(0, ctx.rawUri.find('?'));
         if (path.size() > 200) path = path.substr(0, 200) + "...";
         char timing[32];
         std::snprintf(timing, sizeof timing, "%.1fms", elapsed.count());
@@ -263,24 +262,24 @@ struct Callbacks {
     } catch (...) {
       // Logging must never take a request down.
     }
-    std::lock_guard lock(self->inflight_mutex_);
-    if (--self->inflight_ == 0) self->inflight_done_.notify_all();
+    std::lock_guard lock(self->inflightMutex_);
+    if (--self->inflight_ == 0) self->inflightDone_.notify_all();
   }
 
-  static void OnConnection(void* cls, MHD_Connection* connection, void** socket_context,
+  static void OnConnection(void* cls, MHD_Connection* connection, void** socketContext,
                            MHD_ConnectionNotificationCode code) noexcept {
     auto* self = static_cast<HttpServer*>(cls);
-    std::lock_guard lock(self->slots_mutex_);
+    std::lock_guard lock(self->slotsMutex_);
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
       const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
       if (!info) return;
       auto it = self->starting_.find(info->connect_fd);
       if (it == self->starting_.end()) return;
-      *socket_context = reinterpret_cast<void*>(static_cast<std::uintptr_t>(it->second));
+      *socketContext = reinterpret_cast<void*>(static_cast<std::uintptr_t>(it->second));
       self->starting_.erase(it);
       return;
     }
-    auto id = static_cast<ConnectionTable::Id>(reinterpret_cast<std::uintptr_t>(*socket_context));
+    auto id = static_cast<ConnectionTable::Id>(reinterpret_cast<std::uintptr_t>(*socketContext));
     if (id == 0) return;
     self->slots_.erase(id);  // closes the duplicate; libmicrohttpd closes its own socket
     self->table_.Closed(id);
@@ -353,31 +352,31 @@ HttpServer::HttpServer(Service& service, const ServerOptions& options, LogSink l
     : service_(service),
       log_(std::move(log)),
       options_(options),
-      table_(ConnectionLimits{options.max_connections, options.max_per_address, 4 * options.max_connections,
-                              std::chrono::seconds(options.request_timeout_seconds)}) {}
+      table_(ConnectionLimits{options.maxConnections, options.maxPerAddress, 4 * options.maxConnections,
+                              std::chrono::seconds(options.requestTimeoutSeconds)}) {}
 
 Result<std::unique_ptr<HttpServer>> HttpServer::Start(Service& service, const ServerOptions& options,
                                                       LogSink log) {
   using R = Result<std::unique_ptr<HttpServer>>;
   auto address = ParseListenAddress(options.listen);
-  if (!address) return R::Fail(address.error());
+  if (!address) return R::Fail(address.Error());
   std::unique_ptr<HttpServer> server(new HttpServer(service, options, std::move(log)));
-  for (const std::string& network : options.trusted_proxies)
+  for (const std::string& network : options.trustedProxies)
     if (auto st = server->proxies_.Add(network); !st) return R::Fail("--trusted-proxy: " + st.error);
 
   const int family = address->ipv6 ? AF_INET6 : AF_INET;
   server->listener_ = UniqueFd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!server->listener_) return R::Fail(std::string("cannot create a socket: ") + std::strerror(errno));
   int one = 1, zero = 0;
-  setsockopt(server->listener_.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  setsockopt(server->listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   // [::] serves IPv4 clients too.
-  if (address->ipv6) setsockopt(server->listener_.get(), IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
-  if (::bind(server->listener_.get(), reinterpret_cast<sockaddr*>(&address->storage), address->length) != 0 ||
-      ::listen(server->listener_.get(), SOMAXCONN) != 0)
+  if (address->ipv6) setsockopt(server->listener_.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &zero, sizeof zero);
+  if (::bind(server->listener_.Get(), reinterpret_cast<sockaddr*>(&address->storage), address->length) != 0 ||
+      ::listen(server->listener_.Get(), SOMAXCONN) != 0)
     return R::Fail("cannot listen on " + options.listen + ": " + std::strerror(errno));
   sockaddr_storage bound{};
-  socklen_t bound_length = sizeof bound;
-  getsockname(server->listener_.get(), reinterpret_cast<sockaddr*>(&bound), &bound_length);
+  socklen_t boundLength = sizeof bound;
+  getsockname(server->listener_.Get(), reinterpret_cast<sockaddr*>(&bound), &boundLength);
   server->port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                            : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
   server->wake_ = UniqueFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
@@ -385,7 +384,7 @@ Result<std::unique_ptr<HttpServer>> HttpServer::Start(Service& service, const Se
 
   // The accept loop keeps the count; libmicrohttpd's own limit only has to stay out of its way,
   // with room for connections that are closing.
-  unsigned mhd_limit = (2 * options.max_connections + 16) * options.threads;
+  unsigned mhdLimit = (2 * options.maxConnections + 16) * options.threads;
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_USE_NO_LISTEN_SOCKET |
                    MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
   if (address->ipv6) flags |= MHD_USE_IPv6;
@@ -393,8 +392,8 @@ Result<std::unique_ptr<HttpServer>> HttpServer::Start(Service& service, const Se
       flags, 0, nullptr, nullptr, &Callbacks::OnAccess, server.get(),
       // The logger first, so that MHD's complaints about later options reach it too.
       MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::OnMhdError, server.get(), MHD_OPTION_THREAD_POOL_SIZE,
-      options.threads, MHD_OPTION_CONNECTION_LIMIT, mhd_limit, MHD_OPTION_CONNECTION_TIMEOUT,
-      options.timeout_seconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+      options.threads, MHD_OPTION_CONNECTION_LIMIT, mhdLimit, MHD_OPTION_CONNECTION_TIMEOUT,
+      options.timeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
       MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::OnUri, server.get(), MHD_OPTION_NOTIFY_COMPLETED,
       &Callbacks::OnCompleted, server.get(), MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::OnConnection,
       server.get(), MHD_OPTION_END);
@@ -414,7 +413,7 @@ void HttpServer::NoteRefusal(const std::string& reason, const std::string& clien
 
 void HttpServer::Wake() {
   std::uint64_t one = 1;
-  [[maybe_unused]] auto n = ::write(wake_.get(), &one, sizeof one);
+  [[maybe_unused]] auto n = ::write(wake_.Get(), &one, sizeof one);
 }
 
 void HttpServer::CloseLocked(ConnectionTable::Id id) {
@@ -428,8 +427,8 @@ void HttpServer::CloseLocked(ConnectionTable::Id id) {
     return;
   }
   // Served: cutting the socket makes libmicrohttpd close it and report it closed.
-  slot.closed_here = true;
-  ::shutdown(slot.watch.get(), SHUT_RDWR);
+  slot.closedHere = true;
+  ::shutdown(slot.watch.Get(), SHUT_RDWR);
 }
 
 void HttpServer::Serve(ConnectionTable::Id id) {
@@ -437,11 +436,11 @@ void HttpServer::Serve(ConnectionTable::Id id) {
   sockaddr_storage address;
   socklen_t length;
   {
-    std::lock_guard lock(slots_mutex_);
+    std::lock_guard lock(slotsMutex_);
     auto it = slots_.find(id);
     if (it == slots_.end()) return;
     Slot& slot = it->second;
-    slot.watch = UniqueFd(::fcntl(slot.fd.get(), F_DUPFD_CLOEXEC, 0));
+    slot.watch = UniqueFd(::fcntl(slot.fd.Get(), F_DUPFD_CLOEXEC, 0));
     if (!slot.watch) {
       slots_.erase(it);
       table_.Closed(id);
@@ -449,51 +448,51 @@ void HttpServer::Serve(ConnectionTable::Id id) {
     }
     fd = slot.fd.Release();
     address = slot.address;
-    length = slot.address_length;
+    length = slot.addressLength;
     starting_[fd] = id;
   }
   // Outside the lock: libmicrohttpd may report the connection from its own threads at once.
   if (MHD_add_connection(daemon_.get(), fd, reinterpret_cast<sockaddr*>(&address), length) != MHD_YES) {
     // libmicrohttpd has closed the socket.
-    std::lock_guard lock(slots_mutex_);
+    std::lock_guard lock(slotsMutex_);
     if (auto it = starting_.find(fd); it != starting_.end() && it->second == id) starting_.erase(it);
     slots_.erase(id);
     table_.Closed(id);
   }
 }
 
-void HttpServer::AcceptReady(std::vector<ConnectionTable::Id>& to_serve) {
+void HttpServer::AcceptReady(std::vector<ConnectionTable::Id>& toServe) {
   std::vector<std::pair<std::string, std::string>> notes;  // reason, client; logged outside the lock
   // A bounded batch, so that deadlines are looked at even under a flood.
   for (int i = 0; i < 64; ++i) {
     {
       // Past this, further clients wait in the kernel's accept queue.
-      std::lock_guard lock(slots_mutex_);
+      std::lock_guard lock(slotsMutex_);
       if (!table_.CanHoldMore()) break;
     }
     sockaddr_storage address{};
     socklen_t length = sizeof address;
-    UniqueFd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length,
+    UniqueFd fd(::accept4(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length,
                           SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd) break;  // EAGAIN, or the peer gave up already
     int one = 1;
-    setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::string peer = NumericAddress(reinterpret_cast<sockaddr*>(&address));
     bool trusted = proxies_.Contains(peer);
 
-    std::lock_guard lock(slots_mutex_);
-    ConnectionTable::Id id = next_id_++;
+    std::lock_guard lock(slotsMutex_);
+    ConnectionTable::Id id = nextId_++;
     auto admission = table_.Arrive(id, RateLimitKey(peer), trusted, Clock::now());
     if (admission.verdict == ConnectionTable::Verdict::kRefuse) {
       notes.emplace_back(
-          "refused: " + std::to_string(options_.max_per_address) + " connections from this address already",
+          "refused: " + std::to_string(options_.maxPerAddress) + " connections from this address already",
           peer);
       continue;  // fd closes here
     }
     Slot& slot = slots_[id];
     slot.fd = std::move(fd);
     slot.address = address;
-    slot.address_length = length;
+    slot.addressLength = length;
     slot.peer = peer;
     if (admission.evict) {
       const char* why = "closed: its slot went to a less busy address";
@@ -501,45 +500,45 @@ void HttpServer::AcceptReady(std::vector<ConnectionTable::Id>& to_serve) {
         notes.emplace_back(why, it->second.peer);
       CloseLocked(*admission.evict);
     }
-    if (admission.verdict == ConnectionTable::Verdict::kServe) to_serve.push_back(id);
+    if (admission.verdict == ConnectionTable::Verdict::kServe) toServe.push_back(id);
   }
   for (auto& [reason, client] : notes) NoteRefusal(reason, client);
 }
 
 void HttpServer::AcceptLoop() {
-  const std::string deadline_reason =
-      "closed: request head not complete within " + std::to_string(options_.request_timeout_seconds) + " s";
+  const std::string deadlineReason =
+      "closed: request head not complete within " + std::to_string(options_.requestTimeoutSeconds) + " s";
   while (!stopping_.load()) {
-    bool can_hold;
+    bool canHold;
     {
-      std::lock_guard lock(slots_mutex_);
-      can_hold = table_.CanHoldMore();
+      std::lock_guard lock(slotsMutex_);
+      canHold = table_.CanHoldMore();
     }
-    pollfd fds[2] = {{wake_.get(), POLLIN, 0},
-                     {listener_.get(), static_cast<short>(can_hold ? POLLIN : 0), 0}};
+    pollfd fds[2] = {{wake_.Get(), POLLIN, 0},
+                     {listener_.Get(), static_cast<short>(canHold ? POLLIN : 0), 0}};
     ::poll(fds, 2, kTickMs);
     if (fds[0].revents & POLLIN) {
       std::uint64_t count;
-      [[maybe_unused]] auto n = ::read(wake_.get(), &count, sizeof count);
+      [[maybe_unused]] auto n = ::read(wake_.Get(), &count, sizeof count);
     }
     if (stopping_.load()) break;
 
-    std::vector<ConnectionTable::Id> to_serve;
-    if (fds[1].revents & POLLIN) AcceptReady(to_serve);
-    std::vector<std::string> expired_peers;
+    std::vector<ConnectionTable::Id> toServe;
+    if (fds[1].revents & POLLIN) AcceptReady(toServe);
+    std::vector<std::string> expiredPeers;
     {
-      std::lock_guard lock(slots_mutex_);
+      std::lock_guard lock(slotsMutex_);
       auto now = Clock::now();
       for (auto id : table_.Expired(now)) {
         auto it = slots_.find(id);
         if (it == slots_.end()) continue;
-        expired_peers.push_back(it->second.peer);
+        expiredPeers.push_back(it->second.peer);
         CloseLocked(id);
       }
-      for (auto id : table_.Promote(now)) to_serve.push_back(id);
+      for (auto id : table_.Promote(now)) toServe.push_back(id);
     }
-    for (auto id : to_serve) Serve(id);
-    for (const auto& peer : expired_peers) NoteRefusal(deadline_reason, peer);
+    for (auto id : toServe) Serve(id);
+    for (const auto& peer : expiredPeers) NoteRefusal(deadlineReason, peer);
     for (const auto& line : refusals_.Flush(Clock::now())) Log(UtcNow() + " " + line);
   }
 }
@@ -553,7 +552,7 @@ void HttpServer::Stop(std::chrono::milliseconds drain) {
   listener_.Reset();
   {
     // Connections that were still waiting never reached the service; they are simply closed.
-    std::lock_guard lock(slots_mutex_);
+    std::lock_guard lock(slotsMutex_);
     for (auto it = slots_.begin(); it != slots_.end();) {
       if (it->second.fd) {
         table_.Closed(it->first);
@@ -564,14 +563,14 @@ void HttpServer::Stop(std::chrono::milliseconds drain) {
     }
   }
   {
-    std::unique_lock lock(inflight_mutex_);
-    inflight_done_.wait_for(lock, drain, [this] { return inflight_ == 0; });
+    std::unique_lock lock(inflightMutex_);
+    inflightDone_.wait_for(lock, drain, [this] { return inflight_ == 0; });
     // libmicrohttpd must not be stopped with a connection suspended; the store answers every
     // submission within its bound, so this wait ends.
-    inflight_done_.wait(lock, [this] { return pending_replies_ == 0; });
+    inflightDone_.wait(lock, [this] { return pendingReplies_ == 0; });
   }
   daemon_.reset();
-  std::lock_guard lock(slots_mutex_);
+  std::lock_guard lock(slotsMutex_);
   slots_.clear();
   starting_.clear();
 }

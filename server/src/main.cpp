@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   }
   auto options = ParseOptions(args);
   if (!options) {
-    std::fprintf(stderr, "vesquin-scored: %s\n%s", options.error().c_str(), Usage().c_str());
+    std::fprintf(stderr, "vesquin-scored: %s\n%s", options.Error().c_str(), Usage().c_str());
     return 2;
   }
   if (options->help) {
@@ -41,31 +41,31 @@ int main(int argc, char** argv) {
   }
 
   // Blocked before any thread starts, so every thread inherits the mask and only sigwait sees them.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   auto store = OpenStore(options->db);
   if (!store) {
-    std::fprintf(stderr, "vesquin-scored: %s\n", store.error().c_str());
+    std::fprintf(stderr, "vesquin-scored: %s\n", store.Error().c_str());
     return 1;
   }
-  Service service(**store, ServiceOptions{options->rate_limit_per_minute, {}, {}, options->play});
+  Service service(**store, ServiceOptions{options->rateLimitPerMinute, {}, {}, options->play});
   auto server = HttpServer::Start(service, options->server);
   if (!server) {
-    std::fprintf(stderr, "vesquin-scored: %s\n", server.error().c_str());
+    std::fprintf(stderr, "vesquin-scored: %s\n", server.Error().c_str());
     return 1;
   }
   std::string where = options->server.listen.substr(0, options->server.listen.rfind(':'));
-  LogToStderr(EscapeForLog("vesquin-scored: listening on " + where + ":" + std::to_string((*server)->port()) +
+  LogToStderr(EscapeForLog("vesquin-scored: listening on " + where + ":" + std::to_string((*server)->Port()) +
                            ", table " + postgres::WithoutPassword(options->db)));
 
-  int signal_number = 0;
-  sigwait(&stop_signals, &signal_number);
-  LogToStderr(std::string("vesquin-scored: ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM") +
+  int signalNumber = 0;
+  sigwait(&stopSignals, &signalNumber);
+  LogToStderr(std::string("vesquin-scored: ") + (signalNumber == SIGINT ? "SIGINT" : "SIGTERM") +
               ", finishing requests under way");
   (*server)->Stop();
   LogToStderr("vesquin-scored: stopped");

@@ -69,23 +69,23 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
       ok = ParseListenAddress(value).operator bool();
       o.server.listen = value;
     } else if (key == "--rate-limit") {
-      ok = number(0, 1000000, o.rate_limit_per_minute);
+      ok = number(0, 1000000, o.rateLimitPerMinute);
     } else if (key == "--threads") {
       ok = number(1, 256, o.server.threads);
     } else if (key == "--max-connections") {
-      ok = number(1, 100000, o.server.max_connections);
+      ok = number(1, 100000, o.server.maxConnections);
     } else if (key == "--max-per-address") {
-      ok = number(1, 100000, o.server.max_per_address);
+      ok = number(1, 100000, o.server.maxPerAddress);
     } else if (key == "--play") {
       ok = !value.empty();
       o.play = value;
     } else if (key == "--timeout") {
-      ok = number(1, 3600, o.server.timeout_seconds);
+      ok = number(1, 3600, o.server.timeoutSeconds);
     } else if (key == "--request-timeout") {
-      ok = number(1, 3600, o.server.request_timeout_seconds);
+      ok = number(1, 3600, o.server.requestTimeoutSeconds);
     } else if (key == "--trusted-proxy") {
       ok = TrustedProxies().Add(value).ok;
-      o.server.trusted_proxies.push_back(value);
+      o.server.trustedProxies.push_back(value);
     } else {
       return R::Fail("unknown option " + key);
     }

@@ -12,7 +12,7 @@ namespace vesquin::scored {
 struct Options {
   std::string db = "scores.db";
   ServerOptions server;
-  unsigned rate_limit_per_minute = 10;
+  unsigned rateLimitPerMinute = 10;
   std::string play;  // folder of the game's browser build
   bool help = false;
   bool version = false;

@@ -71,7 +71,7 @@ class FileDescriptor {
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
+  int Get() const { return fd_; }
 
  private:
   int fd_;
@@ -79,16 +79,16 @@ class FileDescriptor {
 
 std::optional<std::string> ReadRegularFile(const std::string& path) {
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (fd.get() < 0) return std::nullopt;
+  if (fd.Get() < 0) return std::nullopt;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<std::size_t>(st.st_size) > kMaxFileBytes) {
     return std::nullopt;
   }
   std::string body(static_cast<std::size_t>(st.st_size), '\0');
   std::size_t done = 0;
   while (done < body.size()) {
-    const ssize_t n = ::read(fd.get(), body.data() + done, body.size() - done);
+    const ssize_t n = ::read(fd.Get(), body.data() + done, body.size() - done);
     if (n <= 0) return std::nullopt;
     done += static_cast<std::size_t>(n);
   }
@@ -120,7 +120,7 @@ std::optional<HttpResponse> ServePlayFile(const std::string& folder, std::string
   if (!body) return Answer(404, "not found\n");
 
   HttpResponse r = Answer(200, std::move(*body));
-  r.content_type = type->contentType;
+  r.contentType = type->contentType;
   // Everything else is checked again on every load, so a new build is never mixed with an old one.
   r.headers.emplace_back("Cache-Control",
                          type->immutable ? "public, max-age=31536000, immutable" : "no-cache");

@@ -26,9 +26,9 @@ class PostgresStore final : public Store {
   PostgresStore(const PostgresStore&) = delete;
   PostgresStore& operator=(const PostgresStore&) = delete;
 
-  void SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) override;
+  void SubmitAsync(Submission submission, std::string client, std::int64_t nowMs, Done done) override;
   // Many submissions in one transaction (bulk imports, benchmarks); waits for the commit.
-  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t now_ms);
+  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t nowMs);
 
   Result<std::optional<int>> PlaceInTopTen(const Player& player) override;
   Result<std::vector<TableRow>> Top(int limit) override;
@@ -53,10 +53,10 @@ class PostgresStore final : public Store {
   Status Commit(const std::vector<CommitQueue::Job>& jobs);
 
   std::string uri_;
-  std::mutex pool_mutex_;
+  std::mutex poolMutex_;
   std::vector<std::unique_ptr<postgres::Connection>> idle_;
 
-  std::unique_ptr<postgres::Connection> writer_connection_;  // writer thread only
+  std::unique_ptr<postgres::Connection> writerConnection_;  // writer thread only
 
   // Its writer uses everything above, so it is declared last, to be destroyed first.
   std::unique_ptr<CommitQueue> queue_;

@@ -12,9 +12,9 @@ constexpr auto kWindow = std::chrono::minutes(1);
 }
 
 bool RateLimiter::Allow(std::string_view address, Clock::time_point now) {
-  if (per_minute_ == 0) return true;
+  if (perMinute_ == 0) return true;
   std::lock_guard lock(mutex_);
-  if (now - last_sweep_ >= kWindow) Sweep(now);
+  if (now - lastSweep_ >= kWindow) Sweep(now);
 
   auto it = hits_.find(std::string(address));
   if (it == hits_.end()) {
@@ -27,7 +27,7 @@ bool RateLimiter::Allow(std::string_view address, Clock::time_point now) {
   }
   auto& times = it->second;
   while (!times.empty() && now - times.front() >= kWindow) times.pop_front();
-  if (times.size() >= per_minute_) return false;
+  if (times.size() >= perMinute_) return false;
   times.push_back(now);
   return true;
 }
@@ -38,7 +38,7 @@ std::size_t RateLimiter::TrackedAddresses() {
 }
 
 void RateLimiter::Sweep(Clock::time_point now) {
-  last_sweep_ = now;
+  lastSweep_ = now;
   for (auto it = hits_.begin(); it != hits_.end();) {
     auto& times = it->second;
     while (!times.empty() && now - times.front() >= kWindow) times.pop_front();
@@ -46,8 +46,8 @@ void RateLimiter::Sweep(Clock::time_point now) {
   }
 }
 
-std::string RateLimitKey(std::string_view numeric_address) {
-  std::string text(numeric_address);
+std::string RateLimitKey(std::string_view numericAddress) {
+  std::string text(numericAddress);
   std::array<unsigned char, 16> v6{};
   if (inet_pton(AF_INET6, text.c_str(), v6.data()) != 1) return text;
   static constexpr std::array<unsigned char, 12> kMapped = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};

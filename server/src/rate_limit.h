@@ -17,7 +17,7 @@ class RateLimiter {
   static constexpr std::size_t kMaxTrackedAddresses = 100000;
 
   // per_minute 0 turns the limit off.
-  explicit RateLimiter(unsigned per_minute) : per_minute_(per_minute) {}
+  explicit RateLimiter(unsigned perMinute) : perMinute_(perMinute) {}
 
   // True, and the hit counted, when the address has had fewer than per_minute hits in the
   // last 60 s. A refused hit is not counted, so a client that waits gets through again.
@@ -27,14 +27,14 @@ class RateLimiter {
  private:
   void Sweep(Clock::time_point now);
 
-  const unsigned per_minute_;
+  const unsigned perMinute_;
   std::mutex mutex_;
   std::unordered_map<std::string, std::deque<Clock::time_point>> hits_;
-  Clock::time_point last_sweep_{};
+  Clock::time_point lastSweep_{};
 };
 
 // The key an address is limited under: the IPv4 address, or the /64 prefix of an IPv6
 // address, since one IPv6 host usually owns a whole /64. IPv4-mapped IPv6 counts as IPv4.
-std::string RateLimitKey(std::string_view numeric_address);
+std::string RateLimitKey(std::string_view numericAddress);
 
 }  // namespace vesquin::scored

@@ -18,25 +18,25 @@ inline constexpr std::size_t kMaxUriBytes = 4096;
 
 struct HttpRequest {
   std::string_view method;
-  std::string_view raw_uri;  // path and query exactly as received
-  std::string_view client;   // numeric address of the client (the peer, or as a trusted proxy says)
-  bool has_body = false;
-  bool headers_too_large = false;
+  std::string_view rawUri;  // path and query exactly as received
+  std::string_view client;  // numeric address of the client (the peer, or as a trusted proxy says)
+  bool hasBody = false;
+  bool headersTooLarge = false;
 };
 
 struct HttpResponse {
   unsigned status = 200;
-  std::string content_type = "text/plain; charset=utf-8";
+  std::string contentType = "text/plain; charset=utf-8";
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string note;  // short outcome for the request log
 };
 
 struct ServiceOptions {
-  unsigned rate_limit_per_minute = 10;
-  std::function<std::int64_t()> now_ms;                        // wall clock; defaults to the system clock
-  std::function<RateLimiter::Clock::time_point()> steady_now;  // for the rate limit; defaults to steady_clock
-  std::string play_folder;  // the browser build of the game, served at /vesquin/play/; empty: not served
+  unsigned rateLimitPerMinute = 10;
+  std::function<std::int64_t()> nowMs;                        // wall clock; defaults to the system clock
+  std::function<RateLimiter::Clock::time_point()> steadyNow;  // for the rate limit; defaults to steady_clock
+  std::string playFolder;  // the browser build of the game, served at /vesquin/play/; empty: not served
 };
 
 class Service {

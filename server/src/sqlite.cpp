@@ -30,7 +30,7 @@ std::string Database::LastError() const { return sqlite3_errmsg(db_.get()); }
 
 Result<Statement> Statement::Prepare(const Database& db, std::string_view sql) {
   sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v3(db.get(), sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+  int rc = sqlite3_prepare_v3(db.Get(), sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
                               &raw, nullptr);
   Statement s;
   s.stmt_.reset(raw);

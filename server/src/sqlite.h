@@ -16,7 +16,7 @@ class Database {
  public:
   static Result<Database> Open(const std::string& path);
 
-  sqlite3* get() const { return db_.get(); }
+  sqlite3* Get() const { return db_.get(); }
   // Runs statements that return no rows (DDL, pragmas, transaction control).
   Status Exec(const char* sql);
   std::string LastError() const;
@@ -46,7 +46,7 @@ class Statement {
 
   std::int64_t ColumnInt(int column) const;
   std::string ColumnBytes(int column) const;
-  sqlite3_stmt* get() const { return stmt_.get(); }
+  sqlite3_stmt* Get() const { return stmt_.get(); }
 
  private:
   struct Finalizer {

@@ -23,7 +23,7 @@ class UniqueFd {
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
 
-  int get() const { return fd_; }
+  int Get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
   // Gives the descriptor up to a new owner.
   int Release() { return std::exchange(fd_, -1); }

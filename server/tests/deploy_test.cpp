@@ -89,7 +89,7 @@ class Process {
     kill(pid_, SIGTERM);
     Wait(5s);
   }
-  bool running() const { return pid_ > 0; }
+  bool Running() const { return pid_ > 0; }
 
  private:
   pid_t pid_ = -1;
@@ -152,13 +152,13 @@ class NginxSite : public ::testing::Test {
     if (!Executable("/usr/sbin/nginx")) GTEST_SKIP() << "nginx is not installed; the site is not checked";
     if (!Executable("/usr/bin/openssl")) GTEST_SKIP() << "openssl is not installed; the site is not checked";
     // nginx's workers (nobody, when run as root) read below this folder.
-    ::chmod(dir.path().c_str(), 0755);
-    cert = dir.File("cert.pem");
+    ::chmod(dir_.Path().c_str(), 0755);
+    cert_ = dir_.File("cert.pem");
     auto made =
         RunCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                    "-nodes", "-keyout", dir.File("key.pem"), "-out", cert, "-days", "2", "-subj",
+                    "-nodes", "-keyout", dir_.File("key.pem"), "-out", cert_, "-days", "2", "-subj",
                     "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1"},
-                   dir);
+                   dir_);
     ASSERT_EQ(made.status, 0) << made.output;
 
     std::string site = ReadFile(kDeploy + "/nginx-vesquin-scored.conf");
@@ -168,13 +168,13 @@ class NginxSite : public ::testing::Test {
                "listen 127.0.0.1:" + std::to_string(kHttpsPort) + " ssl http2;");
     Substitute(site, "listen [::]:80;", "");
     Substitute(site, "listen [::]:443 ssl http2;", "");
-    Substitute(site, "/etc/ssl/vesquin-scored/fullchain.pem", cert);
-    Substitute(site, "/etc/ssl/vesquin-scored/privkey.pem", dir.File("key.pem"));
-    WriteFile(dir.File("site.conf"), site);
-    std::string prefix = dir.path().string();
-    std::filesystem::create_directory(dir.File("tmp"));
-    ::chmod(dir.File("tmp").c_str(), 0777);
-    WriteFile(dir.File("nginx.conf"),
+    Substitute(site, "/etc/ssl/vesquin-scored/fullchain.pem", cert_);
+    Substitute(site, "/etc/ssl/vesquin-scored/privkey.pem", dir_.File("key.pem"));
+    WriteFile(dir_.File("site.conf"), site);
+    std::string prefix = dir_.Path().string();
+    std::filesystem::create_directory(dir_.File("tmp"));
+    ::chmod(dir_.File("tmp").c_str(), 0777);
+    WriteFile(dir_.File("nginx.conf"),
               std::string(geteuid() == 0 ? "user nobody nogroup;\n" : "") +
                   "daemon off;\nworker_processes 1;\npid " + prefix + "/nginx.pid;\nerror_log " + prefix +
                   "/error.log;\nevents { worker_connections 128; }\nhttp {\n  access_log off;\n"
@@ -188,14 +188,14 @@ class NginxSite : public ::testing::Test {
                   prefix + "/tmp/scgi;\n  include " + prefix + "/site.conf;\n}\n");
   }
   std::vector<std::string> Nginx(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"/usr/sbin/nginx",     "-p", dir.path().string(),   "-e",
-                                     dir.File("error.log"), "-c", dir.File("nginx.conf")};
+    std::vector<std::string> args = {"/usr/sbin/nginx",      "-p", dir_.Path().string(),   "-e",
+                                     dir_.File("error.log"), "-c", dir_.File("nginx.conf")};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
 
-  TempDir dir;
-  std::string cert;
+  TempDir dir_;
+  std::string cert_;
 };
 
 struct Answer {
@@ -245,27 +245,27 @@ bool WaitForPort(const std::string& url, const std::string& cert) {
 }
 
 TEST_F(NginxSite, PassesNginxTest) {
-  auto t = RunCommand(Nginx({"-t"}), dir);
+  auto t = RunCommand(Nginx({"-t"}), dir_);
   EXPECT_EQ(t.status, 0) << t.output;
   EXPECT_NE(t.output.find("test is successful"), std::string::npos) << t.output;
 }
 
 TEST_F(NginxSite, RateLimitAndBansFollowTheClientOnlyFromTheTrustedProxy) {
-  std::string db = dir.File("scores.db");
+  std::string db = dir_.File("scores.db");
   Process server({SCORED_BINARY, "--db", db, "--listen", "127.0.0.1:" + std::to_string(kServerPort),
                   "--rate-limit", "2", "--trusted-proxy", "127.0.0.1"},
-                 dir.File("server.log"));
-  Process nginx(Nginx({}), dir.File("nginx.out"));
+                 dir_.File("server.log"));
+  Process nginx(Nginx({}), dir_.File("nginx.out"));
   std::string direct = "http://127.0.0.1:" + std::to_string(kServerPort);
   std::string https = "https://127.0.0.1:" + std::to_string(kHttpsPort);
   std::string http = "http://127.0.0.1:" + std::to_string(kHttpPort);
-  ASSERT_TRUE(WaitForPort(direct + "/vesquin/", cert)) << ReadFile(dir.File("server.log"));
-  ASSERT_TRUE(WaitForPort(https + "/vesquin/", cert)) << ReadFile(dir.File("error.log"));
+  ASSERT_TRUE(WaitForPort(direct + "/vesquin/", cert_)) << ReadFile(dir_.File("server.log"));
+  ASSERT_TRUE(WaitForPort(https + "/vesquin/", cert_)) << ReadFile(dir_.File("error.log"));
 
   int n = 0;
   auto submit = [&](const std::string& base, const std::string& source, const std::string& header = "") {
     return Get(base + "/vesquin/top1.php?" + testing::GameQuery(MakePlayer("p" + std::to_string(n++)), 50),
-               source, cert, header);
+               source, cert_, header);
   };
   // Through nginx each client has a limit of its own, whatever it writes in the header itself.
   EXPECT_EQ(submit(https, "127.0.0.3").status, 200) << submit(https, "127.0.0.3").error;
@@ -282,20 +282,20 @@ TEST_F(NginxSite, RateLimitAndBansFollowTheClientOnlyFromTheTrustedProxy) {
   EXPECT_EQ(submit(direct, "127.0.0.5", "X-Forwarded-For: 203.0.113.3").status, 429);
 
   // A ban names the client as nginx saw it.
-  auto banned = RunCommand({SCORED_BINARY, "admin", "--db", db, "ban", "127.0.0.6"}, dir);
+  auto banned = RunCommand({SCORED_BINARY, "admin", "--db", db, "ban", "127.0.0.6"}, dir_);
   ASSERT_EQ(banned.status, 0) << banned.output;
   EXPECT_EQ(submit(https, "127.0.0.6").status, 403);
   EXPECT_EQ(submit(https, "127.0.0.7", "X-Forwarded-For: 127.0.0.6").status, 200);
 
   // The page is served over TLS; plain HTTP moves there.
-  Answer page = Get(https + "/vesquin/", "127.0.0.8", cert);
+  Answer page = Get(https + "/vesquin/", "127.0.0.8", cert_);
   EXPECT_EQ(page.status, 200);
   EXPECT_NE(page.body.find("<table"), std::string::npos);
-  Answer moved = Get(http + "/vesquin/", "127.0.0.8", cert);
+  Answer moved = Get(http + "/vesquin/", "127.0.0.8", cert_);
   EXPECT_EQ(moved.status, 301);
   EXPECT_EQ(moved.location, "https://127.0.0.1/vesquin/");
 
-  std::string log = ReadFile(dir.File("server.log"));
+  std::string log = ReadFile(dir_.File("server.log"));
   EXPECT_NE(log.find("127.0.0.3 (via 127.0.0.1) GET /vesquin/top1.php 429"), std::string::npos) << log;
   EXPECT_NE(log.find("127.0.0.6 (via 127.0.0.1) GET /vesquin/top1.php 403"), std::string::npos) << log;
   EXPECT_EQ(log.find("198.51.100."), std::string::npos) << "a forged address never names the client";

@@ -51,7 +51,7 @@ TEST_F(PlayFiles, ServesThePageAndItsFilesWithTheirTypesAndCaching) {
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200u);
   EXPECT_EQ(page->body, "<!DOCTYPE html>");
-  EXPECT_EQ(page->content_type, "text/html; charset=utf-8");
+  EXPECT_EQ(page->contentType, "text/html; charset=utf-8");
   EXPECT_EQ(Header(*page, "Cache-Control"), "no-cache");
   EXPECT_NE(Header(*page, "Content-Security-Policy").find("script-src 'self' 'wasm-unsafe-eval'"),
             std::string::npos);
@@ -62,13 +62,13 @@ TEST_F(PlayFiles, ServesThePageAndItsFilesWithTheirTypesAndCaching) {
 
   std::optional<HttpResponse> wasm = ServePlayFile(folder_, "/vesquin/play/vesquin.wasm");
   ASSERT_TRUE(wasm);
-  EXPECT_EQ(wasm->content_type, "application/wasm");
+  EXPECT_EQ(wasm->contentType, "application/wasm");
   EXPECT_EQ(wasm->body.size(), 4u);
 
   // Clips are named with their content's version by the page, so they are kept for good.
   std::optional<HttpResponse> clip = ServePlayFile(folder_, "/vesquin/play/clips/game/intro.opus");
   ASSERT_TRUE(clip);
-  EXPECT_EQ(clip->content_type, "audio/ogg");
+  EXPECT_EQ(clip->contentType, "audio/ogg");
   EXPECT_EQ(Header(*clip, "Cache-Control"), "public, max-age=31536000, immutable");
 
   std::optional<HttpResponse> bare = ServePlayFile(folder_, "/vesquin/play");
@@ -102,7 +102,7 @@ TEST_F(PlayFiles, TheServiceKeepsThePagesPolicyAndItsOwnForTheRest) {
   auto store = SqliteStore::Open(db);
   ASSERT_TRUE(store);
   ServiceOptions options;
-  options.play_folder = folder_;
+  options.playFolder = folder_;
   Service service(**store, options);
   // Both answers are made at once: neither is a submission waiting for its commit.
   auto handle = [&service](const HttpRequest& request) {
