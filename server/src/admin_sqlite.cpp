@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "platform/unique_fd.h"
 #include "sqlite_store.h"
-#include "unique_fd.h"
 
 namespace vesquin::scored {
 namespace {

@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "connection_table.h"
+#include "platform/unique_fd.h"
 #include "refusal_log.h"
 #include "result.h"
 #include "service.h"
 #include "trusted_proxies.h"
-#include "unique_fd.h"
 
 struct MHD_Daemon;
 

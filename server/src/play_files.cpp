@@ -7,6 +7,8 @@
 #include <array>
 #include <utility>
 
+#include "platform/unique_fd.h"
+
 namespace vesquin::scored {
 namespace {
 
@@ -63,22 +65,8 @@ bool SafeRelativePath(std::string_view path) {
   return !segmentStart;
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 std::optional<std::string> ReadRegularFile(const std::string& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd.Get() < 0) return std::nullopt;
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||

@@ -137,23 +137,15 @@ Status PostgresStore::Migrate(Connection& c) {
   return c.Exec("COMMIT");
 }
 
-class PostgresStore::Lease {
- public:
-  Lease(PostgresStore* store, std::unique_ptr<Connection> c) : store_(store), c_(std::move(c)) {}
-  Lease(Lease&&) = default;
-  Lease& operator=(Lease&&) = delete;
-  ~Lease() {
-    if (c_) store_->Release(std::move(c_));
-  }
-  Connection& operator*() { return *c_; }
-  Connection* operator->() { return c_.get(); }
-
- private:
-  PostgresStore* store_;
-  std::unique_ptr<Connection> c_;
-};
-
-PostgresStore::PostgresStore(std::string uri) : uri_(std::move(uri)) {}
+PostgresStore::PostgresStore(std::string uri)
+    : uri_(std::move(uri)),
+      readers_([this] { return OpenConnection(false); },
+               [](Connection& c) {
+                 // A broken connection is dropped; the next request opens a fresh one.
+                 if (!c.Ok()) return false;
+                 if (c.InTransaction()) c.Exec("ROLLBACK");
+                 return true;
+               }) {}
 
 PostgresStore::~PostgresStore() {
   // Commits what is still queued, so nothing accepted is dropped; its writer is gone before the
@@ -175,7 +167,7 @@ Result<std::unique_ptr<PostgresStore>> PostgresStore::Open(const std::string& ur
   store->writerConnection_ = std::move(*writer);
   auto reader = store->OpenConnection(false);
   if (!reader) return R::Fail(reader.Error());
-  store->Release(std::move(*reader));
+  store->readers_.Release(std::move(*reader));
   store->queue_ = std::make_unique<CommitQueue>(
       kMaxEntriesPerCommit, kWriteBound,
       [s = store.get()](const std::vector<CommitQueue::Job>& jobs) { return s->Commit(jobs); });
@@ -204,38 +196,15 @@ Result<std::unique_ptr<Connection>> PostgresStore::OpenConnection(bool writer) {
   return R::Ok(std::move(connection));
 }
 
-Result<PostgresStore::Lease> PostgresStore::Acquire() {
-  {
-    std::lock_guard lock(poolMutex_);
-    if (!idle_.empty()) {
-      auto c = std::move(idle_.back());
-      idle_.pop_back();
-      return Result<Lease>::Ok(Lease(this, std::move(c)));
-    }
-  }
-  auto c = OpenConnection(false);
-  if (!c) return Result<Lease>::Fail(c.Error());
-  return Result<Lease>::Ok(Lease(this, std::move(*c)));
-}
-
-void PostgresStore::Release(std::unique_ptr<Connection> connection) {
-  // A broken connection is dropped; the next request opens a fresh one.
-  if (!connection->Ok()) return;
-  if (connection->InTransaction()) connection->Exec("ROLLBACK");
-  std::lock_guard lock(poolMutex_);
-  idle_.push_back(std::move(connection));
-}
-
 template <class T, class F>
 Result<T> PostgresStore::Read(F read) {
   for (int attempt = 0;; ++attempt) {
-    auto lease = Acquire();
+    auto lease = readers_.Acquire();
     if (!lease) return Result<T>::Fail(lease.Error());
     Result<T> r = read(**lease);
     if (r || (*lease)->Ok() || attempt == 1) return r;
     // The connection broke: every idle one very likely did too.
-    std::lock_guard lock(poolMutex_);
-    idle_.clear();
+    readers_.Clear();
   }
 }
 

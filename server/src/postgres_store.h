@@ -9,6 +9,7 @@
 #include <span>
 
 #include "commit_queue.h"
+#include "connection_pool.h"
 #include "postgres.h"
 #include "store.h"
 
@@ -40,12 +41,8 @@ class PostgresStore final : public Store {
   static Status Migrate(postgres::Connection& c);
 
  private:
-  class Lease;
-
   explicit PostgresStore(std::string uri);
   Result<std::unique_ptr<postgres::Connection>> OpenConnection(bool writer);
-  Result<Lease> Acquire();
-  void Release(std::unique_ptr<postgres::Connection> connection);
   // Runs `read` on a pooled connection; once more on a fresh one if the first was broken
   // (a database restart drops every connection at once).
   template <class T, class F>
@@ -53,8 +50,7 @@ class PostgresStore final : public Store {
   Status Commit(const std::vector<CommitQueue::Job>& jobs);
 
   std::string uri_;
-  std::mutex poolMutex_;
-  std::vector<std::unique_ptr<postgres::Connection>> idle_;
+  ConnectionPool<postgres::Connection> readers_;
 
   std::unique_ptr<postgres::Connection> writerConnection_;  // writer thread only
 

@@ -124,23 +124,14 @@ struct SqliteStore::Connection {
   sqlite::Statement insertSubmission, upsertPlayer, linkSubmission, place, top, banned;
 };
 
-class SqliteStore::Lease {
- public:
-  Lease(SqliteStore* store, std::unique_ptr<Connection> c) : store_(store), c_(std::move(c)) {}
-  Lease(Lease&&) = default;
-  Lease& operator=(Lease&&) = delete;
-  ~Lease() {
-    if (c_) store_->Release(std::move(c_));
-  }
-  Connection& operator*() { return *c_; }
-  Connection* operator->() { return c_.get(); }
-
- private:
-  SqliteStore* store_;
-  std::unique_ptr<Connection> c_;
-};
-
-SqliteStore::SqliteStore(std::string path) : path_(std::move(path)) {}
+SqliteStore::SqliteStore(std::string path)
+    : path_(std::move(path)),
+      readers_([this] { return OpenConnection(kReadBusyTimeoutMs); },
+               [](Connection& c) {
+                 // A connection left inside a transaction by a failure is rolled back before reuse.
+                 if (!sqlite3_get_autocommit(c.db.Get())) c.db.Exec("ROLLBACK");
+                 return true;
+               }) {}
 
 SqliteStore::~SqliteStore() {
   {
@@ -181,7 +172,7 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::Open(const std::string& path) 
   sqlite3_wal_hook(store->writerConnection_->db.Get(), &SqliteStore::OnWalCommit, store.get());
   auto reader = store->OpenConnection(kReadBusyTimeoutMs);
   if (!reader) return R::Fail(path + ": " + reader.Error());
-  store->Release(std::move(*reader));
+  store->readers_.Release(std::move(*reader));
   store->checkpointer_ = std::thread([s = store.get()] { s->CheckpointLoop(); });
   store->queue_ = std::make_unique<CommitQueue>(kMaxEntriesPerCommit, kWriteBound,
                                                 [s = store.get()](const std::vector<CommitQueue::Job>& jobs) {
@@ -215,27 +206,6 @@ Result<std::unique_ptr<SqliteStore::Connection>> SqliteStore::OpenConnection(int
     *target = std::move(*s);
   }
   return R::Ok(std::move(c));
-}
-
-Result<SqliteStore::Lease> SqliteStore::Acquire() {
-  {
-    std::lock_guard lock(poolMutex_);
-    if (!idle_.empty()) {
-      auto c = std::move(idle_.back());
-      idle_.pop_back();
-      return Result<Lease>::Ok(Lease(this, std::move(c)));
-    }
-  }
-  auto c = OpenConnection(kReadBusyTimeoutMs);
-  if (!c) return Result<Lease>::Fail(c.Error());
-  return Result<Lease>::Ok(Lease(this, std::move(*c)));
-}
-
-void SqliteStore::Release(std::unique_ptr<Connection> connection) {
-  // A connection left inside a transaction by a failure is rolled back before reuse.
-  if (!sqlite3_get_autocommit(connection->db.Get())) connection->db.Exec("ROLLBACK");
-  std::lock_guard lock(poolMutex_);
-  idle_.push_back(std::move(connection));
 }
 
 void SqliteStore::SubmitAsync(Submission submission, std::string client, std::int64_t nowMs, Done done) {
@@ -326,7 +296,7 @@ Status SqliteStore::Commit(const std::vector<CommitQueue::Job>& jobs) {
 
 Result<std::optional<int>> SqliteStore::PlaceInTopTen(const Player& player) {
   using R = Result<std::optional<int>>;
-  auto lease = Acquire();
+  auto lease = readers_.Acquire();
   if (!lease) return R::Fail(lease.Error());
   auto& s = (*lease)->place;
   sqlite::ResetOnExit reset(s);
@@ -343,7 +313,7 @@ Result<std::optional<int>> SqliteStore::PlaceInTopTen(const Player& player) {
 
 Result<std::vector<TableRow>> SqliteStore::Top(int limit) {
   using R = Result<std::vector<TableRow>>;
-  auto lease = Acquire();
+  auto lease = readers_.Acquire();
   if (!lease) return R::Fail(lease.Error());
   auto& s = (*lease)->top;
   sqlite::ResetOnExit reset(s);
@@ -367,7 +337,7 @@ Result<std::vector<TableRow>> SqliteStore::Top(int limit) {
 
 Result<StoreCounts> SqliteStore::Counts() {
   using R = Result<StoreCounts>;
-  auto lease = Acquire();
+  auto lease = readers_.Acquire();
   if (!lease) return R::Fail(lease.Error());
   auto s =
       sqlite::Statement::Prepare((*lease)->db,
@@ -379,7 +349,7 @@ Result<StoreCounts> SqliteStore::Counts() {
 }
 
 Result<bool> SqliteStore::IsBanned(std::string_view key) {
-  auto lease = Acquire();
+  auto lease = readers_.Acquire();
   if (!lease) return Result<bool>::Fail(lease.Error());
   auto& s = (*lease)->banned;
   sqlite::ResetOnExit reset(s);
@@ -391,7 +361,7 @@ Result<bool> SqliteStore::IsBanned(std::string_view key) {
 }
 
 Result<int> SqliteStore::SchemaVersion() {
-  auto lease = Acquire();
+  auto lease = readers_.Acquire();
   if (!lease) return Result<int>::Fail(lease.Error());
   auto v = QueryInt((*lease)->db, "PRAGMA user_version");
   if (!v) return Result<int>::Fail(v.Error());
@@ -399,7 +369,7 @@ Result<int> SqliteStore::SchemaVersion() {
 }
 
 Result<std::string> SqliteStore::ExplainReads() {
-  auto lease = Acquire();
+  auto lease = readers_.Acquire();
   if (!lease) return Result<std::string>::Fail(lease.Error());
   std::string plans;
   for (const char* sql : {kPlaceQuery, kTopQuery}) {

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include "commit_queue.h"
+#include "connection_pool.h"
 #include "sqlite.h"
 #include "store.h"
 
@@ -44,20 +45,16 @@ class SqliteStore final : public Store {
 
  private:
   struct Connection;
-  class Lease;
 
   explicit SqliteStore(std::string path);
   Result<std::unique_ptr<Connection>> OpenConnection(int busyTimeoutMs);
-  Result<Lease> Acquire();
-  void Release(std::unique_ptr<Connection> connection);
   Status Commit(const std::vector<CommitQueue::Job>& jobs);
   void CheckpointLoop();
   static int OnWalCommit(void* self, sqlite3* db, const char* name, int frames);
 
   std::string path_;
-  // Read connections; the writer never touches this pool or its mutex.
-  std::mutex poolMutex_;
-  std::vector<std::unique_ptr<Connection>> idle_;
+  // Read connections; the writer never touches this pool.
+  ConnectionPool<Connection> readers_;
 
   std::unique_ptr<Connection> writerConnection_;  // writer thread only
 
