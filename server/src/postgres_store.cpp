@@ -87,8 +87,10 @@ constexpr Prepared kStoreSubmission{
 // Ten rows off the rank index, each flagged whether it is the player's: one snapshot, no scan.
 constexpr Prepared kPlaceQuery{
     "place",
-    "SELECT COALESCE(id = (SELECT id FROM players WHERE first_name = $1::bytea AND last_name = $2::bytea "
-    "AND addr = $3::bytea AND country = $4::bytea), false) "
+    "SELECT COALESCE(id = (SELECT p.id FROM players p WHERE p.first_name = $1::bytea "
+    "AND p.last_name = $2::bytea AND p.addr = $3::bytea AND p.country = $4::bytea AND ($5::text IS NULL "
+    "OR EXISTS (SELECT 1 FROM submissions s WHERE s.player_id = p.id AND s.client = $5::text "
+    "AND s.score = $6::bigint AND s.received_at >= $7::bigint))), false) "
     "FROM players ORDER BY best_score DESC, reached_submission ASC LIMIT 10"};
 constexpr Prepared kTopQuery{"top",
                              "SELECT first_name, last_name, country, best_score, reached_at FROM players "
@@ -243,10 +245,15 @@ Status PostgresStore::Commit(const std::vector<CommitQueue::Job>& jobs) {
   return c.Exec("COMMIT");
 }
 
-Result<std::optional<int>> PostgresStore::PlaceInTopTen(const Player& player) {
+Result<std::optional<int>> PostgresStore::PlaceInTopTen(const Player& player, const PlaceAsker* asker) {
   using T = std::optional<int>;
-  return Read<T>([&player](Connection& c) {
-    auto rows = c.Run(kPlaceQuery.name, PlayerParams(player));
+  return Read<T>([&player, asker](Connection& c) {
+    Params params = PlayerParams(player);
+    if (asker)
+      params.Text(asker->client).Int(asker->score).Int(asker->sinceMs);
+    else
+      params.Null().Null().Null();
+    auto rows = c.Run(kPlaceQuery.name, params);
     if (!rows) return Result<T>::Fail(rows.Error());
     for (int i = 0; i < rows->Size(); ++i)
       if (rows->Int(i, 0) == 1) return Result<T>::Ok(i + 1);

@@ -3,17 +3,20 @@
 
 #include <chrono>
 #include <cstddef>
-#include <deque>
+#include <list>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace vesquin::scored {
 
 class RateLimiter {
  public:
   using Clock = std::chrono::steady_clock;
+  // Past this many addresses the one heard from least recently is forgotten, so memory stays
+  // bounded and a newcomer is never refused for want of room.
   static constexpr std::size_t kMaxTrackedAddresses = 100000;
 
   // per_minute 0 turns the limit off.
@@ -25,12 +28,16 @@ class RateLimiter {
   std::size_t TrackedAddresses();
 
  private:
-  void Sweep(Clock::time_point now);
+  struct Entry {
+    std::vector<Clock::time_point> times;  // the counted hits of the last minute, oldest first
+    std::list<std::string>::iterator recency;
+  };
+  void ForgetExpired(Clock::time_point now);
 
   const unsigned perMinute_;
   std::mutex mutex_;
-  std::unordered_map<std::string, std::deque<Clock::time_point>> hits_;
-  Clock::time_point lastSweep_{};
+  std::unordered_map<std::string, Entry> hits_;
+  std::list<std::string> recency_;  // addresses by their last counted hit, oldest first
 };
 
 // The key an address is limited under: the IPv4 address, or the /64 prefix of an IPv6

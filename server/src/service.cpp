@@ -22,6 +22,16 @@ HttpResponse Unavailable(const std::string& why) {
   return Text(503, "storage unavailable\n", "store: " + why);
 }
 
+// The game asks for its place 6 s after its submission was answered; a place is told only to the
+// address that sent the same submission within this, so guessing a player's details learns nothing.
+constexpr std::int64_t kPlaceWindowMs = 60'000;
+
+HttpResponse RateLimited() {
+  HttpResponse r = Text(429, "too many requests from this address; try again in a minute\n", "rate limited");
+  r.headers.emplace_back("Retry-After", "60");
+  return r;
+}
+
 void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
   for (std::size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
     s.replace(pos, from.size(), to);
@@ -30,7 +40,10 @@ void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
 }  // namespace
 
 Service::Service(Store& store, ServiceOptions options)
-    : store_(store), options_(std::move(options)), limiter_(options_.rateLimitPerMinute) {
+    : store_(store),
+      options_(std::move(options)),
+      limiter_(options_.rateLimitPerMinute),
+      placeLimiter_(options_.rateLimitPerMinute) {
   if (!options_.nowMs)
     options_.nowMs = [] {
       return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -88,7 +101,7 @@ std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& re
     }
     return SubmitScore(query, request.client, reply);
   }
-  if (path == "/vesquin/top2.php") return AnswerPlace(query);
+  if (path == "/vesquin/top2.php") return AnswerPlace(query, request.client);
   if (path == "/vesquin/") return Page(false);
   if (path == "/vesquin/top.json") return Page(true);
   if (auto play = ServePlayFile(options_.playFolder, path)) return std::move(*play);
@@ -109,11 +122,7 @@ std::optional<HttpResponse> Service::SubmitScore(std::string_view query, std::st
   auto banned = store_.IsBanned(key);
   if (!banned) return Unavailable(banned.Error());
   if (*banned) return Text(403, "scores from this address are not accepted\n", "banned " + key);
-  if (!limiter_.Allow(key, options_.steadyNow())) {
-    HttpResponse r = Text(429, "too many scores from this address; try again in a minute\n", "rate limited");
-    r.headers.emplace_back("Retry-After", "60");
-    return r;
-  }
+  if (!limiter_.Allow(key, options_.steadyNow())) return RateLimited();
   int score = submission->score;
   store_.SubmitAsync(std::move(*submission), std::string(client), options_.nowMs(),
                      [reply = std::move(reply), score](Status st) {
@@ -128,7 +137,8 @@ std::optional<HttpResponse> Service::SubmitScore(std::string_view query, std::st
   return std::nullopt;
 }
 
-HttpResponse Service::AnswerPlace(std::string_view query) {
+HttpResponse Service::AnswerPlace(std::string_view query, std::string_view client) {
+  if (!placeLimiter_.Allow(RateLimitKey(client), options_.steadyNow())) return RateLimited();
   HttpResponse r = Text(200, "");
   r.headers.emplace_back("Cache-Control", "no-store");
   auto submission = ParseSubmission(query);
@@ -137,7 +147,8 @@ HttpResponse Service::AnswerPlace(std::string_view query) {
     r.note = "invalid: " + submission.Error();
     return r;
   }
-  auto place = store_.PlaceInTopTen(submission->player);
+  const PlaceAsker asker{client, submission->score, options_.nowMs() - kPlaceWindowMs};
+  auto place = store_.PlaceInTopTen(submission->player, &asker);
   if (!place) return Unavailable(place.Error());
   if (!*place) {
     // A client that swaps every "top1.php" in its URL for "top2.php" also changes such text
@@ -146,7 +157,7 @@ HttpResponse Service::AnswerPlace(std::string_view query) {
     for (std::string* f : {&original.firstName, &original.lastName, &original.addr, &original.country})
       ReplaceAll(*f, "top2.php", "top1.php");
     if (!(original == submission->player)) {
-      place = store_.PlaceInTopTen(original);
+      place = store_.PlaceInTopTen(original, &asker);
       if (!place) return Unavailable(place.Error());
     }
   }

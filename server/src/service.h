@@ -52,12 +52,13 @@ class Service {
   // Empty when the answer comes later through `reply`.
   std::optional<HttpResponse> Route(const HttpRequest& request, Reply& reply);
   std::optional<HttpResponse> SubmitScore(std::string_view query, std::string_view client, Reply& reply);
-  HttpResponse AnswerPlace(std::string_view query);
+  HttpResponse AnswerPlace(std::string_view query, std::string_view client);
   HttpResponse Page(bool json);
 
   Store& store_;
   ServiceOptions options_;
   RateLimiter limiter_;
+  RateLimiter placeLimiter_;  // top2, so that guesses cost as much as submissions
 };
 
 }  // namespace vesquin::scored

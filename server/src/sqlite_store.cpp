@@ -73,8 +73,10 @@ constexpr const char* kLinkSubmission =
     "AND addr = ?3 AND country = ?4) WHERE id = ?5";
 // Ten rows off the rank index, each flagged whether it is the player's: one snapshot, no scan.
 constexpr const char* kPlaceQuery =
-    "SELECT id = (SELECT id FROM players WHERE first_name = ?1 AND last_name = ?2 AND addr = ?3 "
-    "AND country = ?4) FROM players ORDER BY best_score DESC, reached_submission ASC LIMIT 10";
+    "SELECT id = (SELECT p.id FROM players p WHERE p.first_name = ?1 AND p.last_name = ?2 AND p.addr = ?3 "
+    "AND p.country = ?4 AND (?5 IS NULL OR EXISTS (SELECT 1 FROM submissions s WHERE s.player_id = p.id "
+    "AND s.client = ?5 AND s.score = ?6 AND s.received_at >= ?7))) "
+    "FROM players ORDER BY best_score DESC, reached_submission ASC LIMIT 10";
 constexpr const char* kBannedQuery = "SELECT 1 FROM bans WHERE network = ?1";
 constexpr const char* kTopQuery =
     "SELECT first_name, last_name, country, best_score, reached_at FROM players "
@@ -294,13 +296,18 @@ Status SqliteStore::Commit(const std::vector<CommitQueue::Job>& jobs) {
   return Status::Ok();
 }
 
-Result<std::optional<int>> SqliteStore::PlaceInTopTen(const Player& player) {
+Result<std::optional<int>> SqliteStore::PlaceInTopTen(const Player& player, const PlaceAsker* asker) {
   using R = Result<std::optional<int>>;
   auto lease = readers_.Acquire();
   if (!lease) return R::Fail(lease.Error());
   auto& s = (*lease)->place;
   sqlite::ResetOnExit reset(s);
   BindPlayer(s, player, 1);
+  if (asker) {
+    s.BindText(5, asker->client);
+    s.BindInt(6, asker->score);
+    s.BindInt(7, asker->sinceMs);
+  }
   std::optional<int> place;
   for (int row = 1;; ++row) {
     int rc = s.Step();

@@ -32,7 +32,8 @@ class SqliteStore final : public Store {
   // Many submissions in one transaction (bulk imports, benchmarks); waits for the commit.
   Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t nowMs);
 
-  Result<std::optional<int>> PlaceInTopTen(const Player& player) override;
+  using Store::PlaceInTopTen;
+  Result<std::optional<int>> PlaceInTopTen(const Player& player, const PlaceAsker* asker) override;
   Result<std::vector<TableRow>> Top(int limit) override;
   Result<StoreCounts> Counts() override;
   Result<bool> IsBanned(std::string_view key) override;

@@ -31,6 +31,13 @@ struct StoreCounts {
   std::int64_t unlinkedSubmissions = 0;  // log entries not tied to a table line
 };
 
+// Who asks for a place: it is told only to the address that sent the same submission lately.
+struct PlaceAsker {
+  std::string_view client;  // as the submission's log entry holds it
+  int score = 0;
+  std::int64_t sinceMs = 0;  // the submission must have been received at or after this
+};
+
 class Store {
  public:
   static constexpr int kTopTen = 10;
@@ -48,8 +55,10 @@ class Store {
   // The same, waiting for the outcome.
   Status Submit(const Submission& submission, std::string_view client, std::int64_t nowMs);
 
-  // The place 1..10 of the player's line, or nothing when it is lower or absent.
-  virtual Result<std::optional<int>> PlaceInTopTen(const Player& player) = 0;
+  // The place 1..10 of the player's line, or nothing when it is lower or absent, or when `asker`
+  // is given and the log holds no submission of this player and score from it since then.
+  virtual Result<std::optional<int>> PlaceInTopTen(const Player& player, const PlaceAsker* asker) = 0;
+  Result<std::optional<int>> PlaceInTopTen(const Player& player) { return PlaceInTopTen(player, nullptr); }
   virtual Result<std::vector<TableRow>> Top(int limit) = 0;
   virtual Result<StoreCounts> Counts() = 0;
   // Whether submissions from this sender are refused. `key` is BanKey() of the client address;

@@ -120,10 +120,30 @@ TEST_F(HttpTest, RateLimitAnswers429AndStoresNothing) {
   EXPECT_EQ(refused.status, 429);
   EXPECT_EQ(refused.headers["retry-after"], "60");
   EXPECT_EQ(server.Scores().Counts()->submissions, 3);
-  EXPECT_EQ(server.AskPlace(MakePlayer("r2"), 12).body, "1") << "asking for a place is not limited";
+  EXPECT_EQ(server.AskPlace(MakePlayer("r2"), 12).body, "1") << "asking for a place is counted apart";
   EXPECT_EQ(server.AskPlace(MakePlayer("r3"), 99).body, "");
   // Invalid submissions are refused before they count against the limit.
   EXPECT_EQ(HttpGet(server.Url("/vesquin/top1.php?score=1")).status, 400);
+}
+
+TEST_F(HttpTest, APlaceIsToldOnlyToTheAddressThatSentTheSubmissionAndAsksAreLimited) {
+  TestServer::Settings settings;
+  settings.rateLimit = 2;
+  TestServer server(db_, settings);
+  ASSERT_EQ(server.Submit(MakePlayer("Ada"), 42).status, 200);
+  auto ask = [&](const std::string& source, int score) {
+    RawClient c(server.Port(), source);
+    c.Send("GET /vesquin/top2.php?" + GameQuery(MakePlayer("Ada"), score) +
+           " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    std::string answer = c.ReadUntilClosed(3s);
+    const std::size_t body = answer.find("\r\n\r\n");
+    return answer.substr(9, 3) + " " + (body == std::string::npos ? "" : answer.substr(body + 4));
+  };
+  EXPECT_EQ(ask("127.0.0.2", 42), "200 ") << "a guess from another address learns nothing";
+  EXPECT_EQ(ask("127.0.0.1", 41), "200 ") << "nor one with another score";
+  EXPECT_EQ(ask("127.0.0.1", 42), "200 1");
+  EXPECT_EQ(ask("127.0.0.1", 42).substr(0, 3), "429") << "asks are limited per address";
+  EXPECT_EQ(ask("127.0.0.2", 42), "200 ");
 }
 
 TEST_F(HttpTest, LongUrlsBodiesAndOtherMethodsAreRefused) {
