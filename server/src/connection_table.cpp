@@ -64,14 +64,16 @@ ConnectionTable::Admission ConnectionTable::Arrive(Id id, const std::string& add
     out.verdict = Verdict::kServe;
     return out;
   }
-  if (!exempt) {
-    if (auto victim = EvictionCandidate(addressKey, State::kActive)) {
-      SetState(entries_[*victim], State::kClosing);
-      Serve(e, now);
-      out.verdict = Verdict::kServe;
-      out.evict = victim;
-      return out;
-    }
+  std::optional<Id> victim;
+  if (!exempt) victim = EvictionCandidate(addressKey, State::kActive);
+  // A connection kept alive between requests holds a slot it is not using.
+  if (!victim) victim = LongestIdle();
+  if (victim) {
+    SetState(entries_[*victim], State::kClosing);
+    Serve(e, now);
+    out.verdict = Verdict::kServe;
+    out.evict = victim;
+    return out;
   }
   if (waiting_ + 1 >= limits_.maxWaiting) {
     // The waiting list is full with this one: shed what the heaviest address holds there, so that
@@ -86,6 +88,25 @@ ConnectionTable::Admission ConnectionTable::Arrive(Id id, const std::string& add
   return out;
 }
 
+std::optional<ConnectionTable::Id> ConnectionTable::LongestIdle() const {
+  std::optional<Id> best;
+  Clock::time_point bestDeadline{};
+  for (const auto& [id, e] : entries_) {
+    if (e.state != State::kActive || e.inRequest || !e.answered) continue;
+    // The deadline is a fixed time after the last answer: the earliest idled longest.
+    if (!best || e.deadline < bestDeadline) {
+      best = id;
+      bestDeadline = e.deadline;
+    }
+  }
+  return best;
+}
+
+bool ConnectionTable::InRequest(Id id) const {
+  auto it = entries_.find(id);
+  return it != entries_.end() && it->second.inRequest;
+}
+
 void ConnectionTable::RequestStarted(Id id) {
   if (auto it = entries_.find(id); it != entries_.end()) it->second.inRequest = true;
 }
@@ -94,6 +115,7 @@ void ConnectionTable::RequestEnded(Id id, Clock::time_point now) {
   auto it = entries_.find(id);
   if (it == entries_.end()) return;
   it->second.inRequest = false;
+  it->second.answered = true;
   it->second.deadline = now + limits_.requestDeadline;
 }
 

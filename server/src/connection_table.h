@@ -8,7 +8,8 @@
 // - Every served connection must have sent its whole request head within `request_deadline`
 //   of being served (or of its previous answer, on a kept-alive connection), whatever it trickles.
 // - When the slots are full, a newcomer takes the slot of an idle connection of an address that
-//   holds at least two more than the newcomer's, so a few addresses can never crowd out the rest.
+//   holds at least two more than the newcomer's, so a few addresses can never crowd out the rest;
+//   failing that, the slot of the connection kept alive idle the longest since its last answer.
 
 #include <chrono>
 #include <cstdint>
@@ -52,6 +53,8 @@ class ConnectionTable {
   // The connection is gone (closed by either side).
   void Closed(Id id);
 
+  // Whether the connection's request head is complete and its answer not yet sent.
+  bool InRequest(Id id) const;
   bool CanHoldMore() const { return waiting_ < limits_.maxWaiting; }
   std::size_t Active() const { return active_; }
   std::size_t Waiting() const { return waiting_; }
@@ -63,6 +66,7 @@ class ConnectionTable {
     bool exempt = false;
     State state = State::kWaiting;
     bool inRequest = false;
+    bool answered = false;       // has had an answer: between requests it idles, kept alive
     Clock::time_point since;     // when it arrived or was last served
     Clock::time_point deadline;  // for an active connection not in a request
   };
@@ -74,6 +78,7 @@ class ConnectionTable {
   void SetState(Entry& e, State state);
   void Serve(Entry& e, Clock::time_point now);
   std::optional<Id> EvictionCandidate(const std::string& forKey, State among);
+  std::optional<Id> LongestIdle() const;
 
   ConnectionLimits limits_;
   std::unordered_map<Id, Entry> entries_;

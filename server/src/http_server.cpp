@@ -27,6 +27,14 @@ constexpr std::size_t kConnectionMemory = 32 * 1024;
 constexpr std::size_t kMaxHeaderBytes = 8 * 1024;
 // How often the accept loop looks for connections past their deadline.
 constexpr int kTickMs = 100;
+// A served client that closed its side is given this long for its request head, already read,
+// to reach the service before the connection is taken as deserted.
+constexpr auto kDesertedGrace = std::chrono::milliseconds(250);
+// What of a request the log keeps: enough to tell requests apart, never a client's flood.
+constexpr std::size_t kLoggedMethodBytes = 16;
+constexpr std::size_t kLoggedPathBytes = 200;
+constexpr std::size_t kLoggedNoteBytes = 200;
+constexpr std::size_t kLoggedAddressBytes = 64;
 
 using Clock = std::chrono::steady_clock;
 
@@ -78,9 +86,16 @@ ConnectionTable::Id SlotOf(MHD_Connection* connection) {
   return info ? reinterpret_cast<std::uintptr_t>(info->socket_context) : 0;
 }
 
+std::string Cut(std::string_view text, std::size_t most) {
+  if (text.size() <= most) return std::string(text);
+  return std::string(text.substr(0, most)) + "...";
+}
+
 struct HeaderScan {
   std::size_t bytes = 0;
   std::string forwardedFor;  // every X-Forwarded-For header, joined in order
+  std::optional<std::string> contentLength;
+  const char* malformed = nullptr;
 };
 
 MHD_Result ScanHeader(void* cls, MHD_ValueKind, const char* key, size_t keySize, const char* value,
@@ -91,7 +106,26 @@ MHD_Result ScanHeader(void* cls, MHD_ValueKind, const char* key, size_t keySize,
     if (!scan->forwardedFor.empty()) scan->forwardedFor += ",";
     scan->forwardedFor.append(value, valueSize);
   }
+  if (key && strcasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0 && value) {
+    // Two lengths that disagree are how requests are smuggled past a proxy.
+    std::string length(value, valueSize);
+    if (scan->contentLength && *scan->contentLength != length)
+      scan->malformed = "conflicting Content-Length headers";
+    scan->contentLength = std::move(length);
+  }
   return MHD_YES;
+}
+
+// Whether a client that closed its side left no whole request head behind: then no answer can
+// ever be given. A head already in the socket is still answered, as HTTP allows.
+bool Deserted(int fd) {
+  pollfd p{fd, POLLRDHUP, 0};
+  if (::poll(&p, 1, 0) != 1 || !(p.revents & (POLLRDHUP | POLLHUP | POLLERR))) return false;
+  char buf[kMaxHeaderBytes + 4096];
+  const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_PEEK | MSG_DONTWAIT);
+  if (n <= 0) return true;
+  std::string_view pending(buf, static_cast<std::size_t>(n));
+  return pending.find("\r\n\r\n") == std::string_view::npos && pending.find("\n\n") == std::string_view::npos;
 }
 
 }  // namespace
@@ -101,6 +135,9 @@ struct HttpServer::RequestContext {
   std::string peer;
   std::string client;
   std::string method;
+  // Where the HTTP version must start if the request line held no NUL: libmicrohttpd splits the
+  // line in place, and a NUL inside the URL would cut it short of the version.
+  const char* versionExpected = nullptr;
   Clock::time_point started = Clock::now();
   MHD_Connection* connection = nullptr;
   bool headersSeen = false;
@@ -127,6 +164,7 @@ struct Callbacks {
     try {
       auto ctx = std::make_shared<Ctx>();
       ctx->rawUri = uri ? uri : "";
+      if (uri) ctx->versionExpected = uri + ctx->rawUri.size() + 1;
       ctx->connection = connection;
       const MHD_ConnectionInfo* info =
           MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
@@ -144,8 +182,8 @@ struct Callbacks {
   }
 
   static MHD_Result OnAccess(void* cls, MHD_Connection* connection, const char* /*url*/, const char* method,
-                             const char* /*version*/, const char* /*upload_data*/,
-                             std::size_t* uploadDataSize, void** reqCls) noexcept {
+                             const char* version, const char* /*upload_data*/, std::size_t* uploadDataSize,
+                             void** reqCls) noexcept {
     auto* self = static_cast<HttpServer*>(cls);
     auto* holder = static_cast<Holder*>(*reqCls);
     if (holder == nullptr) return MHD_NO;  // out of memory in OnUri: drop the connection
@@ -161,6 +199,9 @@ struct Callbacks {
         const char* chunked =
             MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING);
         bool hasBody = *uploadDataSize > 0 || chunked != nullptr || (length && std::strcmp(length, "0") != 0);
+        HeaderScan scan;
+        MHD_get_connection_values_n(connection, MHD_HEADER_KIND, &ScanHeader, &scan);
+        if (version != ctx.versionExpected) scan.malformed = "NUL byte in the request line";
         bool firstCall = !ctx.headersSeen;
         if (firstCall) {
           ctx.headersSeen = true;
@@ -168,15 +209,18 @@ struct Callbacks {
           self->table_.RequestStarted(SlotOf(connection));
         }
         // Without a body, answer on the second call, once MHD has the whole request: an answer
-        // queued earlier makes MHD close the connection instead of keeping it alive.
-        if (!hasBody && firstCall) return MHD_YES;
+        // queued earlier makes MHD close the connection instead of keeping it alive, as it must
+        // for a request that cannot be read safely.
+        if (!hasBody && !scan.malformed && firstCall) return MHD_YES;
         ctx.method = method ? method : "";
-        HeaderScan scan;
-        MHD_get_connection_values_n(connection, MHD_HEADER_KIND, &ScanHeader, &scan);
         ctx.client = self->proxies_.ClientOf(ctx.peer, scan.forwardedFor);
         ctx.handed = true;
-        HttpRequest request{ctx.method, ctx.rawUri, ctx.client, hasBody};
-        if (scan.bytes > kMaxHeaderBytes) request.headersTooLarge = true;
+        HttpRequest request{ctx.method,
+                            ctx.rawUri,
+                            ctx.client,
+                            hasBody,
+                            scan.bytes > kMaxHeaderBytes,
+                            scan.malformed ? scan.malformed : ""};
         Holder keep = *holder;
         {
           std::lock_guard count(self->inflightMutex_);
@@ -248,16 +292,18 @@ struct Callbacks {
       } else {
         auto elapsed = std::chrono::duration<double, std::milli>(Clock::now() - ctx.started);
         // The query is left out: it holds players' postal addresses.
-        std::string path = ctx.rawUri.substr(0, ctx.rawUri.find('?'));
-        if (path.size() > 200) path = path.substr(0, 200) + "...";
+        std::string path =
+            Cut(std::string_view(ctx.rawUri).substr(0, ctx.rawUri.find('?')), kLoggedPathBytes);
         char timing[32];
         std::snprintf(timing, sizeof timing, "%.1fms", elapsed.count());
-        std::string who = ctx.client == ctx.peer ? ctx.client : ctx.client + " (via " + ctx.peer + ")";
-        std::string line = UtcNow() + " " + who + " " + (ctx.method.empty() ? "-" : ctx.method) + " " + path +
+        std::string who = Cut(ctx.client, kLoggedAddressBytes);
+        if (ctx.client != ctx.peer) who += " (via " + Cut(ctx.peer, kLoggedAddressBytes) + ")";
+        std::string line = UtcNow() + " " + who + " " +
+                           (ctx.method.empty() ? "-" : Cut(ctx.method, kLoggedMethodBytes)) + " " + path +
                            " " + std::to_string(ctx.status) + " " + std::to_string(ctx.bytes) + "B " + timing;
-        if (!ctx.note.empty()) line += " " + ctx.note;
+        if (!ctx.note.empty()) line += " " + Cut(ctx.note, kLoggedNoteBytes);
         if (const char* why = TerminationText(toe)) line += std::string(" (") + why + ")";
-        self->Log(line);
+        if (self->logBudget_.Take(RateLimitKey(ctx.client), line.size(), Clock::now())) self->Log(line);
       }
     } catch (...) {
       // Logging must never take a request down.
@@ -447,6 +493,7 @@ void HttpServer::Serve(ConnectionTable::Id id) {
       return;
     }
     fd = slot.fd.Release();
+    if (slot.peerClosedAt) slot.peerClosedAt = Clock::now();  // its head's grace runs from now
     address = slot.address;
     length = slot.addressLength;
     starting_[fd] = id;
@@ -475,9 +522,13 @@ void HttpServer::AcceptReady(std::vector<ConnectionTable::Id>& toServe) {
     UniqueFd fd(::accept4(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length,
                           SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd) break;  // EAGAIN, or the peer gave up already
+    std::string peer = NumericAddress(reinterpret_cast<sockaddr*>(&address));
+    if (Deserted(fd.Get())) {
+      notes.emplace_back("closed: the client closed before a whole request head", peer);
+      continue;  // never takes a place
+    }
     int one = 1;
     setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    std::string peer = NumericAddress(reinterpret_cast<sockaddr*>(&address));
     bool trusted = proxies_.Contains(peer);
 
     std::lock_guard lock(slotsMutex_);
@@ -505,18 +556,60 @@ void HttpServer::AcceptReady(std::vector<ConnectionTable::Id>& toServe) {
   for (auto& [reason, client] : notes) NoteRefusal(reason, client);
 }
 
+void HttpServer::DropDeserted(const std::vector<pollfd>& polled, const std::vector<ConnectionTable::Id>& ids,
+                              std::vector<std::string>& peers) {
+  const auto now = Clock::now();
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (!(polled[i + 2].revents & (POLLRDHUP | POLLHUP | POLLERR))) continue;
+    auto it = slots_.find(ids[i]);
+    if (it == slots_.end()) continue;
+    Slot& slot = it->second;
+    if (slot.fd) {
+      // Still waiting here: what it sent is all in the socket.
+      if (Deserted(slot.fd.Get())) {
+        peers.push_back(slot.peer);
+        CloseLocked(ids[i]);
+      } else {
+        slot.peerClosedAt = now;  // a whole head waits: it is answered once served
+      }
+    } else {
+      slot.peerClosedAt = now;
+    }
+  }
+  // Served ones: libmicrohttpd may have read a whole head and be about to hand it on.
+  std::vector<ConnectionTable::Id> deserted;
+  for (const auto& [id, slot] : slots_)
+    if (slot.peerClosedAt && !slot.closedHere && now - *slot.peerClosedAt >= kDesertedGrace &&
+        !table_.InRequest(id))
+      deserted.push_back(id);
+  for (auto id : deserted) {
+    peers.push_back(slots_[id].peer);
+    table_.Closed(id);
+    CloseLocked(id);
+  }
+}
+
 void HttpServer::AcceptLoop() {
   const std::string deadlineReason =
       "closed: request head not complete within " + std::to_string(options_.requestTimeoutSeconds) + " s";
+  std::vector<pollfd> fds;
+  std::vector<ConnectionTable::Id> watched;  // the connection of each pollfd past the first two
   while (!stopping_.load()) {
-    bool canHold;
+    fds.clear();
+    watched.clear();
     {
       std::lock_guard lock(slotsMutex_);
-      canHold = table_.CanHoldMore();
+      fds.push_back({wake_.Get(), POLLIN, 0});
+      fds.push_back({listener_.Get(), static_cast<short>(table_.CanHoldMore() ? POLLIN : 0), 0});
+      // Every connection that owes a request head, so that one whose client closed its side
+      // gives its place back at once rather than at its deadline.
+      for (const auto& [id, slot] : slots_) {
+        if (slot.closedHere || slot.peerClosedAt || table_.InRequest(id)) continue;
+        fds.push_back({slot.fd ? slot.fd.Get() : slot.watch.Get(), POLLRDHUP, 0});
+        watched.push_back(id);
+      }
     }
-    pollfd fds[2] = {{wake_.Get(), POLLIN, 0},
-                     {listener_.Get(), static_cast<short>(canHold ? POLLIN : 0), 0}};
-    ::poll(fds, 2, kTickMs);
+    ::poll(fds.data(), fds.size(), kTickMs);
     if (fds[0].revents & POLLIN) {
       std::uint64_t count;
       [[maybe_unused]] auto n = ::read(wake_.Get(), &count, sizeof count);
@@ -524,8 +617,12 @@ void HttpServer::AcceptLoop() {
     if (stopping_.load()) break;
 
     std::vector<ConnectionTable::Id> toServe;
+    std::vector<std::string> expiredPeers, desertedPeers;
+    {
+      std::lock_guard lock(slotsMutex_);
+      DropDeserted(fds, watched, desertedPeers);
+    }
     if (fds[1].revents & POLLIN) AcceptReady(toServe);
-    std::vector<std::string> expiredPeers;
     {
       std::lock_guard lock(slotsMutex_);
       auto now = Clock::now();
@@ -539,7 +636,10 @@ void HttpServer::AcceptLoop() {
     }
     for (auto id : toServe) Serve(id);
     for (const auto& peer : expiredPeers) NoteRefusal(deadlineReason, peer);
+    for (const auto& peer : desertedPeers)
+      NoteRefusal("closed: the client closed before a whole request head", peer);
     for (const auto& line : refusals_.Flush(Clock::now())) Log(UtcNow() + " " + line);
+    if (auto dropped = logBudget_.Summary(Clock::now())) Log(UtcNow() + " " + *dropped);
   }
 }
 

@@ -2,6 +2,7 @@
 // The HTTP front: an accept loop of its own that decides who gets a connection slot (see
 // connection_table.h), libmicrohttpd for the protocol, the raw query, the request log.
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -11,12 +12,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "connection_table.h"
+#include "log_budget.h"
 #include "platform/unique_fd.h"
 #include "refusal_log.h"
 #include "result.h"
@@ -71,6 +74,8 @@ class HttpServer {
     socklen_t addressLength = 0;
     std::string peer;
     bool closedHere = false;  // this side cut it (and noted why)
+    // When the client was seen to have closed its side while served between requests.
+    std::optional<std::chrono::steady_clock::time_point> peerClosedAt;
   };
   struct DaemonStopper {
     void operator()(MHD_Daemon* d) const;
@@ -86,6 +91,10 @@ class HttpServer {
   // With slotsMutex_ held: closes a connection this side gave up on.
   void CloseLocked(ConnectionTable::Id id);
   void Serve(ConnectionTable::Id id);
+  // With slotsMutex_ held: closes the connections whose clients closed their side before a whole
+  // request head came, since such a connection can never be answered.
+  void DropDeserted(const std::vector<pollfd>& polled, const std::vector<ConnectionTable::Id>& ids,
+                    std::vector<std::string>& peers);
   void Wake();
 
   Service& service_;
@@ -105,6 +114,7 @@ class HttpServer {
   std::unordered_map<int, ConnectionTable::Id> starting_;  // libmicrohttpd's socket -> slot, until it starts
   ConnectionTable::Id nextId_ = 1;
   RefusalLog refusals_;
+  LogBudget logBudget_;
 
   std::mutex inflightMutex_;
   std::condition_variable inflightDone_;

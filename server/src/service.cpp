@@ -79,6 +79,8 @@ void Service::Handle(const HttpRequest& request, Reply reply) noexcept {
 std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& reply) {
   if (request.rawUri.size() > kMaxUriBytes) return Text(414, "URL longer than 4096 bytes\n", "uri too long");
   if (request.headersTooLarge) return Text(431, "request headers too large\n", "headers too large");
+  if (!request.malformed.empty())
+    return Text(400, std::string(request.malformed) + "\n", "malformed: " + std::string(request.malformed));
   if (request.method != "GET" && request.method != "HEAD") {
     HttpResponse r = Text(405, "only GET is served\n", "method");
     r.headers.emplace_back("Allow", "GET, HEAD");

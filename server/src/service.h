@@ -22,6 +22,7 @@ struct HttpRequest {
   std::string_view client;  // numeric address of the client (the peer, or as a trusted proxy says)
   bool hasBody = false;
   bool headersTooLarge = false;
+  std::string_view malformed;  // why the request cannot be read safely (answered 400), if it cannot
 };
 
 struct HttpResponse {

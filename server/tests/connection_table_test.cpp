@@ -46,6 +46,21 @@ TEST(ConnectionTable, ANewcomerTakesAnIdleSlotOfACrowdedAddress) {
   EXPECT_FALSE(b.evict);
 }
 
+TEST(ConnectionTable, AConnectionKeptAliveIdleGivesWayWhenEveryAddressHoldsOne) {
+  ConnectionTable table({2, 8, 8, 5s});
+  table.Arrive(1, "a", false, t0);
+  table.Arrive(2, "b", false, t0);
+  table.RequestStarted(1);
+  EXPECT_EQ(table.Arrive(3, "c", false, t0 + 1s).verdict, Verdict::kWait) << "no one is idle yet";
+  table.Closed(3);
+  table.RequestEnded(1, t0 + 1s);
+  table.RequestStarted(2);
+  table.RequestEnded(2, t0 + 2s);
+  auto a = table.Arrive(4, "c", false, t0 + 3s);
+  EXPECT_EQ(a.verdict, Verdict::kServe);
+  EXPECT_EQ(a.evict, std::optional<ConnectionTable::Id>(1)) << "the one idle longest";
+}
+
 TEST(ConnectionTable, WaitingConnectionsAreServedLeastServedAddressFirst) {
   ConnectionTable table(Limits(2, 8, 4));
   table.Arrive(1, "a", false, t0);

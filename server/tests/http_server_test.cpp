@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <sqlite3.h>
+#include "log_budget.h"
 #include "slow_attack.h"
 #include "support.h"
 
@@ -328,6 +329,77 @@ TEST_F(HttpTest, LogLinesEscapeControlBytesAndSummariseRefusals) {
   EXPECT_GE(refusalLines, 1);
   EXPECT_LE(refusalLines, 2) << "one line at once, the rest counted into one summary";
   EXPECT_LT(lines.size(), 10u);
+}
+
+TEST_F(HttpTest, LogFieldsAreCutAndOneClientCannotFloodTheLog) {
+  TestServer server(db_);
+  {
+    RawClient c(server.Port());
+    c.Send(std::string(30000, 'G') + " /vesquin/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    c.ReadUntilClosed(2s);
+  }
+  // Kept alive and as fast as the server answers: far more than the client's share of the log.
+  {
+    RawClient c(server.Port());
+    std::string burst;
+    for (int i = 0; i < 500; ++i)
+      burst += "GET /vesquin/" + std::string(150, 'x') + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    c.Send(burst + "GET /vesquin/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    c.ReadUntilClosed(5s);
+  }
+  server.Http().Stop();
+  std::size_t bytes = 0;
+  for (const auto& l : server.LogLines()) {
+    EXPECT_LT(l.size(), 400u) << l.substr(0, 100);
+    bytes += l.size();
+  }
+  EXPECT_LE(bytes, LogBudget::kBytesPerMinute + 400);
+  EXPECT_GT(bytes, LogBudget::kBytesPerMinute / 2);
+}
+
+TEST_F(HttpTest, RequestsThatReadTwoWaysAreRefusedAndTheConnectionClosed) {
+  TestServer server(db_);
+  auto answer = [&](const std::string& request) {
+    RawClient c(server.Port());
+    c.Send(request);
+    bool closed = false;
+    std::string text = c.ReadUntilClosed(3s, &closed);
+    EXPECT_TRUE(closed) << request;
+    return text;
+  };
+  std::string nul = answer(std::string("GET /vesquin/top.json\0.js HTTP/1.1\r\nHost: x\r\n\r\n", 49));
+  EXPECT_EQ(nul.substr(0, 12), "HTTP/1.1 400") << nul;
+  std::string twoLengths = answer(
+      "GET /vesquin/top.json HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\nContent-Length: 41\r\n\r\n"
+      "GET /vesquin/top1.php HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(twoLengths.substr(0, 12), "HTTP/1.1 400") << twoLengths;
+  EXPECT_EQ(twoLengths.find("HTTP/1.1", 1), std::string::npos) << "nothing smuggled after it";
+}
+
+TEST_F(HttpTest, ClientsThatCloseHalfwayGiveTheirPlaceBackAtOnce) {
+  TestServer::Settings settings;
+  settings.server.maxConnections = 4;
+  TestServer server(db_, settings);
+  for (int i = 0; i < 200; ++i) {
+    RawClient c(server.Port(), "127.0.1." + std::to_string(1 + i));
+    c.Send("GET /vesquin/ HTTP/1.1\r\nHost: ");
+  }
+  auto during = HttpGet(server.Url("/vesquin/top.json"), 2s);
+  EXPECT_EQ(during.status, 200) << "not held behind the deserted connections' deadlines: " << during.error;
+}
+
+TEST_F(HttpTest, AConnectionKeptAliveIdleGivesWayToANewClient) {
+  TestServer::Settings settings;
+  settings.server.maxConnections = 2;
+  TestServer server(db_, settings);
+  std::vector<std::unique_ptr<RawClient>> kept;
+  for (const char* source : {"127.0.0.2", "127.0.0.3"}) {
+    kept.push_back(std::make_unique<RawClient>(server.Port(), source));
+    kept.back()->Send("GET /vesquin/top.json HTTP/1.1\r\nHost: x\r\n\r\n");
+  }
+  std::this_thread::sleep_for(300ms);
+  auto answer = HttpGet(server.Url("/vesquin/top.json"), 2s);
+  EXPECT_EQ(answer.status, 200) << answer.error;
 }
 
 TEST_F(HttpTest, HeadStoresNothingAndOwnErrorAnswersCarryTheHeaders) {
