@@ -215,12 +215,18 @@ struct Callbacks {
         ctx.method = method ? method : "";
         ctx.client = self->proxies_.ClientOf(ctx.peer, scan.forwardedFor);
         ctx.handed = true;
+        auto header = [connection](const char* name) -> std::string_view {
+          const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+          return value ? value : "";
+        };
         HttpRequest request{ctx.method,
                             ctx.rawUri,
                             ctx.client,
                             hasBody,
                             scan.bytes > kMaxHeaderBytes,
-                            scan.malformed ? scan.malformed : ""};
+                            scan.malformed ? scan.malformed : "",
+                            {header(MHD_HTTP_HEADER_IF_NONE_MATCH), header(MHD_HTTP_HEADER_IF_MODIFIED_SINCE),
+                             header(MHD_HTTP_HEADER_RANGE), header(MHD_HTTP_HEADER_IF_RANGE)}};
         Holder keep = *holder;
         {
           std::lock_guard count(self->inflightMutex_);
@@ -251,14 +257,23 @@ struct Callbacks {
         answer = std::move(ctx.reply);
         ctx.reply.reset();
       }
-      std::unique_ptr<MHD_Response, ResponseDestroyer> response(
-          MHD_create_response_from_buffer(answer->body.size(), answer->body.data(), MHD_RESPMEM_MUST_COPY));
+      const std::uint64_t bodyFromFile = answer->file ? answer->fileLength : 0;
+      std::unique_ptr<MHD_Response, ResponseDestroyer> response;
+      if (answer->file) {
+        // libmicrohttpd reads the file as it sends (sendfile where it can) and closes it after.
+        response.reset(MHD_create_response_from_fd_at_offset64(answer->fileLength, answer->file.Get(),
+                                                               answer->fileOffset));
+        if (response) answer->file.Release();
+      } else {
+        response.reset(
+            MHD_create_response_from_buffer(answer->body.size(), answer->body.data(), MHD_RESPMEM_MUST_COPY));
+      }
       if (!response) return MHD_NO;
       MHD_add_response_header(response.get(), MHD_HTTP_HEADER_CONTENT_TYPE, answer->contentType.c_str());
       for (const auto& [name, value] : answer->headers)
         MHD_add_response_header(response.get(), name.c_str(), value.c_str());
       ctx.status = answer->status;
-      ctx.bytes = answer->body.size();
+      ctx.bytes = answer->body.size() + bodyFromFile;
       ctx.note = std::move(answer->note);
       ctx.queued = true;
       return MHD_queue_response(connection, answer->status, response.get());

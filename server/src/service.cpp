@@ -106,7 +106,7 @@ std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& re
   if (path == "/vesquin/top2.php") return AnswerPlace(query, request.client);
   if (path == "/vesquin/") return Page(false);
   if (path == "/vesquin/top.json") return Page(true);
-  if (auto play = ServePlayFile(options_.playFolder, path)) return std::move(*play);
+  if (auto play = ServePlayFile(options_.playFolder, path, request.conditions)) return std::move(*play);
   if (path == "/vesquin" || path == "/") {
     HttpResponse r = Text(301, "", "redirect");
     r.headers.emplace_back("Location", "/vesquin/");

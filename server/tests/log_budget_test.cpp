@@ -17,9 +17,10 @@ TEST(LogBudget, AClientOverItsShareIsDroppedAndCountedOnceAMinute) {
   EXPECT_FALSE(budget.Summary(t0 + 30s)) << "said once, when the minute is over";
   auto summary = budget.Summary(t0 + 61s);
   ASSERT_TRUE(summary);
-  EXPECT_EQ(*summary, std::to_string(1000 - kept) + " log lines (" + std::to_string((1000 - kept) * 100) +
-                          " bytes) dropped in the last minute from 1 clients over their share of 32768 bytes a "
-                          "minute");
+  EXPECT_EQ(*summary,
+            std::to_string(1000 - kept) + " log lines (" + std::to_string((1000 - kept) * 100) +
+                " bytes) dropped in the last minute from 1 clients over their share of 32768 bytes a "
+                "minute");
   EXPECT_FALSE(budget.Summary(t0 + 62s));
   EXPECT_TRUE(budget.Take("192.0.2.1", 100, t0 + 62s)) << "a new minute, a new share";
 }
