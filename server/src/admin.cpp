@@ -16,6 +16,7 @@
 #include "admin_json.h"
 #include "admin_sqlite.h"
 #include "admin_store.h"
+#include "new_file.h"
 #include "rate_limit.h"
 #include "text.h"
 #include "trusted_proxies.h"
@@ -300,25 +301,12 @@ std::string Summary(const Dump& d) {
          std::to_string(d.bans.size()) + " bans";
 }
 
-// Written beside the target and moved into place once complete, so a failure leaves no half file.
+// Written beside the target and linked into place once complete, so a failure leaves no half file.
 Status WriteNewFile(const std::string& path, const std::string& bytes) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return Status::Fail(path + " already exists");
-  std::string partial = path + ".partial";
-  {
-    std::ofstream f(partial, std::ios::binary | std::ios::trunc);
-    f << bytes;
-    f.flush();
-    if (!f) {
-      std::remove(partial.c_str());
-      return Status::Fail("cannot write " + partial);
-    }
-  }
-  if (std::rename(partial.c_str(), path.c_str()) != 0) {
-    std::remove(partial.c_str());
-    return Status::Fail("cannot create " + path);
-  }
-  return Status::Ok();
+  auto file = NewFile::Create(path);
+  if (!file) return Status::Fail(file.Error());
+  if (auto st = file->Write(bytes); !st) return st;
+  return file->Commit();
 }
 
 int Export(const Context& c, const Command& cmd) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "new_file.h"
 #include "platform/unique_fd.h"
 #include "sqlite_store.h"
 
@@ -264,6 +265,13 @@ Result<Dump> SqliteAdminStore::Export() {
 }
 
 Status SqliteAdminStore::Import(const Dump& dump, bool replace) {
+  // Replacing a served table would delete what its servers answered meanwhile.
+  UniqueFd unserved;
+  if (replace) {
+    auto held = sqlite::HoldUnserved(sqlite3_db_filename(db_.Get(), "main"));
+    if (!held) return Status::Fail(held.Error());
+    unserved = std::move(*held);
+  }
   return InWriteTransaction([&]() -> Status {
     if (replace) {
       for (const char* sql : {"DELETE FROM players", "DELETE FROM submissions", "DELETE FROM bans"})
@@ -328,37 +336,26 @@ Status SqliteAdminStore::Import(const Dump& dump, bool replace) {
 
 Status SqliteAdminStore::Backup(const std::string& target) {
   if (::access(target.c_str(), F_OK) == 0) return Status::Fail(target + " already exists");
-  std::string partial = target + ".partial";
-  std::remove(partial.c_str());
-  auto fail = [&partial](std::string why) {
-    std::remove(partial.c_str());
-    return Status::Fail(std::move(why));
-  };
+  auto file = NewFile::Create(target);
+  if (!file) return Status::Fail(file.Error());
   {
-    auto copy = sqlite::Database::Open(partial);
-    if (!copy) return fail(copy.Error());
+    auto copy = sqlite::Database::Open(file->Path());
+    if (!copy) return Status::Fail(copy.Error());
     sqlite3_backup* b = sqlite3_backup_init(copy->Get(), "main", db_.Get(), "main");
-    if (!b) return fail("cannot start the backup: " + copy->LastError());
+    if (!b) return Status::Fail("cannot start the backup: " + copy->LastError());
     // All pages in one step: a single read transaction on the source, so the copy is one instant
     // even while the server commits.
     int rc = sqlite3_backup_step(b, -1);
     sqlite3_backup_finish(b);
-    if (rc != SQLITE_DONE) return fail(std::string("backup failed: ") + sqlite3_errstr(rc));
+    if (rc != SQLITE_DONE) return Status::Fail(std::string("backup failed: ") + sqlite3_errstr(rc));
     // A single self-contained file, whatever journal the source used; the server turns WAL back on.
-    if (auto st = copy->Exec("PRAGMA journal_mode=DELETE"); !st) return fail(st.error);
+    if (auto st = copy->Exec("PRAGMA journal_mode=DELETE"); !st) return st;
     auto check = sqlite::Statement::Prepare(*copy, "PRAGMA integrity_check");
-    if (!check) return fail(check.Error());
+    if (!check) return Status::Fail(check.Error());
     if (check->Step() != SQLITE_ROW || check->ColumnBytes(0) != "ok")
-      return fail("the copy failed its integrity check: " + check->ColumnBytes(0));
+      return Status::Fail("the copy failed its integrity check: " + check->ColumnBytes(0));
   }
-  {
-    UniqueFd fd(::open(partial.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd || ::fsync(fd.Get()) != 0) return fail("cannot flush " + partial);
-  }
-  // link() rather than rename(): it refuses a target that appeared meanwhile.
-  if (::link(partial.c_str(), target.c_str()) != 0) return fail("cannot create " + target);
-  std::remove(partial.c_str());
-  return Status::Ok();
+  return file->Commit();
 }
 
 }  // namespace vesquin::scored

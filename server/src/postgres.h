@@ -16,6 +16,10 @@
 
 namespace vesquin::scored::postgres {
 
+// Every node holds this advisory lock shared on its writer's session while it serves, so that a
+// command that replaces the whole table can tell the table is served and refuse.
+inline constexpr const char* kServingLockKey = "7365617476";
+
 // True for "postgresql://..." and "postgres://...", the URIs libpq accepts.
 bool IsConnectionUri(std::string_view text);
 // The URI fit for a log: any password in it replaced by "***".

@@ -229,6 +229,11 @@ Status PostgresAdminStore::Import(const Dump& dump, bool replace) {
   RollbackUnlessCommitted guard(c_);
   if (auto st = c_.Exec("LOCK TABLE players, submissions, bans IN EXCLUSIVE MODE"); !st) return st;
   if (replace) {
+    // Replacing a served table would delete what its nodes answered meanwhile.
+    // A node that just stopped may take a moment to leave the database: wait that long for it.
+    if (!c_.Exec("SET LOCAL lock_timeout = 2000") ||
+        !c_.Exec(std::string("SELECT pg_advisory_xact_lock(") + postgres::kServingLockKey + ")"))
+      return Status::Fail("the table is being served by vesquin-scored: stop every node on it first");
     if (auto st = c_.Exec("DELETE FROM submissions; DELETE FROM players; DELETE FROM bans"); !st) return st;
   } else {
     auto occupied = c_.Run("occupied");

@@ -189,6 +189,10 @@ Result<std::unique_ptr<Connection>> PostgresStore::OpenConnection(bool writer) {
     for (const char* setting : {"SET synchronous_commit = on", "SET statement_timeout = 2000",
                                 "SET lock_timeout = 2000", "SET idle_in_transaction_session_timeout = 5000"})
       if (auto st = connection->Exec(setting); !st) return R::Fail(st.error);
+    if (auto held = connection->QueryText(std::string("SELECT pg_advisory_lock_shared(") +
+                                          postgres::kServingLockKey + ")");
+        !held)
+      return R::Fail(held.Error());
     for (const Prepared& p : {kStoreSubmission})
       if (auto st = connection->Prepare(p.name, p.sql); !st) return R::Fail(st.error);
   } else {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
 #include "result.h"
 
 namespace vesquin::scored::sqlite {
@@ -66,5 +67,11 @@ class ResetOnExit {
  private:
   Statement& s_;
 };
+
+// Every server holds its table's file under a shared lock while it runs, so that a command that
+// replaces the whole table can tell it is served and refuse rather than delete what was answered.
+Result<UniqueFd> HoldWhileServing(const std::string& path);
+// The file locked against servers: fails, saying so, while a server holds it.
+Result<UniqueFd> HoldUnserved(const std::string& path);
 
 }  // namespace vesquin::scored::sqlite

@@ -163,6 +163,9 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::Open(const std::string& path) 
     }
     if (auto st = Migrate(*db); !st) return R::Fail(path + ": " + st.error);
   }
+  auto serving = sqlite::HoldWhileServing(path);
+  if (!serving) return R::Fail(serving.Error());
+  store->servingLock_ = std::move(*serving);
   // Both kinds of connection open now, so that a bad file fails at start-up, not at the first request.
   auto writer = store->OpenConnection(static_cast<int>(kWriteBound.count()));
   if (!writer) return R::Fail(path + ": " + writer.Error());

@@ -54,6 +54,7 @@ class SqliteStore final : public Store {
   static int OnWalCommit(void* self, sqlite3* db, const char* name, int frames);
 
   std::string path_;
+  UniqueFd servingLock_;  // see sqlite::HoldWhileServing
   // Read connections; the writer never touches this pool.
   ConnectionPool<Connection> readers_;
 

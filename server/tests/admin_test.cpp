@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
@@ -276,6 +277,11 @@ TEST_F(AdminCommand, ImportRefusesBadJsonWithoutTouchingTheTable) {
   Outcome notEmpty = Admin({"--db", db_, "import", "-"}, exported.out);
   EXPECT_EQ(notEmpty.status, 1);
   EXPECT_NE(notEmpty.err.find("not empty"), std::string::npos);
+  // Replacing a table a server holds would delete what it answered meanwhile.
+  Outcome whileServed = Admin({"--db", db_, "import", "--replace", "-"}, exported.out);
+  EXPECT_EQ(whileServed.status, 1);
+  EXPECT_NE(whileServed.err.find("is being served"), std::string::npos) << whileServed.err;
+  store_.reset();
   Outcome replaced = Admin({"--db", db_, "import", "--replace", "-"}, exported.out);
   EXPECT_EQ(replaced.status, 0) << replaced.err;
   EXPECT_EQ(Table(), before);
@@ -294,6 +300,31 @@ TEST_F(AdminCommand, ExportToAFileNeverOverwrites) {
   Outcome imported = Admin({"--db", empty, "import", file});
   EXPECT_EQ(imported.status, 0) << imported.err;
   EXPECT_EQ(imported.out, "imported 4 lines, 4 log entries, 0 bans\n");
+}
+
+TEST_F(AdminCommand, FilesItMakesAreTheOwnersAloneAndNeverGoThroughALinkInTheirWay) {
+  const mode_t old = ::umask(022);
+  const std::string fresh = dir_.File("fresh.db"), json = dir_.File("t.json"), copy = dir_.File("copy.db");
+  {
+    auto store = SqliteStore::Open(fresh);
+    ASSERT_TRUE(store);
+    ASSERT_TRUE((*store)->Submit({MakePlayer("Ann"), 5}, "192.0.2.1", 1));
+    for (const std::string& f : {fresh, fresh + "-wal", fresh + "-shm"})
+      EXPECT_EQ(std::filesystem::status(f).permissions(), std::filesystem::perms(0600)) << f;
+  }
+  // Planted where the old commands wrote their partial files: neither followed nor removed.
+  const std::string victim = dir_.File("victim");
+  std::ofstream(victim) << "keep";
+  std::filesystem::create_symlink(victim, json + ".partial");
+  std::ofstream(copy + ".partial") << "someone's";
+  EXPECT_EQ(Admin({"--db", db_, "export", json}).status, 0);
+  EXPECT_EQ(Admin({"--db", db_, "backup", copy}).status, 0);
+  ::umask(old);
+  for (const std::string& f : {json, copy})
+    EXPECT_EQ(std::filesystem::status(f).permissions(), std::filesystem::perms(0600)) << f;
+  std::ifstream kept(victim), partial(copy + ".partial");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(partial), {}), "someone's");
 }
 
 TEST_F(AdminCommand, MigrateCopiesEverythingIntoANewStore) {
