@@ -296,6 +296,17 @@ int Bans(const Context& c, const Command&) {
   return kDone;
 }
 
+int Purge(const Context& c, const Command& cmd) {
+  std::int64_t days = kDefaultKeepAddressesDays;
+  if (auto v = cmd.Option("--keep-addresses")) days = Number(*v, "--keep-addresses", 1);
+  auto store = OpenOrReport(c, c.db, false);
+  if (!store) return kFailed;
+  auto forgotten = ForgetOldAddresses(*store, static_cast<unsigned>(days), c.nowMs);
+  if (!forgotten) return Failed(c, forgotten.Error());
+  c.out << "forgot the addresses of " << *forgotten << " log entries older than " << days << " days\n";
+  return kDone;
+}
+
 std::string Summary(const Dump& d) {
   return std::to_string(d.lines.size()) + " lines, " + std::to_string(d.log.size()) + " log entries, " +
          std::to_string(d.bans.size()) + " bans";
@@ -404,6 +415,7 @@ const std::map<std::string, CommandEntry>& Commands() {
       {"import", {{"--replace"}, 1, 1, Import}},
       {"migrate", {{"--to", "--replace"}, 0, 0, Migrate}},
       {"backup", {{}, 1, 1, Backup}},
+      {"purge", {{"--keep-addresses"}, 0, 0, Purge}},
   };
   return commands;
 }
@@ -429,6 +441,8 @@ std::string AdminUsage() {
          "  migrate --to DB [--replace]                     copy everything into another store\n"
          "  backup FILE                                     a consistent copy of a SQLite file, while it is "
          "in use\n"
+         "  purge [--keep-addresses DAYS]                   empty the client and postal addresses of log\n"
+         "                                                  entries older than DAYS (default 30)\n"
          "  TIME is YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ (UTC). --name matches part of a first or last name.\n"
          "  Exit status: 0 done, 1 refused or failed (nothing changed), 2 usage error.\n";
 }

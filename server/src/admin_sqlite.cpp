@@ -13,6 +13,11 @@
 namespace vesquin::scored {
 namespace {
 
+// A thousand entries a transaction, so that the writer never waits long for the lock.
+constexpr const char* kForgetAddresses =
+    "UPDATE submissions SET client = '', addr = x'' WHERE id IN (SELECT id FROM submissions "
+    "WHERE received_at < ?1 AND (client <> '' OR length(addr) > 0) LIMIT 1000)";
+
 // Long enough to outlast the server's group commits, which are bounded to 2 s.
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -220,6 +225,24 @@ Result<bool> SqliteAdminStore::Unban(std::string_view network) {
   s->BindText(1, network);
   if (auto st = StepDone(db_, *s); !st) return Result<bool>::Fail(st.error);
   return Result<bool>::Ok(sqlite3_changes64(db_.Get()) > 0);
+}
+
+Result<std::int64_t> SqliteAdminStore::ForgetAddresses(std::int64_t receivedBeforeMs) {
+  std::int64_t total = 0;
+  for (;;) {
+    std::int64_t changed = 0;
+    Status st = InWriteTransaction([&]() -> Status {
+      auto s = sqlite::Statement::Prepare(db_, kForgetAddresses);
+      if (!s) return Status::Fail(s.Error());
+      s->BindInt(1, receivedBeforeMs);
+      if (auto done = StepDone(db_, *s); !done) return done;
+      changed = sqlite3_changes64(db_.Get());
+      return Status::Ok();
+    });
+    if (!st) return Result<std::int64_t>::Fail(st.error);
+    total += changed;
+    if (changed == 0) return Result<std::int64_t>::Ok(total);
+  }
 }
 
 Result<std::vector<BanRecord>> SqliteAdminStore::ListBans() {

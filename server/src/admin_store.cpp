@@ -26,6 +26,10 @@ bool ScoreInRange(int score) { return score >= kMinScore && score <= kMaxScore; 
 
 }  // namespace
 
+Result<std::int64_t> ForgetOldAddresses(AdminStore& store, unsigned days, std::int64_t nowMs) {
+  return store.ForgetAddresses(nowMs - static_cast<std::int64_t>(days) * kMsPerDay);
+}
+
 Result<std::string> BanKey(std::string_view addressOrNetwork) {
   using R = Result<std::string>;
   std::string_view address = addressOrNetwork;
@@ -51,7 +55,8 @@ Status CheckDump(const Dump& dump) {
     if (r.id <= 0 || !logIds.insert(r.id).second) return Status::Fail(where + ": a missing or repeated id");
     if (auto problem = FieldProblem(r.player)) return Status::Fail(where + ": " + *problem);
     if (!ScoreInRange(r.score)) return Status::Fail(where + ": score out of 1..100");
-    if (r.client.empty() || r.client.size() > 64) return Status::Fail(where + ": no client address");
+    // Empty once the entry's addresses were forgotten (see ForgetAddresses).
+    if (r.client.size() > 64) return Status::Fail(where + ": a client address over 64 bytes");
     greatestLogId = std::max(greatestLogId, r.id);
   }
   for (const LineRecord& l : dump.lines) {

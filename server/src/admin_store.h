@@ -110,6 +110,10 @@ class AdminStore {
   virtual Result<bool> Unban(std::string_view network) = 0;
   virtual Result<std::vector<BanRecord>> ListBans() = 0;
 
+  // Empties the client address and the postal address of every log entry received before then,
+  // in small transactions so that submissions never wait long; the number of entries emptied.
+  virtual Result<std::int64_t> ForgetAddresses(std::int64_t receivedBeforeMs) = 0;
+
   // Reads everything within one snapshot, consistent while the server keeps writing.
   virtual Result<Dump> Export() = 0;
   // Writes a dump, keeping its ids, in one transaction. Without `replace` it refuses a store that
@@ -122,6 +126,13 @@ class AdminStore {
 // its /64 ("2001:db8:1:2::/64"), IPv4-mapped IPv6 as IPv4; the same keys the rate limit counts
 // by. Accepts "ADDR" and, for IPv6, "ADDR/64". Anything else is an error.
 Result<std::string> BanKey(std::string_view addressOrNetwork);
+
+// How long the log keeps the addresses of a submission unless told otherwise: long enough for an
+// operator to find and ban an abuser.
+inline constexpr unsigned kDefaultKeepAddressesDays = 30;
+inline constexpr std::int64_t kMsPerDay = 24LL * 60 * 60 * 1000;
+// The log entries whose addresses are older than `days` lose them; the number of them.
+Result<std::int64_t> ForgetOldAddresses(AdminStore& store, unsigned days, std::int64_t nowMs);
 
 // Refuses a dump that a store could not hold as it stands: a field over 99 bytes, a score out of
 // 1..100, a repeated id or player, a log entry tied to a missing line, a line whose

@@ -3,13 +3,17 @@
 #include <signal.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <iostream>
 
 #include "admin.h"
+#include "admin_store.h"
 #include "http_server.h"
 #include "open_store.h"
 #include "options.h"
@@ -63,8 +67,36 @@ int main(int argc, char** argv) {
   LogToStderr(EscapeForLog("vesquin-scored: listening on " + where + ":" + std::to_string((*server)->Port()) +
                            ", table " + postgres::WithoutPassword(options->db)));
 
+  // The log's addresses are kept only as long as the operator may need them to ban an abuser.
+  std::mutex purgeMutex;
+  std::condition_variable purgeStop;
+  bool stopping = false;
+  std::thread purger([&] {
+    std::unique_lock lock(purgeMutex);
+    do {
+      lock.unlock();
+      auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::system_clock::now().time_since_epoch());
+      auto admin = OpenAdminStore(options->db, false);
+      auto forgotten = admin ? ForgetOldAddresses(**admin, options->keepAddressesDays, now.count())
+                             : Result<std::int64_t>::Fail(admin.Error());
+      if (!forgotten)
+        LogToStderr(EscapeForLog("vesquin-scored: cannot forget old addresses: " + forgotten.Error()));
+      else if (*forgotten > 0)
+        LogToStderr("vesquin-scored: forgot the addresses of " + std::to_string(*forgotten) +
+                    " log entries older than " + std::to_string(options->keepAddressesDays) + " days");
+      lock.lock();
+    } while (!purgeStop.wait_for(lock, std::chrono::hours(1), [&] { return stopping; }));
+  });
+
   int signalNumber = 0;
   sigwait(&stopSignals, &signalNumber);
+  {
+    std::lock_guard lock(purgeMutex);
+    stopping = true;
+  }
+  purgeStop.notify_all();
+  purger.join();
   LogToStderr(std::string("vesquin-scored: ") + (signalNumber == SIGINT ? "SIGINT" : "SIGTERM") +
               ", finishing requests under way");
   (*server)->Stop();

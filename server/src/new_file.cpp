@@ -37,7 +37,8 @@ Result<NewFile> NewFile::Create(const std::string& target) {
   // opened, and nothing of anyone else's is removed.
   std::string path = target + ".partial-XXXXXX";
   UniqueFd fd(::mkostemp(path.data(), O_CLOEXEC));
-  if (!fd) return Result<NewFile>::Fail("cannot create a file beside " + target + ": " + std::strerror(errno));
+  if (!fd)
+    return Result<NewFile>::Fail("cannot create a file beside " + target + ": " + std::strerror(errno));
   NewFile file(target, path, std::move(fd));
   if (::fchmod(file.Fd(), kPrivate) != 0)
     return Result<NewFile>::Fail("cannot set the mode of " + path + ": " + std::strerror(errno));

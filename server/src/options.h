@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "admin_store.h"
 #include "http_server.h"
 #include "result.h"
 
@@ -13,6 +14,7 @@ struct Options {
   std::string db = "scores.db";
   ServerOptions server;
   unsigned rateLimitPerMinute = 10;
+  unsigned keepAddressesDays = kDefaultKeepAddressesDays;
   std::string play;  // folder of the game's browser build
   bool help = false;
   bool version = false;

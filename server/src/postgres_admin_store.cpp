@@ -68,6 +68,10 @@ const Prepared kStatements[] = {
      "INSERT INTO bans(network, reason, created_at) VALUES($1::text, $2::text, $3::bigint) ON CONFLICT DO "
      "NOTHING"},
     {"unban", "DELETE FROM bans WHERE network = $1::text"},
+    // A thousand entries a statement, so that the nodes' commits never wait long for the rows.
+    {"forget_addresses",
+     "UPDATE submissions SET client = '', addr = ''::bytea WHERE id IN (SELECT id FROM submissions "
+     "WHERE received_at < $1::bigint AND (client <> '' OR length(addr) > 0) LIMIT 1000)"},
     {"all_bans", kAllBans},
     {"all_lines", kAllLines.c_str()},
     {"all_log", kAllLog.c_str()},
@@ -204,6 +208,16 @@ Result<bool> PostgresAdminStore::Unban(std::string_view network) {
 }
 
 Result<std::vector<BanRecord>> PostgresAdminStore::ListBans() { return ReadBans(c_); }
+
+Result<std::int64_t> PostgresAdminStore::ForgetAddresses(std::int64_t receivedBeforeMs) {
+  std::int64_t total = 0;
+  for (;;) {
+    auto r = c_.Run("forget_addresses", Params().Int(receivedBeforeMs));
+    if (!r) return Result<std::int64_t>::Fail(r.Error());
+    total += r->Affected();
+    if (r->Affected() == 0) return Result<std::int64_t>::Ok(total);
+  }
+}
 
 Result<Dump> PostgresAdminStore::Export() {
   using R = Result<Dump>;

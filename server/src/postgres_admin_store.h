@@ -22,6 +22,7 @@ class PostgresAdminStore final : public AdminStore {
   Result<bool> Ban(const BanRecord& ban) override;
   Result<bool> Unban(std::string_view network) override;
   Result<std::vector<BanRecord>> ListBans() override;
+  Result<std::int64_t> ForgetAddresses(std::int64_t receivedBeforeMs) override;
   Result<Dump> Export() override;
   Status Import(const Dump& dump, bool replace) override;
 

@@ -302,6 +302,27 @@ TEST_F(AdminCommand, ExportToAFileNeverOverwrites) {
   EXPECT_EQ(imported.out, "imported 4 lines, 4 log entries, 0 bans\n");
 }
 
+TEST_F(AdminCommand, PurgeForgetsTheAddressesOfOldLogEntriesOnly) {
+  const std::int64_t now = 1'800'000'000'000;  // what Admin() takes as now
+  ASSERT_TRUE(store_->Submit({MakePlayer("Eve"), 30}, "192.0.2.5", now - 29 * kMsPerDay));
+  Outcome purged = Admin({"--db", db_, "purge", "--keep-addresses", "30"});
+  EXPECT_EQ(purged.status, 0) << purged.err;
+  EXPECT_EQ(purged.out, "forgot the addresses of 4 log entries older than 30 days\n");
+  auto admin = SqliteAdminStore::Open(db_);
+  ASSERT_TRUE(admin);
+  auto log = (*admin)->ListLog({});
+  ASSERT_EQ(log->size(), 5u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ((*log)[i].client, "");
+    EXPECT_EQ((*log)[i].player.addr, "");
+    EXPECT_NE((*log)[i].player.firstName, "") << "names and scores stay";
+  }
+  EXPECT_EQ(log->back().client, "192.0.2.5");
+  EXPECT_EQ(log->back().player.addr, "1 Road");
+  EXPECT_EQ(Admin({"--db", db_, "purge"}).out, "forgot the addresses of 0 log entries older than 30 days\n");
+  EXPECT_EQ(*store_->PlaceInTopTen(MakePlayer("Bob")), 1) << "the table keeps every player's details";
+}
+
 TEST_F(AdminCommand, FilesItMakesAreTheOwnersAloneAndNeverGoThroughALinkInTheirWay) {
   const mode_t old = ::umask(022);
   const std::string fresh = dir_.File("fresh.db"), json = dir_.File("t.json"), copy = dir_.File("copy.db");
