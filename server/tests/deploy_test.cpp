@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/curl_http.h"
+#include "scores/send_score.h"
 #include "support.h"
 
 extern char** environ;
@@ -248,6 +250,31 @@ TEST_F(NginxSite, PassesNginxTest) {
   auto t = RunCommand(Nginx({"-t"}), dir_);
   EXPECT_EQ(t.status, 0) << t.output;
   EXPECT_NE(t.output.find("test is successful"), std::string::npos) << t.output;
+}
+
+TEST_F(NginxSite, TheGameSendsOverTlsToAServerWhoseCertificateItCanVerify) {
+  Process server({SCORED_BINARY, "--db", dir_.File("scores.db"), "--listen",
+                  "127.0.0.1:" + std::to_string(kServerPort), "--trusted-proxy", "127.0.0.1"},
+                 dir_.File("server.log"));
+  Process nginx(Nginx({}), dir_.File("nginx.out"));
+  const std::string origin = "https://127.0.0.1:" + std::to_string(kHttpsPort);
+  ASSERT_TRUE(WaitForPort(origin + "/vesquin/", cert_)) << ReadFile(dir_.File("error.log"));
+  const PlayerDetails details{"Ada", "Lovelace", "12 St James's Square", "England"};
+  CurlHttp http;
+  // The certificate authority is the system's unless CURL_CA_BUNDLE or SSL_CERT_FILE names
+  // another, as for curl.
+  ::unsetenv("CURL_CA_BUNDLE");
+  ::setenv("SSL_CERT_FILE", dir_.File("nowhere.pem").c_str(), 1);
+  EXPECT_FALSE(http.Get(ScoreRequestPrefix(origin, "top1.php", details) + "60")) << "an unverified server";
+  ::setenv("SSL_CERT_FILE", cert_.c_str(), 1);
+  auto stored = http.Get(ScoreRequestPrefix(origin, "top1.php", details) + "60");
+  auto place = http.Get(ScoreRequestPrefix(origin, "top2.php", details) + "60");
+  ::unsetenv("SSL_CERT_FILE");
+  ASSERT_TRUE(stored && place);
+  EXPECT_EQ(place->body, "1");
+  // Older builds send to the plain port; it still answers both requests.
+  const std::string plain = "http://127.0.0.1:" + std::to_string(kHttpPort);
+  EXPECT_EQ(http.Get(ScoreRequestPrefix(plain, "top2.php", details) + "60")->body, "1");
 }
 
 TEST_F(NginxSite, RateLimitAndBansFollowTheClientOnlyFromTheTrustedProxy) {
