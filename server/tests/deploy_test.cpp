@@ -258,6 +258,8 @@ TEST_F(NginxSite, TheGameSendsOverTlsToAServerWhoseCertificateItCanVerify) {
                  dir_.File("server.log"));
   Process nginx(Nginx({}), dir_.File("nginx.out"));
   const std::string origin = "https://127.0.0.1:" + std::to_string(kHttpsPort);
+  ASSERT_TRUE(WaitForPort("http://127.0.0.1:" + std::to_string(kServerPort) + "/vesquin/", cert_))
+      << ReadFile(dir_.File("server.log"));
   ASSERT_TRUE(WaitForPort(origin + "/vesquin/", cert_)) << ReadFile(dir_.File("error.log"));
   const PlayerDetails details{"Ada", "Lovelace", "12 St James's Square", "England"};
   CurlHttp http;
@@ -275,6 +277,45 @@ TEST_F(NginxSite, TheGameSendsOverTlsToAServerWhoseCertificateItCanVerify) {
   // Older builds send to the plain port; it still answers both requests.
   const std::string plain = "http://127.0.0.1:" + std::to_string(kHttpPort);
   EXPECT_EQ(http.Get(ScoreRequestPrefix(plain, "top2.php", details) + "60")->body, "1");
+}
+
+TEST_F(NginxSite, ThePageSendsItsScoreOverTlsTrustingOnlyTheBrowsersOwnStore) {
+  const std::string browserDir = SCORED_BROWSER_DIR;
+  if (!Executable("/usr/bin/chromium") && !std::getenv("CHROMIUM"))
+    GTEST_SKIP() << "chromium is not installed";
+  if (!Executable("/usr/bin/certutil")) GTEST_SKIP() << "certutil (libnss3-tools) is not installed";
+  ASSERT_TRUE(std::filesystem::exists(browserDir + "/node_modules/playwright-core"))
+      << "npm packages missing: run scripts/install-deps.sh";
+  // The test's certificate authority goes into the NSS database that chromium reads on Linux.
+  const std::string home = dir_.File("home");
+  std::filesystem::create_directories(home + "/.pki/nssdb");
+  const std::string nssdb = "sql:" + home + "/.pki/nssdb";
+  ASSERT_EQ(RunCommand({"certutil", "-N", "-d", nssdb, "--empty-password"}, dir_).status, 0);
+  ASSERT_EQ(RunCommand({"certutil", "-A", "-d", nssdb, "-n", "vesquin-test", "-t", "C,,", "-i", cert_}, dir_)
+                .status,
+            0);
+  std::filesystem::create_directories(dir_.File("play"));
+  WriteFile(dir_.File("play/index.html"), "<!DOCTYPE html><html lang=\"en\"><title>Vesquin</title></html>");
+  Process server(
+      {SCORED_BINARY, "--db", dir_.File("scores.db"), "--listen", "127.0.0.1:" + std::to_string(kServerPort),
+       "--trusted-proxy", "127.0.0.1", "--play", dir_.File("play")},
+      dir_.File("server.log"));
+  Process nginx(Nginx({}), dir_.File("nginx.out"));
+  const std::string origin = "https://127.0.0.1:" + std::to_string(kHttpsPort);
+  ASSERT_TRUE(WaitForPort("http://127.0.0.1:" + std::to_string(kServerPort) + "/vesquin/", cert_))
+      << ReadFile(dir_.File("server.log"));
+  ASSERT_TRUE(WaitForPort(origin + "/vesquin/", cert_)) << ReadFile(dir_.File("error.log"));
+  auto send = [&](const std::string& withHome) {
+    return RunCommand({"env", "HOME=" + withHome, "node", browserDir + "/check_tls.mjs",
+                       origin + "/vesquin/play/", testing::GameQuery(MakePlayer("Ada"), 68)},
+                      dir_);
+  };
+  std::filesystem::create_directories(dir_.File("stranger"));
+  EXPECT_NE(send(dir_.File("stranger")).status, 0)
+      << "a browser that does not trust the authority sends nothing";
+  auto sent = send(home);
+  EXPECT_EQ(sent.status, 0) << sent.output;
+  EXPECT_EQ(sent.output, "1\n") << "the place of the score the page sent";
 }
 
 TEST_F(NginxSite, RateLimitAndBansFollowTheClientOnlyFromTheTrustedProxy) {

@@ -28,7 +28,8 @@ constexpr bool IsHostAndPort(std::string_view text) {
     const std::size_t close = text.find(']');
     if (close == std::string_view::npos || close == 1) return false;
     for (char c : text.substr(1, close - 1))
-      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':')) return false;
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':'))
+        return false;
     const std::string_view rest = text.substr(close + 1);
     if (!rest.empty() && rest.front() != ':') return false;
     host = "ipv6";
