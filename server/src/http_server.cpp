@@ -594,8 +594,8 @@ void HttpServer::DropDeserted(const std::vector<pollfd>& polled, const std::vect
   // Served ones: libmicrohttpd may have read a whole head and be about to hand it on.
   std::vector<ConnectionTable::Id> deserted;
   for (const auto& [id, slot] : slots_)
-    if (slot.peerClosedAt && !slot.closedHere && now - *slot.peerClosedAt >= kDesertedGrace &&
-        !table_.InRequest(id))
+    if (!slot.fd && slot.peerClosedAt && !slot.closedHere && now - *slot.peerClosedAt >= kDesertedGrace &&
+        !table_.InRequest(id) && Deserted(slot.watch.Get()))
       deserted.push_back(id);
   for (auto id : deserted) {
     peers.push_back(slots_[id].peer);
