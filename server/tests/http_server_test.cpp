@@ -367,7 +367,8 @@ TEST_F(HttpTest, RequestsThatReadTwoWaysAreRefusedAndTheConnectionClosed) {
     EXPECT_TRUE(closed) << request;
     return text;
   };
-  std::string nul = answer(std::string("GET /vesquin/top.json\0.js HTTP/1.1\r\nHost: x\r\n\r\n", 49));
+  constexpr char kNulInUrl[] = "GET /vesquin/top.json\0.js HTTP/1.1\r\nHost: x\r\n\r\n";
+  std::string nul = answer(std::string(kNulInUrl, sizeof kNulInUrl - 1));
   EXPECT_EQ(nul.substr(0, 12), "HTTP/1.1 400") << nul;
   std::string twoLengths = answer(
       "GET /vesquin/top.json HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\nContent-Length: 41\r\n\r\n"
