@@ -196,8 +196,13 @@ class NginxSite : public ::testing::Test {
     return args;
   }
 
+  // vesquin-scored behind the site with nginx as its trusted proxy, as deployed; the TLS origin
+  // once both answer.
+  std::string Deploy(std::vector<std::string> options);
+
   TempDir dir_;
   std::string cert_;
+  std::unique_ptr<Process> server_, nginx_;
 };
 
 struct Answer {
@@ -246,6 +251,24 @@ bool WaitForPort(const std::string& url, const std::string& cert) {
   return false;
 }
 
+std::string NginxSite::Deploy(std::vector<std::string> options) {
+  std::vector<std::string> args = {SCORED_BINARY,
+                                   "--db",
+                                   dir_.File("scores.db"),
+                                   "--listen",
+                                   "127.0.0.1:" + std::to_string(kServerPort),
+                                   "--trusted-proxy",
+                                   "127.0.0.1"};
+  args.insert(args.end(), options.begin(), options.end());
+  server_ = std::make_unique<Process>(args, dir_.File("server.log"));
+  nginx_ = std::make_unique<Process>(Nginx({}), dir_.File("nginx.out"));
+  const std::string origin = "https://127.0.0.1:" + std::to_string(kHttpsPort);
+  EXPECT_TRUE(WaitForPort("http://127.0.0.1:" + std::to_string(kServerPort) + "/vesquin/", cert_))
+      << ReadFile(dir_.File("server.log"));
+  EXPECT_TRUE(WaitForPort(origin + "/vesquin/", cert_)) << ReadFile(dir_.File("error.log"));
+  return origin;
+}
+
 TEST_F(NginxSite, PassesNginxTest) {
   auto t = RunCommand(Nginx({"-t"}), dir_);
   EXPECT_EQ(t.status, 0) << t.output;
@@ -253,14 +276,7 @@ TEST_F(NginxSite, PassesNginxTest) {
 }
 
 TEST_F(NginxSite, TheGameSendsOverTlsToAServerWhoseCertificateItCanVerify) {
-  Process server({SCORED_BINARY, "--db", dir_.File("scores.db"), "--listen",
-                  "127.0.0.1:" + std::to_string(kServerPort), "--trusted-proxy", "127.0.0.1"},
-                 dir_.File("server.log"));
-  Process nginx(Nginx({}), dir_.File("nginx.out"));
-  const std::string origin = "https://127.0.0.1:" + std::to_string(kHttpsPort);
-  ASSERT_TRUE(WaitForPort("http://127.0.0.1:" + std::to_string(kServerPort) + "/vesquin/", cert_))
-      << ReadFile(dir_.File("server.log"));
-  ASSERT_TRUE(WaitForPort(origin + "/vesquin/", cert_)) << ReadFile(dir_.File("error.log"));
+  const std::string origin = Deploy({});
   const PlayerDetails details{"Ada", "Lovelace", "12 St James's Square", "England"};
   CurlHttp http;
   // The certificate authority is the system's unless CURL_CA_BUNDLE or SSL_CERT_FILE names
@@ -296,15 +312,7 @@ TEST_F(NginxSite, ThePageSendsItsScoreOverTlsTrustingOnlyTheBrowsersOwnStore) {
             0);
   std::filesystem::create_directories(dir_.File("play"));
   WriteFile(dir_.File("play/index.html"), "<!DOCTYPE html><html lang=\"en\"><title>Vesquin</title></html>");
-  Process server(
-      {SCORED_BINARY, "--db", dir_.File("scores.db"), "--listen", "127.0.0.1:" + std::to_string(kServerPort),
-       "--trusted-proxy", "127.0.0.1", "--play", dir_.File("play")},
-      dir_.File("server.log"));
-  Process nginx(Nginx({}), dir_.File("nginx.out"));
-  const std::string origin = "https://127.0.0.1:" + std::to_string(kHttpsPort);
-  ASSERT_TRUE(WaitForPort("http://127.0.0.1:" + std::to_string(kServerPort) + "/vesquin/", cert_))
-      << ReadFile(dir_.File("server.log"));
-  ASSERT_TRUE(WaitForPort(origin + "/vesquin/", cert_)) << ReadFile(dir_.File("error.log"));
+  const std::string origin = Deploy({"--play", dir_.File("play")});
   auto send = [&](const std::string& withHome) {
     return RunCommand({"env", "HOME=" + withHome, "node", browserDir + "/check_tls.mjs",
                        origin + "/vesquin/play/", testing::GameQuery(MakePlayer("Ada"), 68)},

@@ -2,21 +2,14 @@
 // against its own store (HOME's NSS database), and sends a score from the page as the game does:
 // top1, then top2 of the same query, to the page's own origin. Prints the place top2 answered.
 // Usage: HOME=DIR node check_tls.mjs URL QUERY   Exit 0 when both requests were answered.
-import { chromium } from 'playwright-core';
+import { launchChromium } from './launch.mjs';
 
 const [url, query] = process.argv.slice(2);
 if (!url || !query) {
   console.error('usage: node check_tls.mjs URL QUERY');
   process.exit(2);
 }
-setTimeout(() => { console.error('browser check timed out'); process.exit(3); }, 60000).unref();
-
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  headless: true,
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync'],
-});
+const browser = await launchChromium();
 try {
   const page = await browser.newPage();
   const response = await page.goto(url, { waitUntil: 'load' });
