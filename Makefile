@@ -62,12 +62,14 @@ bench: build web
 assets:
 	bash assets/generate.sh
 
-# The portable game folder (tar.gz) and the Debian package. VESQUIN_SCORE_SERVER=host:port
-# names the score table the release sends to.
+# The portable game folder (tar.gz) and the Debian package. VESQUIN_SCORE_SERVER names the score
+# table the release sends to: https://host[:port] (the default, over TLS), http://host[:port], or
+# host[:port] as older releases wrote it, for plain HTTP.
+VESQUIN_SCORE_SERVER ?= https://scores.example.org
 dist: deps
 	rm -rf $(DIST_BUILD) dist
 	cmake -S . -B $(DIST_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
-		$(if $(VESQUIN_SCORE_SERVER),-DVESQUIN_SCORE_SERVER=$(VESQUIN_SCORE_SERVER))
+		-DVESQUIN_SCORE_SERVER=$(VESQUIN_SCORE_SERVER)
 	cmake --build $(DIST_BUILD) -j$(JOBS) --target vesquin vesquin-details vesquin_package_files
 	cd $(DIST_BUILD) && cpack -G "TGZ;DEB" -B packages
 	mkdir -p dist

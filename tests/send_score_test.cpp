@@ -3,6 +3,8 @@
 
 #include "scores/send_score.h"
 
+#include "scores/score_server.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -17,7 +19,7 @@
 namespace vesquin::testing {
 namespace {
 
-const std::string kServer = "http://" VESQUIN_SCORE_SERVER_SETTING "/vesquin/";
+const std::string kServer = ScoreServerOrigin() + "/vesquin/";
 
 // A won game: the quarry starts at north 14, east 14 (rand 4 4); the chaser walks to it and
 // pushes it north ten times, each push drifting it one cell east (rand 2), into the corner at
@@ -79,6 +81,21 @@ class SendScoreTest : public ::testing::Test {
   }
   TempFolder data_;
 };
+
+TEST(ScoreServerSetting, NamesItsSchemeOrMeansPlainHttpAndRefusesAnythingElse) {
+  static_assert(ParseScoreServer("localhost:8480")->origin.empty(), "the old form has no scheme");
+  auto tls = ParseScoreServer("https://scores.example.org");
+  ASSERT_TRUE(tls);
+  EXPECT_TRUE(tls->tls);
+  EXPECT_EQ(tls->origin, "https://scores.example.org");
+  for (const char* good :
+       {"scores.example.org", "http://127.0.0.1:8480", "https://[::1]:8443", "page-origin"})
+    EXPECT_TRUE(ParseScoreServer(good)) << good;
+  for (const char* bad : {"", "ftp://host", "https://", "host:0", "host:65536", "host:", "host/path",
+                          "https://user@host", "[::1", "https://host:08", "-host", "host name"})
+    EXPECT_FALSE(ParseScoreServer(bad)) << bad;
+  EXPECT_EQ(kServer.substr(0, 7) == "http://" || kServer.substr(0, 8) == "https://", true);
+}
 
 TEST_F(SendScoreTest, TheGameBeforeLeavesTheMenuOnTheSendItemWithAScore) {
   const SimRun run = Run(ToSendItem() + "show\n");

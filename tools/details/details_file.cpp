@@ -12,32 +12,13 @@
 #include <ostream>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "scores/player_details.h"
 
 namespace vesquin::details {
 namespace {
 
 constexpr const char* kFileName = "config.dat";
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  // Closes now, so that the caller sees a failed close; the errno of it on failure.
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
 
 std::string Reason(int error) { return std::strerror(error); }
 
@@ -188,20 +169,20 @@ ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, 
     const std::filesystem::path target = folder / kFileName;
     // Without blocking: a named pipe in its place would hold the open until a writer came.
     UniqueFd file(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0) {
+    if (file.Get() < 0) {
       if (errno == ENOENT) return ReadResult::Missing;
       error = "Could not read " + target.string() + ": " + Reason(errno) + ".";
       return ReadResult::Failed;
     }
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
       error = target.string() + " is not a regular file, so it is left alone.";
       return ReadResult::Failed;
     }
     std::vector<std::uint8_t> bytes(kPlayerDetailsReadLimit);
     std::size_t got = 0;
     while (got < bytes.size()) {
-      const ssize_t n = ::read(file.get(), bytes.data() + got, bytes.size() - got);
+      const ssize_t n = ::read(file.Get(), bytes.data() + got, bytes.size() - got);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         error = "Could not read " + target.string() + ": " + Reason(errno) + ".";
@@ -246,7 +227,7 @@ bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields,
     // failed write leaves the old details whole.
     std::string part = (folder / (std::string(kFileName) + ".XXXXXX")).string();
     UniqueFd file(::mkstemp(part.data()));
-    if (file.get() < 0) return failed(errno);
+    if (file.Get() < 0) return failed(errno);
     const auto discard = [&](int reason) {
       ::unlink(part.c_str());
       return failed(reason);
@@ -254,15 +235,15 @@ bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields,
     // mkstemp makes it private; the details are no secret from the player's other programs.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    if (::fchmod(file.get(), 0666 & ~mask) != 0) return discard(errno);
+    if (::fchmod(file.Get(), 0666 & ~mask) != 0) return discard(errno);
     std::size_t done = 0;
     while (done < text.size()) {
-      const ssize_t n = ::write(file.get(), text.data() + done, text.size() - done);
+      const ssize_t n = ::write(file.Get(), text.data() + done, text.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return discard(errno);
       done += static_cast<std::size_t>(n);
     }
-    if (::fsync(file.get()) != 0) return discard(errno);
+    if (::fsync(file.Get()) != 0) return discard(errno);
     if (const int reason = file.Close(); reason != 0) return discard(reason);
     if (::rename(part.c_str(), target.c_str()) != 0) return discard(errno);
     held.Written();
