@@ -10,8 +10,8 @@
 #include <span>
 #include <string>
 
+#include "machine/services.h"
 #include "platform/unique_fd.h"
-#include "shell/services.h"
 
 namespace vesquin {
 
