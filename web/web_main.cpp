@@ -42,16 +42,19 @@ EM_JS(void, ReportEnded, (), {
 EM_JS(void, PersistFiles, (), {
   if (Module.persist) Module.persist();
 });
+// The body is JavaScript, whose arrows the formatter would split.
+// clang-format off
 EM_ASYNC_JS(void, WaitForInput, (double ms), {
-  await new Promise(resolve = > {
+  await new Promise(resolve => {
     const timer = setTimeout(resolve, ms);
-    Module.wakeLoop = () = > {
+    Module.wakeLoop = () => {
       clearTimeout(timer);
       resolve();
     };
   });
   Module.wakeLoop = null;
 });
+// clang-format on
 // Fetches a path of the page's origin. Returns the body's length with the body in a malloc'd
 // buffer at *body; -1 when no answer came, -2 when the answer came but its body could not be
 // read.
