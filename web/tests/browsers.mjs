@@ -1,0 +1,102 @@
+// What the browser checks and the bench share: Debian's firefox-esr (over WebDriver BiDi)
+// and chromium, both driven by puppeteer-core, which never downloads a browser; and a plain
+// static server of the site for tests, with or without the isolation headers.
+import puppeteer from 'puppeteer-core';
+import { createServer } from 'node:http';
+import { readFile } from 'node:fs/promises';
+import { extname, join, normalize } from 'node:path';
+
+export const kBrowserNames = ['chromium', 'firefox'];
+
+// `audible`: the browser's sound is not muted (chromium's driver mutes it otherwise).
+// `env`: the browser's environment (PULSE_SERVER, say). `args`: more chromium switches.
+export function launch(name, { audible = false, env = {}, args = [] } = {}) {
+  const environment = { ...process.env, ...env };
+  if (name === 'firefox') {
+    return puppeteer.launch({
+      browser: 'firefox',
+      executablePath: process.env.FIREFOX || '/usr/bin/firefox-esr',
+      headless: true,
+      env: environment,
+      // A page may start its sound without a gesture of the player's, as the driver's clicks
+      // would not always count as one.
+      extraPrefsFirefox: { 'media.autoplay.default': 0, 'media.autoplay.blocking_policy': 0 },
+    });
+  }
+  if (name !== 'chromium') throw new Error(`no browser "${name}"`);
+  return puppeteer.launch({
+    browser: 'chrome',
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    env: environment,
+    ignoreDefaultArgs: audible ? ['--mute-audio'] : [],
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+           '--disable-component-update', '--disable-sync', '--autoplay-policy=no-user-gesture-required', ...args],
+  });
+}
+
+const kTypes = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.mjs': 'text/javascript',
+  '.css': 'text/css', '.json': 'application/json', '.wasm': 'application/wasm', '.ico': 'image/x-icon',
+  '.opus': 'audio/ogg', '.png': 'image/png', '.svg': 'image/svg+xml', '.webmanifest': 'application/manifest+json' };
+const kIsolation = { 'Cross-Origin-Opener-Policy': 'same-origin', 'Cross-Origin-Embedder-Policy': 'require-corp',
+  'Cross-Origin-Resource-Policy': 'same-origin' };
+
+// Serves `site` at /vesquin/play/ on a free port of 127.0.0.1, with the isolation headers when
+// `isolated`. The score table's requests (/vesquin/top1.php, top2.php) are answered from
+// `replies`, in order, as vesquin-sim's `reply` lines are: a body, '-' for an empty one, or
+// 'fail' (and any request past the last) for no connection; a POST of a reply to
+// /vesquin/test/reply queues it. Resolves to
+// { port, requested: [paths], replies, close() }.
+export async function serveSite(site, { isolated = false } = {}) {
+  const state = { requested: [], replies: [] };
+  const server = createServer(async (request, response) => {
+    const path = decodeURIComponent(new URL(request.url, 'http://x').pathname);
+    state.requested.push(path);
+    if (path === '/vesquin/test/reply' && request.method === 'POST') {
+      let body = '';
+      for await (const chunk of request) body += chunk;
+      state.replies.push(body);
+      response.writeHead(204);
+      response.end();
+      return;
+    }
+    if (/^\/vesquin\/top[12]\.php$/.test(path)) {
+      const reply = state.replies.shift();
+      if (reply === undefined || reply === 'fail') {
+        request.socket.destroy();
+        return;
+      }
+      response.writeHead(200, { 'Content-Type': 'text/html', 'Cache-Control': 'no-store', ...(isolated ? kIsolation : {}) });
+      response.end(reply === '-' ? '' : reply.replaceAll('\\n', '\n'));
+      return;
+    }
+    const relative = path.replace(/^\/vesquin\/play\//, '/');
+    const file = normalize(join(site, relative.endsWith('/') ? relative + 'index.html' : relative));
+    try {
+      if (!path.startsWith('/vesquin/play/') || !file.startsWith(normalize(site))) throw new Error('outside');
+      const body = await readFile(file);
+      response.writeHead(200, { 'Content-Type': kTypes[extname(file)] || 'application/octet-stream',
+                                'Cache-Control': 'no-cache', ...(isolated ? kIsolation : {}) });
+      response.end(body);
+    } catch {
+      response.writeHead(404);
+      response.end();
+    }
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return Object.assign(state, {
+    port: server.address().port,
+    close: () => {
+      server.closeAllConnections();
+      return new Promise((resolve) => server.close(resolve));
+    },
+  });
+}
+
+// Waits until the page's Start button can be pressed.
+export async function waitForStart(page, timeout = 30000) {
+  await page.waitForFunction(() => !document.getElementById('start').disabled, { timeout });
+}
+
+export const textOf = (page, selector) => page.$eval(selector, (e) => e.textContent);
+export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
