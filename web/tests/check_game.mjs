@@ -117,7 +117,6 @@ try {
   page.on('pageerror', (e) => pageErrors.push(e.message));
   page.on('console', (m) => { if (m.type() === 'error') pageErrors.push(m.text()); });
   await openPage(page);
-  step("CHECK_CPU_SLOWDOWN=N runs the page's thread N times slowe");
   // CHECK_CPU_SLOWDOWN=N runs the page's thread N times slower, as on a very busy machine (chromium).
   if (process.env.CHECK_CPU_SLOWDOWN) await page.emulateCPUThrottling(Number(process.env.CHECK_CPU_SLOWDOWN));
   await axe(page, 'before Start');
@@ -154,7 +153,6 @@ try {
   await page.evaluate(() => { window.vesquinPage.captureOnStart = 48000 * 5; });
   await page.click('#start');
   await waitForLine(page, /^\d+ play game\\game_intro\.vgz pan=0 vol=0$/, 10000);
-  step("The intro's first frame is heard, at a time after Start o");
   // The intro's first frame is heard, at a time after Start on the page's clock.
   try {
     await page.waitForFunction(() => window.vesquinPage.firstSoundAt > window.vesquinPage.startClickedAt,
@@ -179,7 +177,6 @@ try {
   problems.push(...differences);
   const played = run.played;
 
-  step("The sound that came out is the game's: not silent, and th");
   // The sound that came out is the game's: not silent, and the mixer's for the same events.
   const capture = await page.evaluate(async () => {
     const m = await window.vesquinPage.takeCapture();
@@ -196,7 +193,6 @@ try {
   check(madeIt >= 0 && sent[madeIt + 1] === 'play score\\1.vgz pan=0 vol=0', `the place was not spoken: ${sent}`);
   check(pageErrors.length === 0, `page errors: ${pageErrors.join('; ')}`);
 
-  step("best.dat and config.dat are the player's after a reload.");
   // best.dat and config.dat are the player's after a reload.
   await page.evaluate(() => window.vesquinPage.persisted());
   await openPage(page);
@@ -205,11 +201,9 @@ try {
   check(best && Buffer.from(best).equals(simBest), 'best.dat after the reload differs from vesquin-sim\'s');
   check(await page.$eval('#first-name', (e) => e.value) === 'Ada', 'the details form forgot the first name');
 
-  step("The intro through the worklet against vesquin-sim's mixed");
   // The intro through the worklet against vesquin-sim's mixed output of it.
   await page.evaluate(() => { window.vesquinPage.captureOnStart = 48000 * 3; });
   await page.click('#start');
-  step("The page's thread held for 400 ms into the intro: the sou");
   // The page's thread held for 400 ms into the intro: the sound, rendered on the audio
   // thread, goes on all the same.
   await sleep(1000);
@@ -236,7 +230,6 @@ try {
   check(similarity > 0.95, `the intro's loudness follows vesquin-sim's only by ${similarity.toFixed(3)}`);
   check(Math.abs(levelDb) < 1.0, `the intro is ${levelDb.toFixed(2)} dB off vesquin-sim's level`);
 
-  step("The speaker test's first clip, heard from ahead and a lit");
   // The speaker test's first clip, heard from ahead and a little to the left through the
   // filter table: the two ears as vesquin-sim's libmysofa filters give them.
   await page.keyboard.press('Control');
