@@ -212,6 +212,10 @@
   };
   observed.origin = () => game._vesquin_origin_ms();
   observed.nextTick = () => game._vesquin_next_tick_ms();
+  observed.storeFile = (name, bytes) => {
+    game.FS.writeFile('/persist/' + name, Uint8Array.from(bytes));
+    persist();
+  };
   observed.readFile = (path) => (game.FS.analyzePath(path).exists ? Array.from(game.FS.readFile(path)) : null);
 
   // Writes the browser's copy of the files back to its storage, one write at a time.

@@ -47,7 +47,8 @@ const kIsolation = { 'Cross-Origin-Opener-Policy': 'same-origin', 'Cross-Origin-
 // 'fail' (and any request past the last) for no connection; a POST of a reply to
 // /vesquin/test/reply queues it. Resolves to
 // { port, requested: [paths], replies, close() }.
-export async function serveSite(site, { isolated = false } = {}) {
+// `more` maps further path prefixes (such as '/bench/') to folders served the same way.
+export async function serveSite(site, { isolated = false, more = {} } = {}) {
   const state = { requested: [], replies: [] };
   const server = createServer(async (request, response) => {
     const path = decodeURIComponent(new URL(request.url, 'http://x').pathname);
@@ -70,10 +71,11 @@ export async function serveSite(site, { isolated = false } = {}) {
       response.end(reply === '-' ? '' : reply.replaceAll('\\n', '\n'));
       return;
     }
-    const relative = path.replace(/^\/vesquin\/play\//, '/');
-    const file = normalize(join(site, relative.endsWith('/') ? relative + 'index.html' : relative));
+    const [prefix, folder] = Object.entries({ '/vesquin/play/': site, ...more }).find(([p]) => path.startsWith(p)) || [];
+    const relative = prefix ? path.slice(prefix.length - 1) : path;
+    const file = folder && normalize(join(folder, relative.endsWith('/') ? relative + 'index.html' : relative));
     try {
-      if (!path.startsWith('/vesquin/play/') || !file.startsWith(normalize(site))) throw new Error('outside');
+      if (!file || !file.startsWith(normalize(folder))) throw new Error('outside');
       const body = await readFile(file);
       response.writeHead(200, { 'Content-Type': kTypes[extname(file)] || 'application/octet-stream',
                                 'Cache-Control': 'no-cache', ...(isolated ? kIsolation : {}) });

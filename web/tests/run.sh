@@ -42,6 +42,8 @@ for browser in $browsers; do
   source "$here/serve.sh"
   SERVER_PID=$server_pid node "$here/check_game.mjs" "$browser" "http://127.0.0.1:$port/vesquin/play/?test" \
     "$work/expected" || status=1
+  # The check stops the server itself for its last part; a check that failed before may not have.
+  kill "$server_pid" 2>/dev/null || true
   wait "$server_pid" 2>/dev/null || true
   server_pid=""
 done
