@@ -7,6 +7,7 @@
 const kRelease = '@RELEASE@';
 const kFiles = '@FILES@';
 const kCache = 'vesquin-' + kRelease;
+const kDownloadsAtOnce = 3;
 const scope = self.registration.scope;
 const kept = new Map(kFiles.map(([file, digest]) => [new URL(file, scope).href, digest]));
 
@@ -17,14 +18,21 @@ async function digestOf(bytes) {
 
 // Every file of this release, checked against its digest, or none: a host that changed
 // some files meanwhile holds another release, which its own service worker will bring.
+// A few downloads at a time, so that the page's own, on its first visit, are not held up.
 async function keepRelease() {
-  const answers = await Promise.all(Array.from(kept, async ([url, digest]) => {
-    const response = await fetch(url, {cache: 'no-cache'});
-    if (!response.ok) throw new Error(`${url}: ${response.status}`);
-    const bytes = await response.arrayBuffer();
-    if (await digestOf(bytes) !== digest) throw new Error(`${url} is of another release`);
-    return [url, new Response(bytes, {status: 200, headers: response.headers})];
-  }));
+  const queue = Array.from(kept);
+  const answers = [];
+  const download = async () => {
+    for (let next = queue.shift(); next; next = queue.shift()) {
+      const [url, digest] = next;
+      const response = await fetch(url, {cache: 'no-cache'});
+      if (!response.ok) throw new Error(`${url}: ${response.status}`);
+      const bytes = await response.arrayBuffer();
+      if (await digestOf(bytes) !== digest) throw new Error(`${url} is of another release`);
+      answers.push([url, new Response(bytes, {status: 200, headers: response.headers})]);
+    }
+  };
+  await Promise.all(Array.from({length: kDownloadsAtOnce}, download));
   const cache = await caches.open(kCache);
   await Promise.all(answers.map(([url, response]) => cache.put(url, response)));
 }

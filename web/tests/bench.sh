@@ -3,10 +3,10 @@
 # with its sound through a private PulseAudio server of its own (a null sink at 48 kHz, as a
 # player's sound server), served with the isolation headers by a static server of the test,
 # beside the trivial click page that measures the browser's own key to sound.
-# Usage: web/tests/bench.sh NATIVE_BUILD WEB_SITE
+# Usage: web/tests/bench.sh WEB_SITE
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-site="$(cd "$2" && pwd)"
+site="$(cd "$1" && pwd)"
 browsers="${BROWSERS:-chromium firefox}"
 work="$(mktemp -d)"
 pulse_pid=""
