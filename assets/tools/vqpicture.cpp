@@ -105,20 +105,20 @@ class Canvas {
     const std::uint32_t row = std::uint32_t((w_ * 3 + 3) & ~3), image = row * std::uint32_t(h_);
     std::vector<std::uint8_t> out;
     out.insert(out.end(), {'B', 'M'});
-    vqa::PutLe(out, 54 + image, 4);
-    vqa::PutLe(out, 0, 4);
-    vqa::PutLe(out, 54, 4);
-    vqa::PutLe(out, 40, 4);
-    vqa::PutLe(out, std::uint32_t(w_), 4);
-    vqa::PutLe(out, std::uint32_t(h_), 4);
-    vqa::PutLe(out, 1, 2);
-    vqa::PutLe(out, 24, 2);
-    vqa::PutLe(out, 0, 4);  // no compression
-    vqa::PutLe(out, image, 4);
-    vqa::PutLe(out, 2835, 4);  // 72 dots per inch
-    vqa::PutLe(out, 2835, 4);
-    vqa::PutLe(out, 0, 4);
-    vqa::PutLe(out, 0, 4);
+    vesquin::PutLittleEndian(out, 54 + image, 4);
+    vesquin::PutLittleEndian(out, 0, 4);
+    vesquin::PutLittleEndian(out, 54, 4);
+    vesquin::PutLittleEndian(out, 40, 4);
+    vesquin::PutLittleEndian(out, std::uint32_t(w_), 4);
+    vesquin::PutLittleEndian(out, std::uint32_t(h_), 4);
+    vesquin::PutLittleEndian(out, 1, 2);
+    vesquin::PutLittleEndian(out, 24, 2);
+    vesquin::PutLittleEndian(out, 0, 4);  // no compression
+    vesquin::PutLittleEndian(out, image, 4);
+    vesquin::PutLittleEndian(out, 2835, 4);  // 72 dots per inch
+    vesquin::PutLittleEndian(out, 2835, 4);
+    vesquin::PutLittleEndian(out, 0, 4);
+    vesquin::PutLittleEndian(out, 0, 4);
     for (int y = h_ - 1; y >= 0; --y) {
       for (int x = 0; x < w_; ++x) {
         Rgb c = Pixel(x, y);
