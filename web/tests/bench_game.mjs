@@ -1,7 +1,7 @@
 // Figures of the browser build in one headless browser, one per line ("BROWSER name: value
 // unit"), with its sound through the PulseAudio server of PULSE_SERVER, whose sink's monitor
 // PULSE_MONITOR is listened to:
-// - what a first visit downloads, and Start to the intro's first sample at the output;
+// - what the page downloads on a first visit, and Start to the intro's first sample at the output;
 // - key to sound at the sound server (median, p95): Down and Up in the menu, each timed from
 //   the key event on the page to the answer's first sample leaving the sound server, found in
 //   the monitor's recording by the worklet's own output at the answer;
@@ -14,7 +14,6 @@
 //   size), to show what each gives in this browser.
 // Usage: node bench_game.mjs BROWSER SITE_URL CLICK_URL
 import { spawn, execFileSync } from 'node:child_process';
-import { gzipSync } from 'node:zlib';
 import { launch, sleep, waitForStart } from './browsers.mjs';
 
 const [browserName, url, clickUrl] = process.argv.slice(2);
@@ -207,16 +206,16 @@ try {
   // A first visit, and Start to the intro's first sample at the output, over fresh profiles.
   const starts = [];
   let served = 0;
-  let compressed = 0;
   for (let i = 0; i < kLoads; ++i) {
     const context = await browser.createBrowserContext();
     const page = await context.newPage();
-    const bodies = [];
-    page.on('response', (response) => {
-      if (i === 0) response.buffer().then((b) => bodies.push(b), () => {});
-    });
     await page.goto(url, { waitUntil: 'load' });
     await waitForStart(page);
+    if (i === 0) {
+      served = await page.evaluate(() => [...performance.getEntriesByType('navigation'),
+                                          ...performance.getEntriesByType('resource')]
+        .reduce((sum, e) => sum + e.encodedBodySize, 0));
+    }
     await page.click('#start');
     try {
       await page.waitForFunction(() => window.vesquinPage.firstSoundAt > 0, { timeout: 15000 });
@@ -224,14 +223,9 @@ try {
     } catch {
       // no first sample: counted below
     }
-    for (const body of bodies) {
-      served += body.length;
-      compressed += Math.min(body.length, gzipSync(body, { level: 9 }).length);
-    }
     await context.close();
   }
-  print('download as served', (served / 1e6).toFixed(2), 'MB');
-  print('download compressed', (compressed / 1e6).toFixed(2), 'MB');
+  print('download of the page as served', (served / 1e6).toFixed(2), 'MB');
   print('start to first intro sample median', median(starts).toFixed(1), 'ms');
   print('starts without a first sample in 15 s', kLoads - starts.length, `of ${kLoads}`);
 

@@ -3,8 +3,9 @@
 // ones. NAME.vsim is the script, NAME.txt its transcript, NAME.best.dat the best list after
 // it; NAME.best-before.dat and NAME.config.dat, where they exist, are the player's files
 // before it. The score table's requests are answered with the script's `reply` lines.
-// The first browser replays every game; each other one the shortest games, as many as fit in
-// kOtherBrowserScriptMs of script time (the whole-game check already plays a win in each).
+// The first browser replays every game; each other one, within kOtherBrowserScriptMs of script
+// time, the games that talk to the score table first, then the shortest (the whole-game
+// check already plays a win in each browser).
 // Usage: node check_games.mjs GAMES_DIR SITE BROWSER...
 import { existsSync, readdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
@@ -27,8 +28,9 @@ const games = readdirSync(gamesDir).filter((f) => f.endsWith('.vsim')).sort().ma
            transcript: parseTranscript(readFileSync(path('.txt'), 'utf8')), best: readFileSync(path('.best.dat')),
            bestBefore: optional('.best-before.dat'), config: optional('.config.dat') };
 });
+const replies = (g) => (g.script.steps.some((s) => s.reply !== undefined) ? 0 : 1);
 let budget = 0;
-const shortFirst = [...games].sort((a, b) => a.script.duration - b.script.duration)
+const representative = [...games].sort((a, b) => replies(a) - replies(b) || a.script.duration - b.script.duration)
   .filter((g) => (budget += g.script.duration) <= kOtherBrowserScriptMs);
 const total = games.reduce((t, g) => t + g.script.duration, 0);
 setTimeout(() => { console.error('game replay timed out'); process.exit(3); },
@@ -78,7 +80,7 @@ try {
   for (const [i, name] of browserNames.entries()) {
     const browser = await launch(name);
     try {
-      const chosen = i === 0 ? games : shortFirst;
+      const chosen = i === 0 ? games : representative;
       for (const game of chosen) {
         const found = await replay(browser, game).catch((e) => [`browser error: ${e.message}`]);
         problems.push(...found.map((p) => `${name}: ${game.name}: ${p}`));
