@@ -35,7 +35,8 @@
     ended: false,
     startClickedAt: 0,
     firstSoundAt: 0,       // performance time of the first frame of the intro at the output
-    // {frame, at, played}: first frames of voices at the output, and when the worklet played them
+    // {frame, at, played, received}: first frames of voices at the output, when the worklet
+    // played them, and when the page heard of them
     marks: [],
     keyTimes: [],          // performance times of key presses passed to the game
   };
@@ -144,7 +145,7 @@
       const at = stamp.performanceTime + (m.time - stamp.contextTime) * 1000;
       // When the worklet rendered it, as far as the output's own latency figures tell.
       const latency = ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;
-      observed.marks.push({frame: m.mark, at, played: at - latency, latency});
+      observed.marks.push({frame: m.mark, at, played: at - latency, latency, received: m.received});
       if (!observed.firstSoundAt) observed.firstSoundAt = at;
     }
   }
@@ -153,7 +154,7 @@
   function onWorklet(event) {
     const m = event.data;
     if (m.mark !== undefined) {
-      pendingMarks.push(m);
+      pendingMarks.push({...m, received: performance.now()});
       if (!placeTimer) placeMarks();
     } else if (m.rendering) {
       rendering = true;

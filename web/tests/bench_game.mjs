@@ -151,16 +151,21 @@ async function gameKeys(browser) {
   await sleep(300);
   await pressKeys(page, kKeys);
   const heard = await recording.stop();
-  const { keyTimes, marks, own, from, reported, view } = await page.evaluate(async () => {
+  const { keyTimes, marks, own, from, reported, plays } = await page.evaluate(async () => {
     const taken = await window.vesquinPage.takeCapture();
+    const origin = window.vesquinPage.origin();
     return { keyTimes: window.vesquinPage.keyTimes, marks: window.vesquinPage.marks, from: taken.from,
-             own: Array.from(taken.capture.filter((_, i) => i % 2 === 0)), reported: window.vesquinPage.outputLatency() };
+             own: Array.from(taken.capture.filter((_, i) => i % 2 === 0)), reported: window.vesquinPage.outputLatency(),
+             plays: window.vesquinPage.transcript.filter((l) => / play menu\\/.test(l))
+               .map((l) => origin + Number(l.slice(0, l.indexOf(' ')))) };
   });
   const viewed = serverView();
   const latencies = [];
   for (const key of keyTimes.slice(first)) {
-    const mark = marks.find((m) => m.at >= key);
-    if (!mark || mark.at - key > 500 || from === null) continue;
+    // The answer: the first voice the worklet told of after the game played the key's clip.
+    const play = plays.find((t) => t >= Math.floor(key));
+    const mark = play === undefined ? undefined : marks.find((m) => m.received >= play);
+    if (!mark || mark.received - key > 500 || from === null) continue;
     const start = mark.frame - from;
     if (start < 0 || start + 960 > own.length) continue;
     const keyAtHost = key + sync.offset;

@@ -97,7 +97,12 @@ export async function serveSite(site, { isolated = false, more = {} } = {}) {
 
 // Waits until the page's Start button can be pressed.
 export async function waitForStart(page, timeout = 30000) {
-  await page.waitForFunction(() => !document.getElementById('start').disabled, { timeout });
+  try {
+    await page.waitForFunction(() => !document.getElementById('start').disabled, { timeout });
+  } catch (e) {
+    const status = await page.evaluate(() => document.getElementById('status').textContent).catch(() => '(none)');
+    throw new Error(`Start not ready in ${timeout} ms; the status line says "${status}"`);
+  }
 }
 
 export const textOf = (page, selector) => page.$eval(selector, (e) => e.textContent);
