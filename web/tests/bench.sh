@@ -36,10 +36,6 @@ echo "# browser figures with sound through a private PulseAudio null sink (load 
 for browser in $browsers; do
   source "$here/pulse.sh"
   export PULSE_SERVER PULSE_MONITOR=vesquin.monitor
-  # A sound card plays its buffer out in short periods; an idle null sink instead sleeps
-  # through long blocks. A listener on the monitor holds it to short ones, as a card would.
-  parec -d vesquin.monitor --raw --latency-msec=2 > /dev/null &
-  listener_pid=$!
   node "$here/bench_game.mjs" "$browser" "http://127.0.0.1:$port/vesquin/play/" "http://127.0.0.1:$port/bench/"
   # What the browser's stream asked of the sound server, and how the server split it.
   sed -n 's/.*Requested tlength=\([0-9.]*\) ms, minreq=\([0-9.]*\) ms.*/\1 \2/p' "$work/pulse.log" | tail -n 1 |

@@ -8,10 +8,12 @@ import { extname, join, normalize } from 'node:path';
 
 export const kBrowserNames = ['chromium', 'firefox'];
 
-// `audible`: the browser's sound is not muted (chromium's driver mutes it otherwise).
-// `env`: the browser's environment (PULSE_SERVER, say). `args`: more chromium switches.
+// `audible`: the browser's sound is heard, through the sound server of PULSE_SERVER; chromium
+// otherwise plays to a headless output of its own (its driver mutes it), which needs none.
+// `env`: more of the browser's environment. `args`: more chromium switches.
 export function launch(name, { audible = false, env = {}, args = [] } = {}) {
   const environment = { ...process.env, ...env };
+  if (name === 'chromium' && !audible) delete environment.PULSE_SERVER;
   if (name === 'firefox') {
     return puppeteer.launch({
       browser: 'firefox',

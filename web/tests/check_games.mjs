@@ -34,7 +34,7 @@ const representative = [...games].sort((a, b) => replies(a) - replies(b) || a.sc
   .filter((g) => (budget += g.script.duration) <= kOtherBrowserScriptMs);
 const total = games.reduce((t, g) => t + g.script.duration, 0);
 setTimeout(() => { console.error('game replay timed out'); process.exit(3); },
-           total * 1.5 + kOtherBrowserScriptMs * 1.5 + 60000 * browserNames.length + 20000 * games.length * 2).unref();
+           (total + kOtherBrowserScriptMs) * 3 + 60000 * browserNames.length + 40000 * games.length * 2).unref();
 
 // The host of the score table is the build's: the page's requests go to the page's own.
 const sameHost = (lines) => lines.map((l) => ({ ...l, event: l.event.replace(/^get https?:\/\/[^/]+/, 'get ') }));
@@ -82,7 +82,14 @@ try {
     try {
       const chosen = i === 0 ? games : representative;
       for (const game of chosen) {
-        const found = await replay(browser, game).catch((e) => [`browser error: ${e.message}`]);
+        // A page held up long enough on a busy machine merges two ticks, which the simulator's
+        // virtual clock never does: the game then runs a tick behind. Such a game is played
+        // once more before it counts as failed.
+        let found = await replay(browser, game).catch((e) => [`browser error: ${e.message}`]);
+        if (found.length) {
+          console.log(`${name}: ${game.name}: played again after: ${found.join('; ')}`);
+          found = await replay(browser, game).catch((e) => [`browser error: ${e.message}`]);
+        }
         problems.push(...found.map((p) => `${name}: ${game.name}: ${p}`));
       }
       console.log(`${name}: replayed ${chosen.map((g) => g.name).join(', ') || 'no game'} of ${games.length}`);

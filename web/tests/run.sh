@@ -14,9 +14,9 @@ browsers="${BROWSERS:-chromium firefox}"
 work="$(mktemp -d)"
 server_pid=""
 pulse_pid=""
+listener_pid=""
 cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-  if [ -n "$pulse_pid" ]; then kill "$pulse_pid" 2>/dev/null || true; wait "$pulse_pid" 2>/dev/null || true; fi
+  for pid in $server_pid $listener_pid $pulse_pid; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -33,7 +33,8 @@ printf 'wait 3000\n' | "$native/bin/vesquin-sim" --data "$work/game" --wav "$wor
 printf 'key Ctrl\nwait 200\nkey Down\nwait 200\nkey Down\nwait 200\nkey Enter\nwait 1800\n' |
   "$native/bin/vesquin-sim" --data "$work/game" --wav "$work/expected/speakers.wav" > /dev/null
 
-# Firefox plays nothing without a sound server: a private PulseAudio with a null sink.
+# Firefox plays nothing without a sound server: a private PulseAudio with a null sink. Chromium
+# keeps its headless output of its own.
 source "$here/pulse.sh"
 export PULSE_SERVER
 
