@@ -2,9 +2,9 @@
 # runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer, the mixer's
 # thread tests under ThreadSanitizer, and the browser build in headless firefox-esr and
 # chromium); `make bench` builds and runs the sound benchmarks (the latency one under Xvfb,
-# then everything heard through a private PulseAudio server, then the browser build's figures
-# in both browsers); `make web` builds the game for web browsers into build-web/site; `make
-# dist` makes the release packages in dist/ from a fresh build folder.
+# then everything heard through a private PulseAudio server and a private PipeWire, then the
+# browser build's figures in both browsers); `make web` builds the game for web browsers into
+# build-web/site; `make dist` makes the release packages in dist/ from a fresh build folder.
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
@@ -56,6 +56,7 @@ bench: build web
 	./$(BUILD)/bin/vesquin-bench-sound
 	xvfb-run -a ./$(BUILD)/bin/vesquin-bench-latency
 	bash bench/pulse_session.sh $(BUILD)/bin
+	SERVER=pipewire bash bench/pulse_session.sh $(BUILD)/bin
 	bash web/tests/bench.sh $(WEB_BUILD)/site
 
 assets:
