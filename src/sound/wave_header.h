@@ -16,8 +16,9 @@ inline void PutLittleEndian(std::vector<std::uint8_t>& out, std::uint32_t value,
 }
 
 // The header of `dataBytes` bytes of samples: kWavePcm or kWaveFloat, interleaved channels.
-inline std::vector<std::uint8_t> WaveHeader(std::uint16_t formatTag, std::uint16_t channels, std::uint32_t rate,
-                                            std::uint16_t bitsPerSample, std::uint32_t dataBytes) {
+inline std::vector<std::uint8_t> WaveHeader(std::uint16_t formatTag, std::uint16_t channels,
+                                            std::uint32_t rate, std::uint16_t bitsPerSample,
+                                            std::uint32_t dataBytes) {
   const std::uint32_t blockAlign = channels * bitsPerSample / 8u;
   std::vector<std::uint8_t> header;
   header.reserve(44);
