@@ -109,3 +109,16 @@ export async function waitForStart(page, timeout = 30000) {
 
 export const textOf = (page, selector) => page.$eval(selector, (e) => e.textContent);
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// `promise`, or an error saying `what` did not happen within `ms`.
+export function within(ms, promise, what) {
+  let timer;
+  const late = new Promise((resolve, reject) => {
+    timer = setTimeout(() => reject(new Error(`${what} did not happen within ${ms} ms`)), ms);
+  });
+  return Promise.race([promise, late]).finally(() => clearTimeout(timer));
+}
+
+// Waits until the page's service worker has kept the release, for play without a network.
+export const offlineReady = (page) =>
+  within(30000, page.evaluate(() => window.vesquinPage.offlineReady()), 'the service worker keeping the release');

@@ -9,7 +9,7 @@
 import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { join } from 'node:path';
-import { launch, sleep, textOf, waitForStart } from './browsers.mjs';
+import { launch, offlineReady, sleep, textOf, waitForStart } from './browsers.mjs';
 import { compareTranscripts, parseScript, parseTranscript, playScript } from './replay.mjs';
 
 const require = createRequire(import.meta.url);
@@ -124,7 +124,7 @@ try {
         'the application region holds text, which a screen reader cannot browse there');
   // Chromium can install the page as an app: its manifest, icons and service worker.
   if (browserName === 'chromium') {
-    await page.evaluate(() => window.vesquinPage.offlineReady());
+    await offlineReady(page);
     const devtools = await page.createCDPSession();
     const { installabilityErrors } = await devtools.send('Page.getInstallabilityErrors');
     check(installabilityErrors.length === 0,
@@ -171,8 +171,8 @@ try {
 
   // The whole won game of the example script, key by key at its times.
   const script = parseScript(readFileSync(join(expectedDir, 'win.vsim'), 'utf8'));
-  const run = await playScript(page, script);
   const expected = parseTranscript(readFileSync(join(expectedDir, 'win.txt'), 'utf8'));
+  const run = await playScript(page, script, null, expected.at(-1).t);
   const { problems: differences, deviation, stalls } = compareTranscripts(run, expected, script.keyTimes);
   problems.push(...differences);
   const played = run.played;
@@ -293,7 +293,7 @@ try {
   // Started again with the server stopped: the service worker serves the page, its module
   // and its clips, isolated as before.
   if (process.env.SERVER_PID) {
-    await page.evaluate(() => window.vesquinPage.offlineReady());
+    await offlineReady(page);
     process.kill(Number(process.env.SERVER_PID));
     await sleep(200);
     await page.close();

@@ -9,7 +9,7 @@
 // Usage: node check_games.mjs GAMES_DIR SITE BROWSER...
 import { existsSync, readdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { launch, serveSite, waitForStart } from './browsers.mjs';
+import { launch, offlineReady, serveSite, waitForStart } from './browsers.mjs';
 import { compareTranscripts, parseScript, parseTranscript, playScript } from './replay.mjs';
 
 const kOtherBrowserScriptMs = 40000;
@@ -59,11 +59,11 @@ async function replay(browser, game) {
     server.replies.length = 0;
     // The first visit's service worker has kept the release, as it has long before a player's
     // first game: its downloads would otherwise hold up this one.
-    await page.evaluate(() => window.vesquinPage.offlineReady());
+    await offlineReady(page);
     await page.click('#start');
     await page.waitForFunction(() => window.vesquinPage.transcript.some((l) => / play game\\game_intro\.vgz/.test(l)),
                                { timeout: 10000 });
-    const run = await playScript(page, game.script, '/vesquin/test/reply');
+    const run = await playScript(page, game.script, '/vesquin/test/reply', game.transcript.at(-1).t);
     run.played = sameHost(run.played);
     const found = compareTranscripts(run, sameHost(game.transcript), game.script.keyTimes).problems;
     await page.evaluate(() => window.vesquinPage.persisted());

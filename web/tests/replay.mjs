@@ -53,9 +53,11 @@ export function parseScript(text) {
 }
 
 // Plays the steps on a page whose game has started, counted from a tick soon after now (the
-// page's start-up took time, the simulator's none). Returns { shift, startupLines, played }.
-// `replyUrl`: where a reply step is posted for the server that answers the score requests.
-export async function playScript(page, script, replyUrl = null) {
+// page's start-up took time, the simulator's none), until the script's end or `lastLine`,
+// the time of the simulator's last line, which a blocking wait may put after it. Returns
+// { shift, startupLines, played }. `replyUrl`: where a reply step is posted for the server
+// that answers the score requests.
+export async function playScript(page, script, replyUrl = null, lastLine = 0) {
   const startup = await page.evaluate(() => window.vesquinPage.transcript.length);
   const shift = await page.evaluate(() => {
     const now = performance.now() - window.vesquinPage.origin();
@@ -90,8 +92,8 @@ export async function playScript(page, script, replyUrl = null) {
     };
     run().catch(reject);
   }), script.steps, origin, replyUrl, kKeyDelayMs);
-  await page.waitForFunction((t) => performance.now() >= t, { timeout: script.duration + 60000 },
-                             origin + script.duration + 200);
+  const end = Math.max(script.duration, lastLine);
+  await page.waitForFunction((t) => performance.now() >= t, { timeout: end + 60000 }, origin + end + 200);
   const played = parseTranscript((await page.evaluate(() => window.vesquinPage.transcript)).join('\n'));
   return { shift, startupLines: startup, played };
 }
