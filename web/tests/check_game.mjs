@@ -172,7 +172,7 @@ try {
   // The whole won game of the example script, key by key at its times.
   const script = parseScript(readFileSync(join(expectedDir, 'win.vsim'), 'utf8'));
   const expected = parseTranscript(readFileSync(join(expectedDir, 'win.txt'), 'utf8'));
-  const run = await playScript(page, script, null, expected.at(-1).t);
+  const run = await playScript(page, script, null, expected);
   const { problems: differences, deviation, stalls } = compareTranscripts(run, expected, script.keyTimes);
   problems.push(...differences);
   const played = run.played;

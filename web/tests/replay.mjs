@@ -53,11 +53,12 @@ export function parseScript(text) {
 }
 
 // Plays the steps on a page whose game has started, counted from a tick soon after now (the
-// page's start-up took time, the simulator's none), until the script's end or `lastLine`,
-// the time of the simulator's last line, which a blocking wait may put after it. Returns
+// page's start-up took time, the simulator's none), until the script's end or the time of
+// `expected`'s last line (the simulator's transcript), which a blocking wait may put after
+// it; and, for the time requests may take, until as many lines have come. Returns
 // { shift, startupLines, played }. `replyUrl`: where a reply step is posted for the server
 // that answers the score requests.
-export async function playScript(page, script, replyUrl = null, lastLine = 0) {
+export async function playScript(page, script, replyUrl, expected) {
   const startup = await page.evaluate(() => window.vesquinPage.transcript.length);
   const shift = await page.evaluate(() => {
     const now = performance.now() - window.vesquinPage.origin();
@@ -92,8 +93,11 @@ export async function playScript(page, script, replyUrl = null, lastLine = 0) {
     };
     run().catch(reject);
   }), script.steps, origin, replyUrl, kKeyDelayMs);
-  const end = Math.max(script.duration, lastLine);
-  await page.waitForFunction((t) => performance.now() >= t, { timeout: end + 60000 }, origin + end + 200);
+  const end = origin + Math.max(script.duration, expected.at(-1).t) + 200;
+  await page.waitForFunction((t, lines, late) => performance.now() >= t &&
+                             (window.vesquinPage.transcript.filter((l) => !/^\d+ show /.test(l)).length >= lines ||
+                              performance.now() >= t + late),
+                             { timeout: end - origin + 60000 }, end, expected.length, kRequestToleranceMs);
   const played = parseTranscript((await page.evaluate(() => window.vesquinPage.transcript)).join('\n'));
   return { shift, startupLines: startup, played };
 }
