@@ -1,10 +1,10 @@
 # Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
 # runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer, the mixer's
-# thread tests under ThreadSanitizer, and the browser build in headless Chromium); `make bench`
-# builds and runs the sound benchmarks (the latency one under Xvfb, then everything heard
-# through a private PulseAudio server and a private PipeWire, then the browser build's figures); `make web` builds the
-# game for web browsers into build-web/site; `make dist` makes the release packages in dist/
-# from a fresh build folder.
+# thread tests under ThreadSanitizer, and the browser build in headless firefox-esr and
+# chromium); `make bench` builds and runs the sound benchmarks (the latency one under Xvfb,
+# then everything heard through a private PulseAudio server and a private PipeWire, then the
+# browser build's figures in both browsers); `make web` builds the game for web browsers into
+# build-web/site; `make dist` makes the release packages in dist/ from a fresh build folder.
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
@@ -57,7 +57,7 @@ bench: build web
 	xvfb-run -a ./$(BUILD)/bin/vesquin-bench-latency
 	bash bench/pulse_session.sh $(BUILD)/bin
 	SERVER=pipewire bash bench/pulse_session.sh $(BUILD)/bin
-	bash web/tests/bench.sh $(BUILD) $(WEB_BUILD)/site
+	bash web/tests/bench.sh $(WEB_BUILD)/site
 
 assets:
 	bash assets/generate.sh

@@ -17,10 +17,10 @@ namespace vesquin::scored {
 namespace {
 
 // The game and nothing else: its own scripts and wasm, its own styles, fetches of its own
-// files and of the score table, no frames, no forms sent anywhere.
+// files and of the score table, its app manifest, no frames, no forms sent anywhere.
 constexpr const char* kPlayPolicy =
     "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'self'; style-src 'self'; "
-    "img-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+    "img-src 'self'; manifest-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
 struct FileType {
   std::string_view extension;
@@ -28,7 +28,7 @@ struct FileType {
   bool immutable;  // named with a content version by the page: cached for good
 };
 
-constexpr std::array<FileType, 9> kTypes{{
+constexpr std::array<FileType, 12> kTypes{{
     {".html", "text/html; charset=utf-8", false},
     {".js", "text/javascript; charset=utf-8", false},
     {".css", "text/css; charset=utf-8", false},
@@ -38,6 +38,9 @@ constexpr std::array<FileType, 9> kTypes{{
     {".table", "application/octet-stream", true},
     {".dat", "application/octet-stream", false},
     {".ico", "image/x-icon", false},
+    {".png", "image/png", false},
+    {".svg", "image/svg+xml", false},
+    {".webmanifest", "application/manifest+json", false},
 }};
 
 HttpResponse Answer(unsigned status, std::string body) {

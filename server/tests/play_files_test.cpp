@@ -43,6 +43,7 @@ class PlayFiles : public ::testing::Test {
     Write("index.html", "<!DOCTYPE html>");
     Write("vesquin.wasm", std::string("\0asm", 4));
     Write("clips/game/intro.opus", "OggS");
+    Write("manifest.webmanifest", "{}");
     Write(".hidden.js", "secret");
     Write("notes.txt", "text");
   }
@@ -79,6 +80,12 @@ TEST_F(PlayFiles, ServesThePageAndItsFilesWithTheirTypesAndCaching) {
   ASSERT_TRUE(clip);
   EXPECT_EQ(clip->contentType, "audio/ogg");
   EXPECT_EQ(Header(*clip, "Cache-Control"), "public, max-age=31536000, immutable");
+
+  // The app manifest, which the page's policy lets the browser read, so that it can be installed.
+  std::optional<HttpResponse> manifest = ServePlayFile(folder_, "/vesquin/play/manifest.webmanifest");
+  ASSERT_TRUE(manifest);
+  EXPECT_EQ(manifest->content_type, "application/manifest+json");
+  EXPECT_NE(Header(*page, "Content-Security-Policy").find("manifest-src 'self'"), std::string::npos);
 
   std::optional<HttpResponse> bare = ServePlayFile(folder_, "/vesquin/play");
   ASSERT_TRUE(bare);
