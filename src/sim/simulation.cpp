@@ -317,7 +317,7 @@ class Simulation::Machine final : public Clock,
  private:
   const SimOptions& options_;
   std::ostream& out_;
-  PosixFileSystem files_;
+  NativeFileSystem files_;
   Mixer mixer_;
   StandardRandom seeded_;
   std::deque<int> forced_;

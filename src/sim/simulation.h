@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix_files.h"
+#include "platform/native_files.h"
 #include "shell/game.h"
 #include "shell/services.h"
 

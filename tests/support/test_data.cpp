@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <numbers>
 #include <random>
 #include <stdexcept>
 
@@ -34,7 +35,7 @@ std::vector<std::uint8_t> MakeWaveImage(std::uint32_t lengthMs, std::uint16_t ch
   out.insert(out.end(), {'d', 'a', 't', 'a'});
   Put(out, dataBytes, 4);
   for (std::uint32_t i = 0; i < frames; ++i) {
-    const double v = amplitude * std::sin(2.0 * M_PI * frequency * i / rate);
+    const double v = amplitude * std::sin(2.0 * std::numbers::pi * frequency * i / rate);
     for (std::uint16_t c = 0; c < channels; ++c) {
       if (bits == 16) {
         Put(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v * 32767.0))), 2);

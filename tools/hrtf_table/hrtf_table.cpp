@@ -1,6 +1,7 @@
 // vesquin-hrtf-table SOFA RATE OUT: the head-related filters of a SOFA file at the mixer's
 // rate, one pair per measured direction with the interaural delays folded in, cut to the
-// taps that carry all but -40 dB of any filter's energy, as the table the browser's mixer reads.
+// taps that carry all but -40 dB of any filter's energy, as the table the browser's and
+// Windows' mixers read.
 
 #include <mysofa.h>
 
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../sofa_table_format.h"
+#include "prepared_hrtf/sofa_table_format.h"
 
 namespace {
 
