@@ -1,10 +1,12 @@
 // vesquin.exe: the game on Windows. The window, its loop and the machine's services; the game
 // itself is the core.
 //
-// For the tests under Wine only, three options: `--test-transcript FILE` writes what the
-// player hears, as vesquin-sim's transcript, timed from the 50 ms timer's start;
-// `--test-random "V V ..."` makes the first random draws these values, as the simulator's
-// `rand`; `--test-calendar N` fixes the calendar time that seeds the rest.
+// For the tests under Wine only: `--test-transcript FILE` writes what the player hears, as
+// vesquin-sim's transcript, timed from the 50 ms timer's start, and `--test-origin FILE` that
+// start on the performance counter, in milliseconds; `--test-random "V V ..."` makes the
+// first random draws these values, as the simulator's `rand`; `--test-calendar N` fixes the
+// calendar time that seeds the rest; `--test-score-server HOST:PORT` sends the scores there
+// whatever server the build names.
 
 #include <windows.h>
 
@@ -22,6 +24,7 @@
 #include "windows/key_map.h"
 #include "windows/win32_clock.h"
 #include "windows/win32_files.h"
+#include "windows/text.h"
 #include "windows/win32_window.h"
 #include "windows/wininet_http.h"
 
@@ -64,11 +67,27 @@ class TranscriptFile final : public TranscriptObserver {
   Clock& clock_;
 };
 
-}  // namespace
-}  // namespace vesquin::windows
+// The test mode's HTTP: to the test's own score server, each request in the transcript.
+class TestHttp final : public Http {
+ public:
+  TestHttp(Http& http, std::string server, TranscriptObserver* transcript)
+      : http_(http), server_(std::move(server)), transcript_(transcript) {}
+  std::optional<HttpReply> Get(const std::string& url) override {
+    if (transcript_ != nullptr) transcript_->Line("get " + url);
+    std::string target = url;
+    const std::size_t host = url.find("://");
+    if (!server_.empty() && host != std::string::npos) {
+      const std::size_t path = url.find('/', host + 3);
+      target = url.substr(0, host + 3) + server_ + (path == std::string::npos ? "/" : url.substr(path));
+    }
+    return http_.Get(target);
+  }
 
-namespace vesquin::windows {
-namespace {
+ private:
+  Http& http_;
+  std::string server_;
+  TranscriptObserver* transcript_;
+};
 
 // The window's loop: every queued message before a due tick, so that keys pressed while the
 // game was held are handled first, in their order, then the one merged tick.
@@ -128,7 +147,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
 
   Win32FileSystem files;
-  WinInetHttp http;
+  WinInetHttp wininet;
+  const std::string testServer = Utf8(Option(__argc, __wargv, L"--test-score-server"));
+  TestHttp testHttp(wininet, testServer, transcript.get());
+  Http& http = transcript || !testServer.empty() ? static_cast<Http&>(testHttp) : wininet;
   DirectInputController controller(window->handle());
   GameObserver& observer = transcript ? static_cast<GameObserver&>(*transcript) : quiet;
   Services services{clock, files, http, *window, controller, random, observer};
@@ -136,6 +158,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   window->Attach(game, controller, transcript.get());
 
   InitialiseWindow(game);
+  if (const std::wstring originPath = Option(__argc, __wargv, L"--test-origin"); !originPath.empty()) {
+    std::ofstream(std::filesystem::path(originPath)) << window->timerOrigin().value_or(0) << '\n';
+  }
   if (!window->closeRequested()) {
     window->Show();
     RunLoop(*window, clock, game);
