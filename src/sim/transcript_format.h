@@ -41,8 +41,8 @@ class TranscriptObserver : public GameObserver {
   }
   void ClipStopped(const std::string& name) override { Line("stop " + name); }
   void ClipPlaced(const std::string& name, float x, float y, float z, float minDistance) override {
-    Line("place " + name + " x=" + FormatCoordinate(x) + " y=" + FormatCoordinate(y) + " z=" + FormatCoordinate(z) +
-         " min=" + FormatCoordinate(minDistance));
+    Line("place " + name + " x=" + FormatCoordinate(x) + " y=" + FormatCoordinate(y) +
+         " z=" + FormatCoordinate(z) + " min=" + FormatCoordinate(minDistance));
   }
   // One line without its time: an event of the driver's own ("message TEXT", "close").
   virtual void Line(const std::string& event) = 0;

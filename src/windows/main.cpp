@@ -22,9 +22,9 @@
 #include "sim/transcript_format.h"
 #include "windows/directinput_controller.h"
 #include "windows/key_map.h"
+#include "windows/text.h"
 #include "windows/win32_clock.h"
 #include "windows/win32_files.h"
-#include "windows/text.h"
 #include "windows/win32_window.h"
 #include "windows/wininet_http.h"
 

@@ -13,8 +13,8 @@ namespace {
 
 constexpr std::uint32_t kChannels = 2;
 constexpr std::uint32_t kMaxFrames = Mixer::kSampleRate / 5;  // the most one wake-up fills: 200 ms
-constexpr DWORD kRetryMs = 500;                                // while there is no output
-constexpr DWORD kSilentStreamMs = 2'000;                       // no event for this long: reopen
+constexpr DWORD kRetryMs = 500;                               // while there is no output
+constexpr DWORD kSilentStreamMs = 2'000;                      // no event for this long: reopen
 constexpr REFERENCE_TIME kHnsPerSecond = 10'000'000;
 
 // KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, spelled out: mingw declares it only with INITGUID.
@@ -98,7 +98,8 @@ class WasapiOutput::Stream {
     if (!stream->event_) return nullptr;
     ComPtr<IMMDevice> device;
     if (FAILED(devices->GetDefaultAudioEndpoint(eRender, eConsole, &device))) return nullptr;
-    if (!stream->InitialiseLowLatency(device.Get()) && !stream->InitialiseConverted(device.Get())) return nullptr;
+    if (!stream->InitialiseLowLatency(device.Get()) && !stream->InitialiseConverted(device.Get()))
+      return nullptr;
     ComPtr<IAudioClient>& client = stream->client_;
     if (FAILED(client->SetEventHandle(stream->event_.get())) ||
         FAILED(client->GetBufferSize(&stream->bufferFrames_)) ||
@@ -123,7 +124,8 @@ class WasapiOutput::Stream {
       if (FAILED(render_->GetBuffer(frames, &data))) return false;
       mixer.Render(scratch.data(), frames);
       auto* out = reinterpret_cast<float*>(data);
-      for (std::size_t i = 0; i < std::size_t{frames} * kChannels; ++i) out[i] = scratch[i] * (1.0F / 32768.0F);
+      for (std::size_t i = 0; i < std::size_t{frames} * kChannels; ++i)
+        out[i] = scratch[i] * (1.0F / 32768.0F);
       if (FAILED(render_->ReleaseBuffer(frames, 0))) return false;
     }
     if (!started_) started_ = SUCCEEDED(client_->Start());
@@ -146,9 +148,11 @@ class WasapiOutput::Stream {
     const MixFormat mix(raw);
     if (!IsMixerFormat(*mix)) return false;
     UINT32 defaultPeriod = 0, fundamental = 0, smallest = 0, largest = 0;
-    if (FAILED(client->GetSharedModeEnginePeriod(mix.get(), &defaultPeriod, &fundamental, &smallest, &largest)) ||
+    if (FAILED(client->GetSharedModeEnginePeriod(mix.get(), &defaultPeriod, &fundamental, &smallest,
+                                                 &largest)) ||
         smallest == 0 ||
-        FAILED(client->InitializeSharedAudioStream(AUDCLNT_STREAMFLAGS_EVENTCALLBACK, smallest, mix.get(), nullptr))) {
+        FAILED(client->InitializeSharedAudioStream(AUDCLNT_STREAMFLAGS_EVENTCALLBACK, smallest, mix.get(),
+                                                   nullptr))) {
       return false;
     }
     client_ = client;
@@ -162,9 +166,11 @@ class WasapiOutput::Stream {
     const WAVEFORMATEXTENSIBLE format = MixerFormat();
     const DWORD flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
                         AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
-    if (FAILED(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, 0, 0, &format.Format, nullptr))) return false;
+    if (FAILED(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, 0, 0, &format.Format, nullptr)))
+      return false;
     REFERENCE_TIME defaultPeriod = 0, smallest = 0;
-    if (SUCCEEDED(client_->GetDevicePeriod(&defaultPeriod, &smallest))) periodFrames_ = FramesOf(defaultPeriod);
+    if (SUCCEEDED(client_->GetDevicePeriod(&defaultPeriod, &smallest)))
+      periodFrames_ = FramesOf(defaultPeriod);
     return true;
   }
 

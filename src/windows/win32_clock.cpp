@@ -14,8 +14,7 @@ constexpr DWORD kHighResolutionTimer = 0x00000002;
 
 Win32Clock::Win32Clock() {
   QueryPerformanceFrequency(&frequency_);
-  timer_ = UniqueHandle(
-      CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS));
+  timer_ = UniqueHandle(CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS));
   if (!timer_) {
     // Older systems: a plain waitable timer, with the system's timer period brought down to
     // 1 ms so that its waits end within a millisecond instead of 15.6.

@@ -14,13 +14,15 @@ namespace {
 constexpr std::size_t kBodyLimit = 100'000;  // the game reads no more of a reply
 constexpr int kMaxRedirects = 5;
 // A score must never come from a cache, nor go into one; no cookies, no dialogue boxes.
-constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES |
+                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
 bool HasScheme(const std::string& url, const char* scheme) {
   const std::size_t n = std::char_traits<char>::length(scheme);
-  return url.size() >= n && std::equal(url.begin(), url.begin() + static_cast<std::ptrdiff_t>(n), scheme,
-                                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+  return url.size() >= n &&
+         std::equal(url.begin(), url.begin() + static_cast<std::ptrdiff_t>(n), scheme,
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
 }
 
 bool IsWebAddress(const std::string& url) { return HasScheme(url, "http://") || HasScheme(url, "https://"); }
@@ -32,7 +34,8 @@ void SetTimeout(HINTERNET handle, DWORD option, DWORD ms) {
 std::optional<DWORD> Status(HINTERNET request) {
   DWORD status = 0;
   DWORD size = sizeof status;
-  if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) == FALSE) {
+  if (HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ==
+      FALSE) {
     return std::nullopt;
   }
   return status;
@@ -41,7 +44,8 @@ std::optional<DWORD> Status(HINTERNET request) {
 std::optional<std::string> Location(HINTERNET request) {
   std::string location(2048, '\0');
   DWORD size = static_cast<DWORD>(location.size());
-  if (HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr) == FALSE) return std::nullopt;
+  if (HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr) == FALSE)
+    return std::nullopt;
   location.resize(size);
   return location;
 }
@@ -85,7 +89,8 @@ std::optional<HttpReply> WinInetHttp::Get(const std::string& url) {
       if (!request) return std::nullopt;
       const std::optional<DWORD> status = Status(request.get());
       if (!status) return std::nullopt;
-      const bool redirect = *status == 301 || *status == 302 || *status == 303 || *status == 307 || *status == 308;
+      const bool redirect =
+          *status == 301 || *status == 302 || *status == 303 || *status == 307 || *status == 308;
       if (redirect && redirects < kMaxRedirects) {
         const std::optional<std::string> location = Location(request.get());
         const std::optional<std::string> next = location ? RedirectTarget(address, *location) : std::nullopt;

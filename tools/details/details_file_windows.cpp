@@ -16,9 +16,9 @@ using windows::UniqueHandle;
 // The system's own sentence for an error, without its line end.
 std::string Reason(DWORD error) {
   wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring reason = n > 0 ? std::wstring(text, n) : L"error " + std::to_wstring(error);
   LocalFree(text);
   while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L'.')) {
@@ -55,7 +55,8 @@ ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, 
     std::size_t got = 0;
     while (got < bytes.size()) {
       DWORD n = 0;
-      if (ReadFile(file.get(), bytes.data() + got, static_cast<DWORD>(bytes.size() - got), &n, nullptr) == FALSE) {
+      if (ReadFile(file.get(), bytes.data() + got, static_cast<DWORD>(bytes.size() - got), &n, nullptr) ==
+          FALSE) {
         error = "Could not read " + ShownPath(target) + ": " + Reason(GetLastError()) + ".";
         return ReadResult::Failed;
       }
@@ -113,8 +114,8 @@ bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields,
       return discard(GetLastError());
     }
     if (!file.Reset()) return discard(GetLastError());
-    if (IsReparsePoint(target) ||
-        MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+    if (IsReparsePoint(target) || MoveFileExW(part.c_str(), target.c_str(),
+                                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
       return discard(GetLastError());
     }
     return true;
