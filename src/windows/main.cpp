@@ -6,7 +6,7 @@
 // start on the performance counter, in milliseconds; `--test-random "V V ..."` makes the
 // first random draws these values, as the simulator's `rand`; `--test-calendar N` fixes the
 // calendar time that seeds the rest; `--test-score-server HOST:PORT` sends the scores there
-// whatever server the build names.
+// whatever server the build names; `--test-stats FILE` writes how the sound output fared.
 
 #include <windows.h>
 
@@ -48,11 +48,12 @@ class TestableRandom final : public Random {
   std::deque<int> forced_;
 };
 
-// The transcript of the test mode, each line flushed as it comes.
+// The transcript of the test mode, each line flushed as it comes, with the simulator's line
+// ends.
 class TranscriptFile final : public TranscriptObserver {
  public:
   TranscriptFile(const std::wstring& path, Win32Window& window, Clock& clock)
-      : file_(std::filesystem::path(path)), window_(window), clock_(clock) {}
+      : file_(std::filesystem::path(path), std::ios::binary), window_(window), clock_(clock) {}
   void Line(const std::string& event) override {
     // Times count from the timer's start, whose ticks then fall at 50, 100, ... ms as in the
     // simulator's; start-up's lines come at 0.
@@ -114,6 +115,23 @@ void RunLoop(Win32Window& window, Win32Clock& clock, Game& game) {
   }
 }
 
+void WriteStats(const std::filesystem::path& path, const WasapiOutput* audio) {
+  std::ofstream out(path, std::ios::binary);
+  if (audio == nullptr) {
+    out << "output: none\n";
+    return;
+  }
+  const OutputStats stats = audio->Stats();
+  out << "output_period: " << stats.periodFrames << " frames\n"
+      << "output_buffer: " << stats.bufferFrames << " frames\n"
+      << "output_target: " << stats.targetFrames << " frames\n"
+      << "output_longest_target: " << stats.longestTargetFrames << " frames\n"
+      << "output_low_latency: " << (stats.lowLatency ? 1 : 0) << "\n"
+      << "output_converted: " << (stats.converted ? 1 : 0) << "\n"
+      << "output_opens: " << stats.opens << "\n"
+      << "output_empty_wakes: " << stats.emptyWakes << "\n";
+}
+
 std::wstring Option(int argc, wchar_t** argv, std::wstring_view name) {
   for (int i = 1; i + 1 < argc; ++i) {
     if (argv[i] == name) return argv[i + 1];
@@ -159,11 +177,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   InitialiseWindow(game);
   if (const std::wstring originPath = Option(__argc, __wargv, L"--test-origin"); !originPath.empty()) {
-    std::ofstream(std::filesystem::path(originPath)) << window->timerOrigin().value_or(0) << '\n';
+    std::ofstream(std::filesystem::path(originPath), std::ios::binary)
+        << window->timerOrigin().value_or(0) << '\n';
   }
   if (!window->closeRequested()) {
     window->Show();
     RunLoop(*window, clock, game);
+  }
+  if (const std::wstring statsPath = Option(__argc, __wargv, L"--test-stats"); !statsPath.empty()) {
+    WriteStats(std::filesystem::path(statsPath), window->audio());
   }
   ShutdownWindow(game);
   return 0;

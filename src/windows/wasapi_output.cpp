@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/latency_target.h"
+
 namespace vesquin::windows {
 namespace {
 
@@ -16,6 +18,12 @@ constexpr std::uint32_t kMaxFrames = Mixer::kSampleRate / 5;  // the most one wa
 constexpr DWORD kRetryMs = 500;                               // while there is no output
 constexpr DWORD kSilentStreamMs = 2'000;                      // no event for this long: reopen
 constexpr REFERENCE_TIME kHnsPerSecond = 10'000'000;
+// The engine's buffer as asked for, where the stream chooses it: room for the longest target.
+constexpr REFERENCE_TIME kBufferHns = kHnsPerSecond / 10;  // 100 ms
+// What is kept queued starts at three engine periods (one to play, two in hand) and grows by
+// half when a wake-up finds less than half a period queued, back down after 8 s without.
+constexpr std::uint32_t kShortestTargetPeriods = 3;
+constexpr std::uint64_t kQuietFrames = 8 * Mixer::kSampleRate;
 
 // KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, spelled out: mingw declares it only with INITGUID.
 constexpr GUID kFloatSubtype = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
@@ -103,9 +111,12 @@ class WasapiOutput::Stream {
     ComPtr<IAudioClient>& client = stream->client_;
     if (FAILED(client->SetEventHandle(stream->event_.get())) ||
         FAILED(client->GetBufferSize(&stream->bufferFrames_)) ||
-        FAILED(client->GetService(IID_PPV_ARGS(&stream->render_)))) {
+        FAILED(client->GetService(IID_PPV_ARGS(&stream->render_))) || stream->periodFrames_ == 0) {
       return nullptr;
     }
+    const std::uint32_t shortest =
+        std::min(stream->periodFrames_ * kShortestTargetPeriods, stream->bufferFrames_);
+    stream->target_ = LatencyTarget(shortest, stream->bufferFrames_, kQuietFrames);
     return stream;
   }
 
@@ -113,12 +124,21 @@ class WasapiOutput::Stream {
     if (started_) client_->Stop();
   }
 
-  // Fills what the engine has room for; false when the device is gone.
+  // Tops the engine's queue up to the target; false when the device is gone.
   bool Fill(Mixer& mixer, std::vector<std::int16_t>& scratch, std::atomic<std::uint64_t>& emptyWakes) {
     UINT32 padding = 0;
     if (FAILED(client_->GetCurrentPadding(&padding))) return false;
-    if (started_ && padding == 0) emptyWakes.fetch_add(1, std::memory_order_relaxed);
-    const UINT32 frames = std::min(bufferFrames_ - std::min(padding, bufferFrames_), kMaxFrames);
+    padding = std::min(padding, bufferFrames_);
+    if (started_) {
+      if (padding == 0) emptyWakes.fetch_add(1, std::memory_order_relaxed);
+      if (padding < periodFrames_ / 2) {
+        target_.Grow();
+      } else {
+        target_.Played(queued_ > padding ? queued_ - padding : 0);
+      }
+    }
+    const UINT32 target = std::min(target_.Frames(), bufferFrames_);
+    const UINT32 frames = std::min(target > padding ? target - padding : 0, kMaxFrames);
     if (frames > 0) {
       BYTE* data = nullptr;
       if (FAILED(render_->GetBuffer(frames, &data))) return false;
@@ -128,6 +148,7 @@ class WasapiOutput::Stream {
         out[i] = scratch[i] * (1.0F / 32768.0F);
       if (FAILED(render_->ReleaseBuffer(frames, 0))) return false;
     }
+    queued_ = padding + frames;
     if (!started_) started_ = SUCCEEDED(client_->Start());
     return started_;
   }
@@ -135,6 +156,7 @@ class WasapiOutput::Stream {
   HANDLE event() const { return event_.get(); }
   std::uint32_t periodFrames() const { return periodFrames_; }
   std::uint32_t bufferFrames() const { return bufferFrames_; }
+  std::uint32_t targetFrames() const { return target_.Frames(); }
   bool lowLatency() const { return lowLatency_; }
 
  private:
@@ -166,7 +188,7 @@ class WasapiOutput::Stream {
     const WAVEFORMATEXTENSIBLE format = MixerFormat();
     const DWORD flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
                         AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY;
-    if (FAILED(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, 0, 0, &format.Format, nullptr)))
+    if (FAILED(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, kBufferHns, 0, &format.Format, nullptr)))
       return false;
     REFERENCE_TIME defaultPeriod = 0, smallest = 0;
     if (SUCCEEDED(client_->GetDevicePeriod(&defaultPeriod, &smallest)))
@@ -179,6 +201,8 @@ class WasapiOutput::Stream {
   UniqueHandle event_;
   UINT32 bufferFrames_ = 0;
   std::uint32_t periodFrames_ = 0;
+  LatencyTarget target_{0, 0, kQuietFrames};
+  UINT32 queued_ = 0;  // what the engine held after the last fill
   bool lowLatency_ = false;
   bool started_ = false;
 };
@@ -211,6 +235,8 @@ OutputStats WasapiOutput::Stats() const {
   OutputStats stats;
   stats.periodFrames = periodFrames_.load();
   stats.bufferFrames = bufferFrames_.load();
+  stats.targetFrames = targetFrames_.load();
+  stats.longestTargetFrames = longestTargetFrames_.load();
   stats.sampleRate = sampleRate_.load();
   stats.lowLatency = lowLatency_.load();
   stats.converted = converted_.load();
@@ -223,6 +249,8 @@ void WasapiOutput::Run() {
   const ComApartment com;
   DWORD taskIndex = 0;
   const MmcssTask task(AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex));
+  // Where MMCSS does nothing (Wine), the thread's own priority still puts it first.
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   ComPtr<IMMDeviceEnumerator> devices;
   if (com.ready()) {
     CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&devices));
@@ -262,7 +290,14 @@ void WasapiOutput::Run() {
     const HANDLE waits[] = {stop_.get(), defaultChanged_.get(), stream->event()};
     const DWORD woken = WaitForMultipleObjects(3, waits, FALSE, kSilentStreamMs);
     if (woken == WAIT_OBJECT_0) break;
-    if (woken == WAIT_OBJECT_0 + 2 && stream->Fill(mixer_, scratch, emptyWakes_)) continue;
+    if (woken == WAIT_OBJECT_0 + 2 && stream->Fill(mixer_, scratch, emptyWakes_)) {
+      const std::uint32_t target = stream->targetFrames();
+      targetFrames_.store(target, std::memory_order_relaxed);
+      if (target > longestTargetFrames_.load(std::memory_order_relaxed)) {
+        longestTargetFrames_.store(target, std::memory_order_relaxed);
+      }
+      continue;
+    }
     // The default output changed, went away, or stopped asking: reopen on the default one.
     stream.reset();
     open();

@@ -4,8 +4,9 @@
 // at the mixer's rate in 32-bit float stereo, IAudioClient3 gives the engine's smallest
 // period; otherwise the stream asks the engine to convert (AUTOCONVERTPCM with its
 // default-quality resampler), since every clip is at the mixer's rate and Windows' own
-// converter does the rest. When the default output changes or goes (headphones unplugged)
-// the stream reopens on the new one; while there is none, the clips' time goes on.
+// converter does the rest. What is kept queued grows after the engine nearly ran dry and comes
+// back down after a quiet stretch, as on Linux. When the default output changes or goes (headphones
+// unplugged) the stream reopens on the new one; while there is none, the clips' time goes on.
 
 #include <windows.h>
 
@@ -24,11 +25,13 @@ namespace vesquin::windows {
 struct OutputStats {
   std::uint32_t periodFrames = 0;  // frames per engine period of the open stream, 0 while closed
   std::uint32_t bufferFrames = 0;
-  std::uint32_t sampleRate = 0;  // the rate the stream was opened at
-  bool lowLatency = false;       // opened through IAudioClient3 at the engine's smallest period
-  bool converted = false;        // the engine converts the stream to its own format
-  std::uint64_t opens = 0;       // streams opened since the output was made
-  std::uint64_t emptyWakes = 0;  // wake-ups that found the engine's queue empty: a gap
+  std::uint32_t targetFrames = 0;         // what is kept queued now
+  std::uint32_t longestTargetFrames = 0;  // the most since the output was made
+  std::uint32_t sampleRate = 0;           // the rate the stream was opened at
+  bool lowLatency = false;                // opened through IAudioClient3 at the engine's smallest period
+  bool converted = false;                 // the engine converts the stream to its own format
+  std::uint64_t opens = 0;                // streams opened since the output was made
+  std::uint64_t emptyWakes = 0;           // wake-ups that found the engine's queue empty: a gap
 };
 
 class WasapiOutput : public SoundDevice {
@@ -60,7 +63,8 @@ class WasapiOutput : public SoundDevice {
   UniqueHandle firstOpen_;
   std::atomic<bool> opened_{false};
   std::thread thread_;
-  std::atomic<std::uint32_t> periodFrames_{0}, bufferFrames_{0}, sampleRate_{0};
+  std::atomic<std::uint32_t> periodFrames_{0}, bufferFrames_{0}, targetFrames_{0}, longestTargetFrames_{0},
+      sampleRate_{0};
   std::atomic<bool> lowLatency_{false}, converted_{false};
   std::atomic<std::uint64_t> opens_{0}, emptyWakes_{0};
 };

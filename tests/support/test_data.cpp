@@ -7,6 +7,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "platform/rate_converter.h"
+
 namespace vesquin::testing {
 namespace {
 
@@ -115,5 +117,7 @@ void MakeGameData(const std::filesystem::path& folder, const std::map<std::strin
   }
   if (bestDat) WriteFile(folder / "best.dat", {});
 }
+
+bool MixerConvertsRates() { return RateConverter::Make(22'050, 48'000, 1) != nullptr; }
 
 }  // namespace vesquin::testing

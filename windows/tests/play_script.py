@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Plays a vesquin-sim script by keys into the game's window under Wine (xdotool, on the
-display of DISPLAY) and checks the game's transcript against vesquin-sim's, with the browser
+"""Plays a vesquin-sim script by keys into the game's window under Wine (through the X
+server's XTEST extension, as xdotool does, on the display of DISPLAY; the window under the
+pointer takes them) and checks the game's transcript against vesquin-sim's, with the browser
 check's tolerances (web/tests/check_game.mjs).
 
     play_script.py SCRIPT ORIGIN_FILE TRANSCRIPT EXPECTED
@@ -8,12 +9,13 @@ check's tolerances (web/tests/check_game.mjs).
 ORIGIN_FILE holds the game's timer start in milliseconds of the performance counter, which
 Wine reads from CLOCK_MONOTONIC_RAW. Exit 0 when the transcripts agree; each fault is printed.
 """
+import ctypes
+import ctypes.util
 import math
-import subprocess
 import sys
 import time
 
-# xdotool's names of the simulator's keys.
+# X's key names of the simulator's keys.
 KEYS = {'enter': 'Return', 'ctrl': 'Control_L', 'escape': 'Escape', 'space': 'space', 'left': 'Left',
         'up': 'Up', 'right': 'Right', 'down': 'Down', 'd': 'd', 'n': 'n', 'y': 'y'}
 CODES = {'13': 'enter', '17': 'ctrl', '27': 'escape', '32': 'space', '37': 'left', '38': 'up',
@@ -22,6 +24,32 @@ CODES = {'13': 'enter', '17': 'ctrl', '27': 'escape', '32': 'space', '37': 'left
 # as in the simulator. A line may come this much earlier or later than the simulator's.
 KEY_DELAY_MS = 15
 TOLERANCE_MS = 250
+
+
+class Keyboard:
+    """Key events through XTEST, each sent at once: a process per key would come late on a
+    busy machine, and the game's clips are timed to the script's keys."""
+
+    def __init__(self):
+        self.x11 = ctypes.CDLL(ctypes.util.find_library('X11'))
+        self.xtst = ctypes.CDLL(ctypes.util.find_library('Xtst'))
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XStringToKeysym.restype = ctypes.c_ulong
+        self.x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XFlush.argtypes = [ctypes.c_void_p]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.display = self.x11.XOpenDisplay(None)
+        if not self.display:
+            raise SystemExit('no X display')
+
+    def send(self, name, down_and_up):
+        code = self.x11.XKeysymToKeycode(self.display, self.x11.XStringToKeysym(name.encode()))
+        if down_and_up:
+            self.xtst.XTestFakeKeyEvent(self.display, code, 1, 0)
+        self.xtst.XTestFakeKeyEvent(self.display, code, 0, 0)
+        self.x11.XFlush(self.display)
 
 
 def now_ms():
@@ -92,13 +120,14 @@ def compare(played, expected, shift, startup, key_times, problems):
 def main():
     script_path, origin_path, transcript_path, expected_path = sys.argv[1:5]
     keys, _, end = plan(open(script_path).read())
+    keyboard = Keyboard()
     origin = float(open(origin_path).read())
     startup = len(parse_transcript(open(transcript_path, encoding='utf-8').read()))
     shift = math.ceil((now_ms() - origin) / 50) * 50 + 50
     for at, key, down in keys:
         due = origin + shift + at + KEY_DELAY_MS
         time.sleep(max(0.0, (due - now_ms()) / 1000))
-        subprocess.run(['xdotool', 'key' if down else 'keyup', key], check=True)
+        keyboard.send(key, down)
     time.sleep(max(0.0, (origin + shift + end + 200 - now_ms()) / 1000))
     played = parse_transcript(open(transcript_path, encoding='utf-8').read())
     expected = parse_transcript(open(expected_path, encoding='utf-8').read())

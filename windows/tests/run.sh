@@ -34,13 +34,12 @@ check() {  # $1: what, then the command
   else
     echo "FAIL: $what"
     failed=$((failed + 1))
+    stop_game
   fi
 }
 
-# The core's suites and the Windows layer's, as one program. Clips at another rate than the
-# mixer's are refused in a build without rate conversion: their two tests do not apply.
-check "GoogleTest suites under Wine" wine "$build/bin/vesquin_tests.exe" \
-  --gtest_filter='-MixerVoices.ConvertedClipsKeepTheirFullLengthAndLevel:SimBlockTest.AClipPlayedToItsEndHoldsTheGameForExactlyItsLength'
+# The core's suites and the Windows layer's, as one program.
+check "GoogleTest suites under Wine" wine "$build/bin/vesquin_tests.exe"
 
 # The release, unpacked as a player would.
 folder="$work/Spiele für Åsa"
@@ -60,16 +59,26 @@ details() {
 }
 check "vesquin-details writes config.dat" details
 
+# The intro as heard at the sink. Wine feeds PulseAudio from a thread of its own through a
+# 30 ms buffer, and a stall of that thread on a busy machine is a gap the game never sees (its
+# stream's queue stays filled): a start with a gap is heard once more before it fails.
 intro() {
-  capture_start "$work/intro.raw"
-  start_game "$game" intro
-  sleep 3.5
-  capture_stop
-  python3 "$here/compare_intro.py" "$work/intro.raw" "$work/expected/intro.wav" || return 1
-  # Alt+F4: the close command, with no exit clip.
-  xdotool key alt+F4
-  wait_for_exit || return 1
-  ! grep -q exit_game "$work/intro.txt" && grep -q ' close$' "$work/intro.txt"
+  local round
+  for round in 1 2; do
+    capture_start "$work/intro.raw"
+    start_game "$game" intro
+    sleep 3.5
+    capture_stop
+    local heard=0
+    python3 "$here/compare_intro.py" "$work/intro.raw" "$work/expected/intro.wav" || heard=1
+    # Alt+F4: the close command, with no exit clip.
+    close_game || return 1
+    cat "$work/intro.stats"
+    grep -q exit_game "$work/intro.txt" && return 1
+    grep -q ' close$' "$work/intro.txt" || return 1
+    [ "$heard" = 0 ] && return 0
+  done
+  return 1
 }
 check "the intro heard at the sink, and Alt+F4 closes" intro
 
@@ -90,18 +99,23 @@ send_score() {
     xdotool key Down
     sleep 0.3
   done
+  local before
+  before="$(wc -l < "$work/game.txt")"
   xdotool key Return
-  wait_for_line "$work/game.txt" 'play game\\check_connected.vgz' 10 || return 1
+  wait_for_line "$work/game.txt" 'play game\\check_connected.vgz' 10 "$before" || return 1
   xdotool key y
-  wait_for_line "$work/game.txt" 'play score\\1.vgz' 30 || { tail -12 "$work/game.txt"; return 1; }
-  grep -qF "get http://localhost:8480/vesquin/top2.php?$query" "$work/game.txt" ||
-    grep -qF "/vesquin/top2.php?$query" "$work/game.txt" || return 1
-  grep -B1 -F 'play score\1.vgz' "$work/game.txt" | grep -qF 'play game\made_it.vgz'
+  wait_for_line "$work/game.txt" ' state 1$' 40 "$before" || return 1
+  local sent
+  # Without their times, and with the build's score server as "SERVER".
+  sent="$(tail -n +$((before + 1)) "$work/game.txt" | cut -d' ' -f2- | sed 's|^get http://[^/]*/|get http://SERVER/|')"
+  grep -qxF "get http://SERVER/vesquin/top1.php?$query" <<< "$sent" &&
+    grep -qxF "get http://SERVER/vesquin/top2.php?$query" <<< "$sent" &&
+    grep -A1 -xF 'play game\made_it.vgz pan=0 vol=0' <<< "$sent" | grep -qxF 'play score\1.vgz pan=0 vol=0' ||
+    { echo "$sent"; return 1; }
 }
 check "a score sent to a local vesquin-scored speaks the place" send_score
 
 quit() {
-  wait_for_line "$work/game.txt" ' state 1$' 20 || return 1
   sleep 0.5
   xdotool key Escape
   wait_for_exit || return 1
@@ -116,8 +130,7 @@ missing_clip() {
   start_game "$broken" missing
   close_error_box "$work/missing.txt" "Error in second initialisation" || return 1
   [ "$(grep -c ' message ' "$work/missing.txt")" = 1 ] || return 1
-  xdotool key alt+F4
-  wait_for_exit
+  close_game
 }
 check "a missing clip gives \"Error in second initialisation\"" missing_clip
 
@@ -126,8 +139,7 @@ no_sound() {
   WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winepulse.drv,winealsa.drv,wineoss.drv=d" start_game "$game" silent
   close_error_box "$work/silent.txt" "DSound not created" || return 1
   close_error_box "$work/silent.txt" "Error in second initialisation" || return 1
-  xdotool key alt+F4
-  wait_for_exit
+  close_game
 }
 check "no sound output gives \"DSound not created\", then the second message" no_sound
 

@@ -10,7 +10,8 @@ cleanup() {
   [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
   for pid in "${pids[@]}" $capture_pid; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  rm -rf "$work"
+  # KEEP_WORK=1 keeps the folder, to look at what a failed check left.
+  if [ -n "${KEEP_WORK:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
 # Folder names are UTF-8 whatever the caller's locale.
@@ -29,8 +30,9 @@ export PULSE_SERVER="unix:$work/pulse/native" PULSE_RUNTIME_PATH="$work/pulse"
 for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
 pactl info >/dev/null
 
-# Mono and Gecko are not asked for: the game needs neither.
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Mono and Gecko are not asked for: the game needs neither. A crash ends its program, with
+# no debugger waiting.
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 wineboot -i >/dev/null 2>&1
 wineserver -w
 
@@ -47,7 +49,8 @@ capture_stop() {
 }
 
 # start_game FOLDER NAME [OPTIONS...]: vesquin.exe of FOLDER in test mode, its transcript in
-# $work/NAME.txt and its timer's start in $work/NAME.origin; returns once start-up has said
+# $work/NAME.txt, its timer's start in $work/NAME.origin and its output's figures in
+# $work/NAME.stats (at its end); returns once start-up has said
 # something, with the pointer over the window when it is shown (keys go where it is).
 start_game() {
   local folder=$1 name=$2
@@ -55,18 +58,45 @@ start_game() {
   : > "$work/$name.txt"
   rm -f "$work/$name.origin"
   wine "$folder/vesquin.exe" --test-transcript "$(winepath -w "$work/$name.txt")" \
-    --test-origin "$(winepath -w "$work/$name.origin")" "$@" > "$work/$name.log" 2>&1 &
+    --test-origin "$(winepath -w "$work/$name.origin")" --test-stats "$(winepath -w "$work/$name.stats")" "$@" \
+    > "$work/$name.log" 2>&1 &
   game_pid=$!
   for _ in $(seq 300); do
     [ -s "$work/$name.txt" ] && break
     sleep 0.1
   done
-  if [ -s "$work/$name.origin" ] || wait_for_file "$work/$name.origin" 2; then
-    local window
-    window="$(timeout 10 xdotool search --sync --onlyvisible --name '^Vesquin$' | head -1)"
-    xdotool mousemove --window "$window" 100 120
-    sleep 0.2
-  fi
+  if [ -s "$work/$name.origin" ] || wait_for_file "$work/$name.origin" 2; then focus_game; fi
+}
+
+# Keys go to the window under the pointer; a click makes the game's window the one in front
+# for Wine.
+focus_game() {
+  local window
+  window="$(timeout 10 xdotool search --sync --onlyvisible --name '^Vesquin$' | head -1)"
+  [ -n "$window" ] || return 1
+  xdotool mousemove --window "$window" 100 120 click 1
+  sleep 0.2
+}
+
+# close_game: Alt+F4 (the close command), again if the game has not ended within 5 s.
+close_game() {
+  focus_game || true
+  for _ in 1 2 3; do
+    xdotool key alt+F4
+    for _ in $(seq 50); do
+      kill -0 "$game_pid" 2>/dev/null || { wait "$game_pid" 2>/dev/null || true; return 0; }
+      sleep 0.1
+    done
+  done
+  echo "Alt+F4 did not close the game"
+  return 1
+}
+
+# stop_game: ends a game that a failed check left running, so that the next has the screen.
+stop_game() {
+  [ -n "$game_pid" ] && kill -0 "$game_pid" 2>/dev/null || return 0
+  kill "$game_pid" 2>/dev/null || true
+  wait "$game_pid" 2>/dev/null || true
 }
 
 wait_for_file() {  # $1: file, $2: seconds
@@ -77,9 +107,9 @@ wait_for_file() {  # $1: file, $2: seconds
   return 1
 }
 
-wait_for_line() {  # $1: transcript, $2: pattern (grep), $3: seconds
+wait_for_line() {  # $1: transcript, $2: pattern (grep), $3: seconds, $4: lines before to pass over
   for _ in $(seq $(($3 * 10))); do
-    grep -q -- "$2" "$1" && return 0
+    tail -n +$((${4:-0} + 1)) "$1" | grep -q -- "$2" && return 0
     sleep 0.1
   done
   echo "no line \"$2\" in $1 within $3 s"
