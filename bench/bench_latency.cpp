@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "platform/sdl_audio.h"
-#include "platform/sdl_window.h"
+#include "platform/sdl_main_loop.h"
 
 extern char** environ;
 
@@ -247,11 +247,11 @@ int Child(Mode mode, int sessionSeconds = 0) {
   Findings found;
   std::thread driver;
   vesquin::ProgramHooks hooks;
-  hooks.started = [&](vesquin::SdlWindow& window) {
+  hooks.started = [&](vesquin::SdlWindow& window, vesquin::EventPump& pump) {
     vesquin::SdlAudioOutput* audio = window.audio();
-    if (audio == nullptr || window.closeRequested()) {
+    if (audio == nullptr || pump.closing()) {
       found.error = "the game started without a sound output";
-      window.Close();
+      pump.Close();
       return;
     }
     audio->GetMixer().SetFirstFrameHook(&FirstFrames::Record, &frames);

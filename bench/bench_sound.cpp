@@ -33,11 +33,13 @@
 #include <string>
 #include <vector>
 
+#include "machine/random.h"
+#include "machine/services.h"
 #include "platform/mixer.h"
 #include "platform/posix_files.h"
-#include "shell/services.h"
 #include "sound/clip_file.h"
 #include "sound/sound.h"
+#include "support/idle_machine.h"
 
 extern char** environ;
 
@@ -161,23 +163,6 @@ std::vector<std::string> ClipNames(const fs::path& folder) {
   return names;
 }
 
-// The services a loader asks for besides files: none of them is used by a load.
-struct QuietMachine final : vesquin::Clock, vesquin::Http, vesquin::Window, vesquin::Controller {
-  std::uint64_t NowMs() override { return 0; }
-  void Sleep(std::uint32_t) override {}
-  std::int64_t CalendarSeconds() override { return 0; }
-  std::optional<vesquin::HttpReply> Get(const std::string&) override { return std::nullopt; }
-  std::optional<std::string> ExecutablePath() override { return std::nullopt; }
-  std::unique_ptr<vesquin::SoundDevice> CreateSoundDevice() override { return nullptr; }
-  bool StartTimer(std::uint32_t, std::uint32_t) override { return false; }
-  void KillTimer(std::uint32_t) override {}
-  void ShowError(const std::string&) override {}
-  void Close() override {}
-  int Create() override { return -1; }
-  int Poll() override { return -1; }
-  void Release() override {}
-};
-
 // The largest clip file the loader takes: 44 + 9,999,956 bytes, 8-bit mono at 4,000 Hz
 // (41 minutes of audio), a tone with some noise.
 void WriteWorstClip(const fs::path& file) {
@@ -270,7 +255,7 @@ int main(int argc, char** argv) {
 
   // The whole data folder through the game's loader, every clip as a flat clip (a 3-D load
   // would add the filter set's opening, measured above).
-  QuietMachine machine;
+  vesquin::testing::IdleMachine machine;
   vesquin::PosixFileSystem files;
   vesquin::StandardRandom random;
   vesquin::GameObserver observer;
@@ -352,7 +337,7 @@ int main(int argc, char** argv) {
 namespace {
 
 int LoadOne(const std::string& dataFolder, const std::string& name) {
-  QuietMachine machine;
+  vesquin::testing::IdleMachine machine;
   vesquin::PosixFileSystem files;
   vesquin::StandardRandom random;
   vesquin::GameObserver observer;

@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "machine/random.h"
 #include "platform/posix_files.h"
 #include "shell/game.h"
+#include "support/idle_machine.h"
 #include "support/sim_harness.h"
 #include "support/test_data.h"
 
@@ -74,24 +76,6 @@ class MemoryFiles final : public FileSystem {
   bool writable = true;
 };
 
-// Every other service, doing nothing.
-class Idle final : public Clock, public Http, public Window, public Controller {
- public:
-  std::uint64_t NowMs() override { return 0; }
-  void Sleep(std::uint32_t) override {}
-  std::int64_t CalendarSeconds() override { return 0; }
-  std::optional<HttpReply> Get(const std::string&) override { return std::nullopt; }
-  std::optional<std::string> ExecutablePath() override { return std::nullopt; }
-  std::unique_ptr<SoundDevice> CreateSoundDevice() override { return nullptr; }
-  bool StartTimer(std::uint32_t, std::uint32_t) override { return false; }
-  void KillTimer(std::uint32_t) override {}
-  void ShowError(const std::string&) override {}
-  void Close() override {}
-  int Create() override { return -1; }
-  int Poll() override { return -1; }
-  void Release() override {}
-};
-
 class BestScoreFile : public ::testing::Test {
  protected:
   static constexpr const char* kPath = "/game/best.dat";
@@ -117,7 +101,7 @@ class BestScoreFile : public ::testing::Test {
                        [](int s) { return s == -1; });
   }
 
-  Idle idle_;
+  IdleMachine idle_;
   MemoryFiles files_;
   StandardRandom random_;
   GameObserver observer_;
@@ -339,7 +323,7 @@ class BestScoreFileOnDisk : public ::testing::Test {
   }
 
   TempFolder folder_;
-  Idle idle_;
+  IdleMachine idle_;
   FaultyCalls calls_;
   PosixFileSystem files_;
   StandardRandom random_;

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "clip_builder.h"
+#include "machine/random.h"
 #include "shell/game.h"
 #include "support/sim_harness.h"
 #include "support/test_data.h"

@@ -1,6 +1,6 @@
 // The 50 ms timer's deadlines, which every driver's loop keeps.
 
-#include "shell/tick_timer.h"
+#include "machine/tick_timer.h"
 
 #include <gtest/gtest.h>
 

@@ -20,13 +20,13 @@
 
 #include "details_file.h"
 #include "dom_keys.h"
+#include "machine/tick_timer.h"
 #include "platform/borrowed_device.h"
 #include "platform/mixer.h"
 #include "platform/posix_files.h"
 #include "shell/game.h"
 #include "shell/main_window.h"
-#include "shell/tick_timer.h"
-#include "sim/transcript_format.h"
+#include "sim/transcript.h"
 
 // The page's side: what the driver reports, and the two waits that hand the thread back to
 // the browser's event loop.

@@ -21,7 +21,7 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 tool="$build/native/vesquin-hrtf-table"
 mkdir -p "$build/native" "$build/bin"
 if [ ! -x "$tool" ] || [ "$root/tools/hrtf_table/hrtf_table.cpp" -nt "$tool" ] ||
-   [ "$root/src/prepared_hrtf/sofa_table_format.h" -nt "$tool" ]; then
+   [ "$root/src/platform/prepared_hrtf/sofa_table_format.h" -nt "$tool" ]; then
   g++ -std=c++20 -O2 -I"$root/src" "$root/tools/hrtf_table/hrtf_table.cpp" $(pkg-config --cflags --libs libmysofa) -o "$tool"
 fi
 if [ ! -f "$build/bin/hrtf.table" ] || [ "$tool" -nt "$build/bin/hrtf.table" ]; then

@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-#include "shell/services.h"
+#include "machine/services.h"
 
 namespace vesquin {
 

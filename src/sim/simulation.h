@@ -3,16 +3,17 @@
 // window and no sound card. It prints what the player hears, one line per event.
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "machine/platform_window.h"
+#include "machine/services.h"
 #include "platform/native_files.h"
+#include "shell/event_pump.h"
 #include "shell/game.h"
-#include "shell/services.h"
 
 namespace vesquin {
 
@@ -47,7 +48,7 @@ class Simulation {
   // A reply for the next HTTP request; nothing: the request cannot be made.
   void QueueReply(std::optional<std::string> body);
 
-  bool Ended() const { return ended_; }
+  bool Ended() const { return pump_.ended(); }
   // The virtual time in whole milliseconds, rounded down.
   std::uint64_t Now() const;
   Game& game() { return *game_; }
@@ -61,7 +62,7 @@ class Simulation {
   bool controllerReleased() const;
   bool timerRunning() const;
   // Virtual times of the timer events handled so far, in whole milliseconds.
-  const std::vector<std::uint64_t>& timerEvents() const { return timerEvents_; }
+  const std::vector<std::uint64_t>& timerEvents() const;
   // What was released, in order: "menu clips", "number clips", "timer", "controller",
   // "sound device".
   std::vector<std::string> shutdownSteps() const;
@@ -70,21 +71,14 @@ class Simulation {
 
  private:
   class Machine;
-  void RunTimersUntil(std::uint64_t scriptUs);
-  void DeliverTick();
-  void AfterHandler();
+  // The script's event at the script's time, handled by the window's loop.
+  void Deliver(WindowEvent event);
 
   SimOptions options_;
-  std::ostream& out_;
   std::unique_ptr<Machine> machine_;
+  EventPump pump_;
   std::unique_ptr<Services> services_;
   std::unique_ptr<Game> game_;
-  // Virtual times in microseconds: clips end at exact times, not at whole milliseconds.
-  std::uint64_t scriptUs_ = 0;
-  std::uint64_t nextTimerUs_ = kTickMs * 1'000;
-  bool timerPending_ = false;  // timer events that fell due during a block, merged into one
-  bool ended_ = false;
-  std::vector<std::uint64_t> timerEvents_;
 };
 
 // Runs a script (see the simulator's documentation); returns the process exit status.

@@ -7,7 +7,7 @@
 #define DIRECTINPUT_VERSION 0x0800
 #include <dinput.h>
 
-#include "shell/services.h"
+#include "machine/services.h"
 #include "windows/handles.h"
 
 namespace vesquin::windows {

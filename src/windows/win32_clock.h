@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "shell/services.h"
+#include "machine/services.h"
 #include "windows/handles.h"
 
 namespace vesquin::windows {

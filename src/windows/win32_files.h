@@ -4,7 +4,7 @@
 // (a replace's copy beside the file only ever takes its place), and a link or any other
 // reparse point is never followed when a file is replaced.
 
-#include "shell/services.h"
+#include "machine/services.h"
 
 namespace vesquin::windows {
 

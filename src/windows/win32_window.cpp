@@ -1,8 +1,6 @@
 #include "windows/win32_window.h"
 
 #include "platform/borrowed_device.h"
-#include "shell/game.h"
-#include "shell/main_window.h"
 #include "windows/handles.h"
 #include "windows/key_map.h"
 #include "windows/text.h"
@@ -18,9 +16,9 @@ using GdiObject = UniqueOf<HGDIOBJ, &DeleteObject>;
 
 }  // namespace
 
-Win32Window::Win32Window(HINSTANCE instance, Clock& clock) : instance_(instance), clock_(clock) {}
+Win32Window::Win32Window(HINSTANCE instance, Win32Clock& clock) : instance_(instance), clock_(clock) {}
 
-std::unique_ptr<Win32Window> Win32Window::Create(HINSTANCE instance, Clock& clock) {
+std::unique_ptr<Win32Window> Win32Window::Create(HINSTANCE instance, Win32Clock& clock) {
   std::unique_ptr<Win32Window> self(new Win32Window(instance, clock));
   self->icon_ = LoadIconW(instance, MAKEINTRESOURCEW(kIconResource));
   WNDCLASSEXW windowClass{};
@@ -60,12 +58,6 @@ void Win32Window::AddAboutEntry() {
   AppendMenuW(menu, MF_STRING, kAboutCommand, text);
 }
 
-void Win32Window::Attach(Game& game, DirectInputController& controller, TranscriptObserver* transcript) {
-  game_ = &game;
-  controller_ = &controller;
-  transcript_ = transcript;
-}
-
 void Win32Window::Show() {
   ShowWindow(window_, SW_SHOW);
   SetForegroundWindow(window_);
@@ -85,18 +77,14 @@ LRESULT CALLBACK Win32Window::Proc(HWND window, UINT message, WPARAM wParam, LPA
 LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   if (const std::optional<GameKey> key = GameKeyOf(message, wParam)) {
     // Consumed before any default handling: Enter and Escape never close the window.
-    if (game_ != nullptr) {
-      if (key->down) {
-        KeyDownEvent(*game_, key->code);
-      } else {
-        KeyUpEvent(*game_, key->code);
-      }
-    }
+    events_.push_back({key->down ? WindowEvent::Kind::KeyDown : WindowEvent::Kind::KeyUp, key->code});
     return 0;
   }
   switch (message) {
     case WM_PAINT:
-      Paint();
+      // Drawn with the game's part of the paint, when the pump takes the event.
+      ValidateRect(window_, nullptr);
+      events_.push_back({WindowEvent::Kind::Paint});
       return 0;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) == kAboutCommand) {
@@ -110,9 +98,8 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_QUERYDRAGICON:
       return reinterpret_cast<LRESULT>(icon_);
     case WM_CLOSE:
-      // The close command (Alt+F4, the system menu): no exit clip; shutdown follows the
-      // handler that is running.
-      Close();
+      // The close command (Alt+F4, the system menu): no exit clip.
+      events_.push_back({WindowEvent::Kind::Close});
       return 0;
     default:
       break;
@@ -121,8 +108,8 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Win32Window::Paint() {
-  PAINTSTRUCT paint{};
-  HDC target = BeginPaint(window_, &paint);
+  HDC target = GetDC(window_);
+  if (target == nullptr) return;
   // Loaded, stretched over the whole client area and freed on every paint.
   if (GdiObject picture{LoadBitmapW(instance_, MAKEINTRESOURCEW(kPictureBitmap))}) {
     BITMAP size{};
@@ -137,8 +124,39 @@ void Win32Window::Paint() {
       SelectObject(memory.get(), previous);
     }
   }
-  EndPaint(window_, &paint);
-  if (game_ != nullptr) PaintWindow(*game_);
+  ReleaseDC(window_, target);
+}
+
+std::optional<WindowEvent> Win32Window::Dispatch() {
+  MSG message;
+  while (events_.empty() && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != FALSE) {
+    if (message.message == WM_QUIT) {
+      events_.push_back({WindowEvent::Kind::Close});
+      break;
+    }
+    if (about_->Take(message)) continue;
+    // Only system keys are translated (Alt+Space opens the system menu); the game's keys
+    // never become characters.
+    if (IsSystemKeyMessage(message.message)) TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  if (events_.empty()) return std::nullopt;
+  const WindowEvent event = events_.front();
+  events_.pop_front();
+  return event;
+}
+
+std::optional<WindowEvent> Win32Window::PollEvent() { return Dispatch(); }
+
+std::optional<WindowEvent> Win32Window::WaitEvent(std::optional<std::uint64_t> deadlineMs) {
+  if (std::optional<WindowEvent> event = Dispatch()) return event;
+  // While the timer is stopped, a look now and then all the same.
+  clock_.WaitForMessageUntil(deadlineMs.value_or(clock_.NowMs() + 1'000));
+  return Dispatch();
+}
+
+void Win32Window::TimerStarted(std::uint64_t startMs) {
+  if (!timerOrigin_) timerOrigin_ = startMs;
 }
 
 std::optional<std::string> Win32Window::ExecutablePath() {
@@ -167,24 +185,8 @@ std::unique_ptr<SoundDevice> Win32Window::CreateSoundDevice() {
   return std::make_unique<BorrowedSoundDevice>(*audio_, [this] { audio_.reset(); });
 }
 
-bool Win32Window::StartTimer(std::uint32_t, std::uint32_t periodMs) {
-  const std::uint64_t now = clock_.NowMs();
-  if (!timer_.Start(now, periodMs)) return false;
-  if (!timerOrigin_) timerOrigin_ = now;
-  return true;
-}
-
-void Win32Window::KillTimer(std::uint32_t) { timer_.Stop(); }
-
 void Win32Window::ShowError(const std::string& text) {
-  if (transcript_ != nullptr) transcript_->Line("message " + text);
   MessageBoxW(window_, Wide(text).c_str(), L"Error!", MB_OK);
-}
-
-void Win32Window::Close() {
-  if (closeRequested_) return;
-  closeRequested_ = true;
-  if (transcript_ != nullptr) transcript_->Line("close");
 }
 
 }  // namespace vesquin::windows

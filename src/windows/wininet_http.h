@@ -2,7 +2,7 @@
 // HTTP GET through WinINet, with the system's proxy settings and the Linux build's rules:
 // 5 s to connect, 15 s in all, redirects followed (five at most, to http or https only).
 
-#include "shell/services.h"
+#include "machine/services.h"
 
 namespace vesquin::windows {
 

@@ -1,6 +1,8 @@
 #pragma once
 // The services that the game core asks of the machine. The real program implements them on
 // SDL, POSIX files and libcurl; vesquin-sim and the tests implement them on a virtual clock.
+// The main window's timer and close are the event pump's (shell/event_pump.h), which keeps
+// them for every platform.
 
 #include <cstdint>
 #include <memory>
@@ -9,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sound/sound_device.h"
+#include "machine/sound_device.h"
 
 namespace vesquin {
 
@@ -95,24 +97,14 @@ class Random {
   virtual int Next() = 0;
 };
 
-// The generator of the C standard's reference rand(), kept here so that a seed always gives
-// the same game on every machine.
-class StandardRandom final : public Random {
- public:
-  void Seed(std::uint32_t seed) override { state_ = seed; }
-  int Next() override {
-    state_ = state_ * 1103515245u + 12345u;
-    return static_cast<int>((state_ / 65536u) % 32768u);
-  }
-
- private:
-  std::uint32_t state_ = 1;
-};
-
-// What the game does that a listener to the game (the simulator's transcript) wants to see.
+// What the game does that a listener to the game (the transcript of the simulator and of the
+// browser build's checks) wants to see.
 class GameObserver {
  public:
   virtual ~GameObserver() = default;
+  // The main window is told to close; shutdown follows.
+  virtual void Closing() {}
+  virtual void MessageShown(const std::string& /*text*/) {}
   virtual void StateChanged(int /*gameState*/) {}
   virtual void ClipPlayed(const std::string& /*name*/, std::int32_t /*pan*/, std::int32_t /*volume*/) {}
   virtual void ClipLooped(const std::string& /*name*/, std::int32_t /*pan*/, std::int32_t /*volume*/) {}

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "sound/clip_file.h"
+#include "machine/clip_image.h"
 
 namespace vesquin {
 

@@ -1,4 +1,4 @@
-#include "shell/tick_timer.h"
+#include "machine/tick_timer.h"
 
 #include <climits>
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "prepared_hrtf/sofa_table_format.h"
+#include "platform/prepared_hrtf/sofa_table_format.h"
 
 struct MYSOFA_TABLE {
   vesquin::HrtfTable data;
