@@ -53,13 +53,13 @@ class TestHttp final : public Http {
   Transcript* transcript_;
 };
 
-void WriteStats(const std::filesystem::path& path, const WasapiOutput* audio) {
+void WriteStats(const std::filesystem::path& path, const std::optional<OutputStats>& output) {
   std::ofstream out(path, std::ios::binary);
-  if (audio == nullptr) {
+  if (!output) {
     out << "output: none\n";
     return;
   }
-  const OutputStats stats = audio->Stats();
+  const OutputStats& stats = *output;
   out << "output_period: " << stats.periodFrames << " frames\n"
       << "output_buffer: " << stats.bufferFrames << " frames\n"
       << "output_target: " << stats.targetFrames << " frames\n"
@@ -67,7 +67,8 @@ void WriteStats(const std::filesystem::path& path, const WasapiOutput* audio) {
       << "output_low_latency: " << (stats.lowLatency ? 1 : 0) << "\n"
       << "output_converted: " << (stats.converted ? 1 : 0) << "\n"
       << "output_opens: " << stats.opens << "\n"
-      << "output_empty_wakes: " << stats.emptyWakes << "\n";
+      << "output_empty_wakes: " << stats.emptyWakes << "\n"
+      << "output_hrtf: " << (stats.hrtf ? 1 : 0) << "\n";
 }
 
 std::wstring Option(int argc, wchar_t** argv, std::wstring_view name) {
@@ -136,7 +137,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   if (!pump.closing()) window->Show();
   pump.Run(game);
   if (const std::wstring statsPath = Option(__argc, __wargv, L"--test-stats"); !statsPath.empty()) {
-    WriteStats(std::filesystem::path(statsPath), window->audio());
+    WriteStats(std::filesystem::path(statsPath), window->outputStats());
   }
   return 0;
 }

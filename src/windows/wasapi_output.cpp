@@ -242,6 +242,7 @@ OutputStats WasapiOutput::Stats() const {
   stats.converted = converted_.load();
   stats.opens = opens_.load();
   stats.emptyWakes = emptyWakes_.load();
+  stats.hrtf = mixer_.HasHrtf();
   return stats;
 }
 

@@ -32,6 +32,7 @@ struct OutputStats {
   bool converted = false;                 // the engine converts the stream to its own format
   std::uint64_t opens = 0;                // streams opened since the output was made
   std::uint64_t emptyWakes = 0;           // wake-ups that found the engine's queue empty: a gap
+  bool hrtf = false;                      // 3-D voices are heard through the prepared filter table
 };
 
 class WasapiOutput : public SoundDevice {

@@ -182,7 +182,10 @@ std::unique_ptr<SoundDevice> Win32Window::CreateSoundDevice() {
   if (!audio_) return nullptr;
   // The output lives as long as the window, so that clips screens still hold at shutdown
   // never outlive it; the game's release ends it.
-  return std::make_unique<BorrowedSoundDevice>(*audio_, [this] { audio_.reset(); });
+  return std::make_unique<BorrowedSoundDevice>(*audio_, [this] {
+    lastStats_ = audio_->Stats();
+    audio_.reset();
+  });
 }
 
 void Win32Window::ShowError(const std::string& text) {

@@ -42,7 +42,8 @@ class Win32Window final : public PlatformWindow, public EventSource {
   void Show();
   // When the 50 ms timer first started, on the clock's time.
   std::optional<std::uint64_t> timerOrigin() const { return timerOrigin_; }
-  WasapiOutput* audio() const { return audio_.get(); }
+  // How the sound output fared, up to now or up to its end; nothing when none opened.
+  std::optional<OutputStats> outputStats() const { return audio_ ? audio_->Stats() : lastStats_; }
 
   // PlatformWindow
   std::optional<std::string> ExecutablePath() override;
@@ -70,6 +71,7 @@ class Win32Window final : public PlatformWindow, public EventSource {
   std::unique_ptr<AboutBox> about_;
   DirectInputController* controller_ = nullptr;
   std::unique_ptr<WasapiOutput> audio_;
+  std::optional<OutputStats> lastStats_;
   std::deque<WindowEvent> events_;
   std::optional<std::uint64_t> timerOrigin_;
 };

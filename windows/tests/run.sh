@@ -51,6 +51,9 @@ cp -r "$game" "$work/expected/data"
 "$native/vesquin-sim" --data "$work/expected/data" "$root/examples/win.vsim" > "$work/expected/win.txt"
 cp "$work/expected/data/best.dat" "$work/expected/best.dat"
 printf 'wait 3000\n' | "$native/vesquin-sim" --data "$work/expected/data" --wav "$work/expected/intro.wav" > /dev/null
+# The speaker test's first clip, from its start.
+printf 'key Ctrl\nwait 200\nkey Down\nwait 200\nkey Down\nwait 200\nkey Enter\nwait 1500\n' |
+  "$native/vesquin-sim" --data "$work/expected/data" --wav "$work/expected/speakers.wav" > /dev/null
 
 details() {
   printf 'Ada\nLovelace\nLondon\nEngland\ny\n' | wine "$game/vesquin-details.exe" > "$work/details.txt" &&
@@ -81,6 +84,48 @@ intro() {
   return 1
 }
 check "the intro heard at the sink, and Alt+F4 closes" intro
+
+# The About entry, last in the system menu (Alt+Space, End, Enter), opens the About box with
+# the name and version; Enter ends it and the game goes on.
+about() {
+  start_game "$game" about
+  xdotool key alt+space
+  sleep 0.5
+  xdotool key End Return
+  local box
+  box="$(timeout 10 xdotool search --sync --onlyvisible --name '^About Vesquin$' | head -1)"
+  [ -n "$box" ] || { echo "no About box"; return 1; }
+  xdotool mousemove --window "$box" 20 20
+  sleep 0.2
+  xdotool key Return
+  for _ in $(seq 50); do
+    xdotool search --onlyvisible --name '^About Vesquin$' >/dev/null 2>&1 || break
+    sleep 0.1
+  done
+  xdotool search --onlyvisible --name '^About Vesquin$' >/dev/null 2>&1 && { echo "the About box stays"; return 1; }
+  close_game
+}
+check "the About box from the system menu" about
+
+# The speaker test's first clip through the prepared filter table, ears as vesquin-sim's.
+speakers() {
+  start_game "$game" speakers
+  xdotool key Control_L
+  wait_for_line "$work/speakers.txt" ' state 1$' 10 || return 1
+  xdotool key Down
+  sleep 0.2
+  xdotool key Down
+  wait_for_line "$work/speakers.txt" 'play menu\\test_speakers.vgz' 5 || return 1
+  capture_start "$work/speakers.raw"
+  xdotool key Return
+  sleep 2
+  capture_stop
+  python3 "$here/compare_ears.py" "$work/speakers.raw" "$work/expected/speakers.wav" || return 1
+  # Keys wait while the test holds the game; the close command comes after it.
+  close_game || return 1
+  grep -qx 'output_hrtf: 1' "$work/speakers.stats"
+}
+check "the speaker test heard through the prepared filter table" speakers
 
 score_server_start
 whole_game() {
