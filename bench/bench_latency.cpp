@@ -248,8 +248,8 @@ int Child(Mode mode, int sessionSeconds = 0) {
   std::thread driver;
   vesquin::ProgramHooks hooks;
   hooks.started = [&](vesquin::SdlWindow& window, vesquin::EventPump& pump) {
-    vesquin::SdlAudioOutput* audio = window.audio();
-    if (audio == nullptr || pump.closing()) {
+    vesquin::SdlAudioOutput* audio = window.Audio();
+    if (audio == nullptr || pump.IsClosing()) {
       found.error = "the game started without a sound output";
       pump.Close();
       return;
@@ -260,7 +260,7 @@ int Child(Mode mode, int sessionSeconds = 0) {
     found.audioDriver = driverName != nullptr ? driverName : "?";
     const char* videoName = SDL_GetCurrentVideoDriver();
     found.videoDriver = videoName != nullptr ? videoName : "?";
-    const std::uint32_t windowId = SDL_GetWindowID(window.handle());
+    const std::uint32_t windowId = SDL_GetWindowID(window.Handle());
     driver = std::thread([&frames, &found, audio, mode, windowId, sessionSeconds] {
       Drive(mode, windowId, frames, *audio, sessionSeconds, found);
     });

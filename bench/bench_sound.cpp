@@ -39,6 +39,7 @@
 #include "platform/posix_files.h"
 #include "sound/clip_file.h"
 #include "sound/sound.h"
+#include "sound/wave_header.h"
 #include "support/idle_machine.h"
 
 extern char** environ;
@@ -71,35 +72,15 @@ void Print(const char* name, double value, const char* unit) {
 
 std::vector<std::uint8_t> ClipFileBytes(std::uint16_t channels, std::uint32_t rate, std::size_t frames,
                                         std::uint32_t seed) {
-  const std::uint32_t block = channels * 2U;
-  const auto length = static_cast<std::uint32_t>(frames * block);
-  std::vector<std::uint8_t> b(44 + length);
-  auto put16 = [&](std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-  };
-  auto put32 = [&](std::size_t at, std::uint32_t v) {
-    put16(at, v & 0xFFFF);
-    put16(at + 2, v >> 16);
-  };
-  std::copy_n("RIFF", 4, b.begin());
-  put32(4, 36 + length);
-  std::copy_n("WAVEfmt ", 8, b.begin() + 8);
-  put32(16, 16);
-  put16(20, 1);
-  put16(22, channels);
-  put32(24, rate);
-  put32(28, rate * block);
-  put16(32, block);
-  put16(34, 16);
-  std::copy_n("data", 4, b.begin() + 36);
-  put32(40, length);
+  const auto length = static_cast<std::uint32_t>(frames * channels * 2U);
+  std::vector<std::uint8_t> b = vesquin::WaveHeader(vesquin::kWavePcm, channels, rate, 16, length);
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> noise(-2'000, 2'000);
   for (std::size_t i = 0; i < frames * channels; ++i) {
     const double tone =
         8'000.0 * std::sin(2.0 * std::numbers::pi * 330.0 * static_cast<double>(i / channels) / rate);
-    put16(44 + 2 * i, static_cast<std::uint16_t>(static_cast<std::int16_t>(tone + noise(random))));
+    vesquin::PutLittleEndian(b, static_cast<std::uint16_t>(static_cast<std::int16_t>(tone + noise(random))),
+                             2);
   }
   vesquin::ReverseClipHeader(b);
   return b;
@@ -168,23 +149,8 @@ std::vector<std::string> ClipNames(const fs::path& folder) {
 void WriteWorstClip(const fs::path& file) {
   constexpr std::uint32_t kRate = 4'000;
   constexpr std::uint32_t kLength = 10'000'000 - 44;
-  std::vector<std::uint8_t> b(44 + kLength);
-  auto put = [&](std::size_t at, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-      b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  std::copy_n("RIFF", 4, b.begin());
-  put(4, 36 + kLength, 4);
-  std::copy_n("WAVEfmt ", 8, b.begin() + 8);
-  put(16, 16, 4);
-  put(20, 1, 2);
-  put(22, 1, 2);
-  put(24, kRate, 4);
-  put(28, kRate, 4);
-  put(32, 1, 2);
-  put(34, 8, 2);
-  std::copy_n("data", 4, b.begin() + 36);
-  put(40, kLength, 4);
+  std::vector<std::uint8_t> b = vesquin::WaveHeader(vesquin::kWavePcm, 1, kRate, 8, kLength);
+  b.resize(44 + kLength);
   std::mt19937 random(5);
   std::uniform_int_distribution<int> noise(-8, 8);
   for (std::size_t i = 0; i < kLength; ++i) {

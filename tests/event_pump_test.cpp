@@ -102,8 +102,8 @@ TEST_F(EventPumpTest, StartUpMessagesGoToTheListenerAndTheBoxAndTheFirstPaintCom
             (std::vector<std::string>{"0 message DSound not created", "0 box DSound not created",
                                       "0 message Error in second initialisation",
                                       "0 box Error in second initialisation", "0 paint", "120 paint"}));
-  EXPECT_FALSE(pump_.timerRunning());
-  EXPECT_FALSE(pump_.ended());
+  EXPECT_FALSE(pump_.TimerRunning());
+  EXPECT_FALSE(pump_.HasEnded());
 }
 
 TEST_F(EventPumpTest, TicksKeepTheirGridAndAKeyComesAfterTheTicksDueByItsTime) {
@@ -111,7 +111,7 @@ TEST_F(EventPumpTest, TicksKeepTheirGridAndAKeyComesAfterTheTicksDueByItsTime) {
   platform_.events = {{100, Key(vk::Ctrl)}, {130, {WindowEvent::Kind::InputEnded}}};
   pump_.Run(game_);
   EXPECT_EQ(platform_.log, (std::vector<std::string>{"0 paint", "50 tick", "100 tick", "100 state 1"}));
-  EXPECT_EQ(pump_.nextTick(), 150u);
+  EXPECT_EQ(pump_.NextTick(), 150u);
   // The pump goes on where the input ended.
   platform_.events = {{210, {WindowEvent::Kind::InputEnded}}};
   pump_.Run(game_);
@@ -139,8 +139,8 @@ TEST_F(EventPumpTest, AQuitEndsTheLoopAfterItsHandlerAndShutdownFollowsOnce) {
   pump_.Run(game_);
   EXPECT_EQ(platform_.log,
             (std::vector<std::string>{"0 paint", "20 state 1", "30 close", "30 timer stopped"}));
-  EXPECT_TRUE(pump_.ended());
-  EXPECT_FALSE(pump_.timerRunning());
+  EXPECT_TRUE(pump_.HasEnded());
+  EXPECT_FALSE(pump_.TimerRunning());
   // Nothing happens after shutdown, and a second close is not heard of.
   pump_.Close();
   pump_.Run(game_);
@@ -161,7 +161,7 @@ TEST_F(EventPumpTest, AWindowClosedDuringStartUpIsNeverPaintedAndShutsDown) {
   pump_.Start(game_);
   pump_.Run(game_);
   EXPECT_EQ(platform_.log, (std::vector<std::string>{"0 close", "0 timer stopped"}));
-  EXPECT_TRUE(pump_.ended());
+  EXPECT_TRUE(pump_.HasEnded());
 }
 
 }  // namespace

@@ -545,18 +545,18 @@ TEST(MixerFades, CtrlDuringTheIntroFadesTheIntroOut) {
   // The whole game on the simulator: a loud intro cut by Ctrl at many points, with every
   // other clip silent, so that what follows the stop is the intro's fade alone.
   testing::TempFolder data;
-  testing::MakeGameData(data.path(), {{"game/game_intro.vgz", 3'000}});
-  const std::filesystem::path intro = data.path() / "game" / "game_intro.vgz";
+  testing::MakeGameData(data.Path(), {{"game/game_intro.vgz", 3'000}});
+  const std::filesystem::path intro = data.Path() / "game" / "game_intro.vgz";
   testing::WriteFile(intro, testing::MakeClipFile(3'000, 1, 22'050, 16, 441.0, 0.9));
   for (const char* name : {"menu/bgrn.vgz", "menu/arrows.vgz"}) {
-    testing::WriteFile(data.path() / name, testing::MakeClipFile(2'000, 1, 48'000, 16, 440.0, 0.0));
+    testing::WriteFile(data.Path() / name, testing::MakeClipFile(2'000, 1, 48'000, 16, 440.0, 0.0));
   }
   testing::TempFolder work;
   for (const int ms : {333, 1'001, 1'717, 2'468}) {
     SCOPED_TRACE(ms);
     SimOptions options;
-    options.dataFolder = data.str() + "/";
-    options.wavPath = (work.path() / "out.wav").string();
+    options.dataFolder = data.Str() + "/";
+    options.wavPath = (work.Path() / "out.wav").string();
     const testing::SimRun run =
         testing::RunSim(options, "wait " + std::to_string(ms) + "\nkey Ctrl\nwait 100\n");
     ASSERT_TRUE(run.Has(std::to_string(ms) + " stop game\\game_intro.vgz")) << run.Text();

@@ -43,14 +43,14 @@ class PulseOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (Output("command -v pulseaudio").empty()) GTEST_SKIP() << "pulseaudio is not installed";
-    socket_ = (folder_.path() / "native").string();
-    std::ofstream(folder_.path() / "server.pa")
+    socket_ = (folder_.Path() / "native").string();
+    std::ofstream(folder_.Path() / "server.pa")
         << "load-module module-native-protocol-unix socket=" << socket_ << " auth-anonymous=1\n"
         << "load-module module-null-sink sink_name=capture rate=48000 channels=2\n"
         << "set-default-sink capture\n";
-    const std::string config = (folder_.path() / "server.pa").string();
-    const std::string home = "HOME=" + folder_.str();
-    const std::string runtime = "XDG_RUNTIME_DIR=" + folder_.str();
+    const std::string config = (folder_.Path() / "server.pa").string();
+    const std::string home = "HOME=" + folder_.Str();
+    const std::string runtime = "XDG_RUNTIME_DIR=" + folder_.Str();
     const char* argv[] = {"pulseaudio",
                           "-n",
                           "--daemonize=no",
@@ -105,7 +105,7 @@ TEST_F(PulseOutputTest, TheMixerIsHeardAtTheSinkUnderTheGamesName) {
   for (int i = 0; i < 250 && output->Stats().callbacks < 20; ++i) std::this_thread::sleep_for(20ms);
 
   // What the sink plays: the tone, not silence.
-  const std::string capture = (folder_.path() / "capture.raw").string();
+  const std::string capture = (folder_.Path() / "capture.raw").string();
   Pulse("timeout 1 parec --device=capture.monitor --format=s16le --rate=48000 --channels=2 --raw > '" +
         capture + "'");
   const std::vector<std::uint8_t> bytes = testing::ReadFile(capture);

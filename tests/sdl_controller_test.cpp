@@ -28,7 +28,7 @@ class SdlControllerTest : public ::testing::Test {
 
 TEST_F(SdlControllerTest, NoControllerAttachedIsNoController) {
   EXPECT_LT(controller_.Create(), 0);
-  EXPECT_FALSE(controller_.opened());
+  EXPECT_FALSE(controller_.Opened());
   EXPECT_EQ(controller_.Poll(), 0);
 }
 
@@ -36,16 +36,16 @@ TEST_F(SdlControllerTest, AnUnpluggedControllerIsKeptAndTakenAgainWhenItIsBack) 
   ASSERT_GE(Plug(), 0) << SDL_GetError();
   ASSERT_EQ(controller_.Create(), 0);
   EXPECT_EQ(controller_.Poll(), 0);
-  EXPECT_TRUE(controller_.attached());
+  EXPECT_TRUE(controller_.Attached());
 
   Unplug();
   for (int tick = 0; tick < 3; ++tick) EXPECT_EQ(controller_.Poll(), 0) << "an unplug is no failed read";
-  EXPECT_TRUE(controller_.opened());
-  EXPECT_FALSE(controller_.attached());
+  EXPECT_TRUE(controller_.Opened());
+  EXPECT_FALSE(controller_.Attached());
 
   ASSERT_GE(Plug(), 0) << SDL_GetError();
   EXPECT_EQ(controller_.Poll(), 0);  // taken again; read from the next tick on
-  EXPECT_TRUE(controller_.attached());
+  EXPECT_TRUE(controller_.Attached());
   EXPECT_EQ(controller_.Poll(), 0);
   Unplug();
 }
@@ -55,7 +55,7 @@ TEST_F(SdlControllerTest, ReleaseIsSafeTwiceAndLeavesNothingToPoll) {
   ASSERT_EQ(controller_.Create(), 0);
   controller_.Release();
   controller_.Release();
-  EXPECT_FALSE(controller_.opened());
+  EXPECT_FALSE(controller_.Opened());
   EXPECT_EQ(controller_.Poll(), 0);
   Unplug();
 }

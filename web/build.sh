@@ -14,7 +14,8 @@ cmake --build "$build/wasm" -j"$(nproc)"
 mkdir -p "$build/native" "$site"
 # Rebuilt only when its source changed.
 if [ ! -x "$build/native/vesquin-hrtf-table" ] || [ "$root/tools/hrtf_table/hrtf_table.cpp" -nt "$build/native/vesquin-hrtf-table" ] ||
-   [ "$root/src/platform/prepared_hrtf/sofa_table_format.h" -nt "$build/native/vesquin-hrtf-table" ]; then
+   [ "$root/src/platform/prepared_hrtf/sofa_table_format.h" -nt "$build/native/vesquin-hrtf-table" ] ||
+   [ "$root/src/platform/hrtf_filters.h" -nt "$build/native/vesquin-hrtf-table" ]; then
   g++ -std=c++20 -O2 -I"$root/src" "$root/tools/hrtf_table/hrtf_table.cpp" $(pkg-config --cflags --libs libmysofa) \
     -o "$build/native/vesquin-hrtf-table"
 fi

@@ -12,13 +12,13 @@ class TickTimer {
   // False for a period of 0.
   bool Start(std::uint64_t nowMs, std::uint32_t periodMs);
   void Stop() { running_ = false; }
-  bool running() const { return running_; }
+  bool Running() const { return running_; }
   bool Due(std::uint64_t nowMs) const { return running_ && nowMs >= next_; }
   // Takes the tick that is due at `nowMs`; the next deadline is the first one after it.
   void Take(std::uint64_t nowMs);
   // Milliseconds to wait for the next deadline, 0 when one is due, `idleMs` while stopped.
   int WaitMs(std::uint64_t nowMs, int idleMs) const;
-  std::uint64_t nextDeadline() const { return next_; }
+  std::uint64_t NextDeadline() const { return next_; }
 
  private:
   bool running_ = false;

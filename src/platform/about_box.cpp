@@ -164,17 +164,17 @@ bool AboutBox::Handle(const SDL_Event& event) {
       return true;
     }
     case SDL_WINDOWEVENT:
-      if (event.window.windowID != windowId()) return true;
+      if (event.window.windowID != WindowId()) return true;
       if (event.window.event == SDL_WINDOWEVENT_CLOSE) return End();
       if (event.window.event == SDL_WINDOWEVENT_EXPOSED) Paint();
       return true;
     case SDL_MOUSEBUTTONDOWN:
-      if (event.button.windowID == windowId() && event.button.button == SDL_BUTTON_LEFT) {
+      if (event.button.windowID == WindowId() && event.button.button == SDL_BUTTON_LEFT) {
         buttonPressed_ = InOkButton(event.button.x, event.button.y);
       }
       return true;
     case SDL_MOUSEBUTTONUP:
-      if (event.button.windowID == windowId() && event.button.button == SDL_BUTTON_LEFT) {
+      if (event.button.windowID == WindowId() && event.button.button == SDL_BUTTON_LEFT) {
         const bool clicked = buttonPressed_ && InOkButton(event.button.x, event.button.y);
         buttonPressed_ = false;
         if (clicked) return End();

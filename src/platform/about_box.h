@@ -21,11 +21,11 @@ class AboutBox {
   AboutBox& operator=(const AboutBox&) = delete;
 
   void Show();
-  bool shown() const { return shown_; }
+  bool Shown() const { return shown_; }
   // An event while the box is shown (keys, the box's own window and mouse events); false once
   // the event has ended the box, which is then hidden.
   bool Handle(const SDL_Event& event);
-  std::uint32_t windowId() const { return SDL_GetWindowID(window_); }
+  std::uint32_t WindowId() const { return SDL_GetWindowID(window_); }
 
  private:
   explicit AboutBox(SDL_Window* window) : window_(window) {}

@@ -22,9 +22,9 @@ class SdlController final : public Controller {
   int Poll() override;
   void Release() override;
 
-  bool opened() const { return joystick_ != nullptr; }
+  bool Opened() const { return joystick_ != nullptr; }
   // Whether the opened device is plugged in.
-  bool attached() const { return joystick_ != nullptr && SDL_JoystickGetAttached(joystick_) == SDL_TRUE; }
+  bool Attached() const { return joystick_ != nullptr && SDL_JoystickGetAttached(joystick_) == SDL_TRUE; }
 
  private:
   void Reacquire();

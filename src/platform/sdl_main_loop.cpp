@@ -42,7 +42,7 @@ std::optional<WindowEvent> SdlEvents::WaitEvent(std::optional<std::uint64_t> dea
 }
 
 void SdlEvents::Ticked(std::uint64_t) {
-  if (window_.audio() != nullptr) window_.audio()->Maintain();
+  if (window_.Audio() != nullptr) window_.Audio()->Maintain();
 }
 
 WindowEvent SdlEvents::Translate(const SDL_Event& event) {
@@ -54,7 +54,7 @@ WindowEvent SdlEvents::Translate(const SDL_Event& event) {
     case SDL_KEYDOWN:
     case SDL_KEYUP:
       if (AboutShown()) {
-        EndAboutUnless(window_.about()->Handle(event));
+        EndAboutUnless(window_.About()->Handle(event));
       } else if (event.type == SDL_KEYDOWN) {
         return KeyDown(event.key.keysym);
       } else if (const std::optional<int> code = VirtualKeyOf(event.key.keysym)) {
@@ -63,11 +63,11 @@ WindowEvent SdlEvents::Translate(const SDL_Event& event) {
       return kHandled;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
-      if (AboutShown()) EndAboutUnless(window_.about()->Handle(event));
+      if (AboutShown()) EndAboutUnless(window_.About()->Handle(event));
       return kHandled;
     case SDL_AUDIODEVICEADDED:
     case SDL_AUDIODEVICEREMOVED:
-      if (window_.audio() != nullptr) window_.audio()->HandleEvent(event);
+      if (window_.Audio() != nullptr) window_.Audio()->HandleEvent(event);
       return kHandled;
     default:
       return kHandled;
@@ -75,8 +75,8 @@ WindowEvent SdlEvents::Translate(const SDL_Event& event) {
 }
 
 WindowEvent SdlEvents::FromWindow(const SDL_Event& event) {
-  if (AboutBox* about = window_.about(); about != nullptr && event.window.windowID == about->windowId()) {
-    if (about->shown()) EndAboutUnless(about->Handle(event));
+  if (AboutBox* about = window_.About(); about != nullptr && event.window.windowID == about->WindowId()) {
+    if (about->Shown()) EndAboutUnless(about->Handle(event));
     return kHandled;
   }
   if (event.window.event == SDL_WINDOWEVENT_EXPOSED) return {WindowEvent::Kind::Paint};
@@ -101,13 +101,13 @@ WindowEvent SdlEvents::KeyDown(const SDL_Keysym& key) {
   return kHandled;
 }
 
-bool SdlEvents::AboutShown() const { return window_.about() != nullptr && window_.about()->shown(); }
+bool SdlEvents::AboutShown() const { return window_.About() != nullptr && window_.About()->Shown(); }
 
 void SdlEvents::EndAboutUnless(bool open) {
   if (open) return;
   // The keyboard comes back to the main window, as it does when a dialog box ends.
-  SDL_RaiseWindow(window_.handle());
-  SDL_SetWindowInputFocus(window_.handle());
+  SDL_RaiseWindow(window_.Handle());
+  SDL_SetWindowInputFocus(window_.Handle());
 }
 
 int RunProgram(const ProgramHooks& hooks) {

@@ -27,15 +27,15 @@ class SdlWindow final : public PlatformWindow {
 
   // False when SDL's video could not give a window.
   bool Open();
-  SDL_Window* handle() const { return window_; }
+  SDL_Window* Handle() const { return window_; }
   // The About box, made on first use; null when it cannot be made. It lives as long as the
   // window: a window destroyed at once after an event came in can take SDL's wake-up message
   // with it (see AboutBox).
   AboutBox* MakeAbout();
   // The About box if it was made.
-  AboutBox* about() const { return about_.get(); }
+  AboutBox* About() const { return about_.get(); }
   // The machine's sound output, for device events and upkeep; null when none is open.
-  SdlAudioOutput* audio() const { return audio_.get(); }
+  SdlAudioOutput* Audio() const { return audio_.get(); }
 
   std::optional<std::string> ExecutablePath() override;
   std::unique_ptr<SoundDevice> CreateSoundDevice() override;

@@ -25,7 +25,7 @@ void EventPump::Run(Game& game) {
         events_.Ticked(now);
         continue;
       }
-      event = events_.WaitEvent(nextTick());
+      event = events_.WaitEvent(NextTick());
       if (!event) continue;
     }
     if (event->kind == WindowEvent::Kind::InputEnded) return;
@@ -60,9 +60,9 @@ void EventPump::Paint(Game& game) {
   PaintWindow(game);
 }
 
-std::optional<std::uint64_t> EventPump::nextTick() const {
-  if (!timer_.running()) return std::nullopt;
-  return timer_.nextDeadline();
+std::optional<std::uint64_t> EventPump::NextTick() const {
+  if (!timer_.Running()) return std::nullopt;
+  return timer_.NextDeadline();
 }
 
 bool EventPump::StartTimer(std::uint32_t id, std::uint32_t periodMs) {

@@ -32,12 +32,12 @@ class EventPump final : public Window {
   // when the platform's input ends for now; running it again goes on where it stopped.
   void Run(Game& game);
 
-  bool closing() const { return closing_; }
+  bool IsClosing() const { return closing_; }
   // Shutdown has run: nothing more happens.
-  bool ended() const { return ended_; }
-  bool timerRunning() const { return timer_.running(); }
+  bool HasEnded() const { return ended_; }
+  bool TimerRunning() const { return timer_.Running(); }
   // When the next tick falls due; nothing while the timer is stopped.
-  std::optional<std::uint64_t> nextTick() const;
+  std::optional<std::uint64_t> NextTick() const;
 
   // Window
   std::optional<std::string> ExecutablePath() override { return window_.ExecutablePath(); }

@@ -11,6 +11,7 @@
 #include "platform/mixer.h"
 #include "platform/native_files.h"
 #include "sim/transcript.h"
+#include "sound/wave_header.h"
 
 namespace vesquin {
 namespace {
@@ -22,25 +23,8 @@ constexpr std::uint64_t kUsPerSecond = 1'000'000;
 constexpr std::uint64_t kTickUs = kTickMs * kUsPerMs;
 constexpr std::size_t kRenderBlockFrames = 480;  // 10 ms
 
-void PutLE(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
 std::vector<std::uint8_t> WavHeader(std::uint32_t dataBytes) {
-  std::vector<std::uint8_t> header;
-  header.insert(header.end(), {'R', 'I', 'F', 'F'});
-  PutLE(header, 36 + dataBytes, 4);
-  header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  PutLE(header, 16, 4);
-  PutLE(header, 1, 2);
-  PutLE(header, kOutputChannels, 2);
-  PutLE(header, kMixRate, 4);
-  PutLE(header, kMixRate * kOutputChannels * 2, 4);
-  PutLE(header, kOutputChannels * 2, 2);
-  PutLE(header, 16, 2);
-  header.insert(header.end(), {'d', 'a', 't', 'a'});
-  PutLE(header, dataBytes, 4);
-  return header;
+  return WaveHeader(kWavePcm, kOutputChannels, kMixRate, 16, dataBytes);
 }
 
 // A voice of the mixer that tells the machine when the game lets it go, and that plays once
@@ -326,11 +310,11 @@ Simulation::~Simulation() {
 }
 
 std::uint64_t Simulation::Now() const { return machine_->nowUs / kUsPerMs; }
-int Simulation::controllerPolls() const { return machine_->polls; }
-bool Simulation::controllerReleased() const { return machine_->controllerReleased; }
-bool Simulation::timerRunning() const { return pump_.timerRunning(); }
-const std::vector<std::uint64_t>& Simulation::timerEvents() const { return machine_->timerEvents; }
-std::vector<std::string> Simulation::shutdownSteps() const { return machine_->steps; }
+int Simulation::ControllerPolls() const { return machine_->polls; }
+bool Simulation::ControllerReleased() const { return machine_->controllerReleased; }
+bool Simulation::TimerRunning() const { return pump_.TimerRunning(); }
+const std::vector<std::uint64_t>& Simulation::TimerEvents() const { return machine_->timerEvents; }
+std::vector<std::string> Simulation::ShutdownSteps() const { return machine_->steps; }
 
 void Simulation::Start() {
   services_ = std::make_unique<Services>(machine_->ServicesOn(pump_));

@@ -48,26 +48,26 @@ class Simulation {
   // A reply for the next HTTP request; nothing: the request cannot be made.
   void QueueReply(std::optional<std::string> body);
 
-  bool Ended() const { return pump_.ended(); }
+  bool Ended() const { return pump_.HasEnded(); }
   // The virtual time in whole milliseconds, rounded down.
   std::uint64_t Now() const;
-  Game& game() { return *game_; }
+  Game& RunningGame() { return *game_; }
   // False when a WAVE file was asked for and cannot be written.
   bool WavOpen() const;
   // Completes the WAVE file, if one was asked for; false when it could not be written.
   bool Finish();
 
   // What a test may look at.
-  int controllerPolls() const;
-  bool controllerReleased() const;
-  bool timerRunning() const;
+  int ControllerPolls() const;
+  bool ControllerReleased() const;
+  bool TimerRunning() const;
   // Virtual times of the timer events handled so far, in whole milliseconds.
-  const std::vector<std::uint64_t>& timerEvents() const;
+  const std::vector<std::uint64_t>& TimerEvents() const;
   // What was released, in order: "menu clips", "number clips", "timer", "controller",
   // "sound device".
-  std::vector<std::string> shutdownSteps() const;
+  std::vector<std::string> ShutdownSteps() const;
   // The machine's services, for a test that starts a fresh Game on them (after Start).
-  Services& services() { return *services_; }
+  Services& MachineServices() { return *services_; }
 
  private:
   class Machine;

@@ -17,7 +17,6 @@ class AboutBox {
   AboutBox& operator=(const AboutBox&) = delete;
 
   void Show();
-  bool shown() const { return box_ != nullptr; }
   // Gives a message to the box when it is the box's; true when the box took it.
   bool Take(MSG& message);
   // Ends the box; the keyboard comes back to the owner.

@@ -60,7 +60,7 @@ class ComApartment {
   }
   ComApartment(const ComApartment&) = delete;
   ComApartment& operator=(const ComApartment&) = delete;
-  bool ready() const { return ready_; }
+  bool Ready() const { return ready_; }
 
  private:
   bool ready_;

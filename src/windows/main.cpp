@@ -101,7 +101,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     transcript = std::make_unique<Transcript>(
         [&] {
           const std::uint64_t now = clock.NowMs();
-          const std::uint64_t origin = window->timerOrigin().value_or(now);
+          const std::uint64_t origin = window->TimerOrigin().value_or(now);
           return now >= origin ? now - origin : 0;
         },
         [&](std::string_view line) { transcriptFile << line << '\n'
@@ -121,7 +121,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   const std::string testServer = Utf8(Option(__argc, __wargv, L"--test-score-server"));
   TestHttp testHttp(wininet, testServer, transcript.get());
   Http& http = transcript || !testServer.empty() ? static_cast<Http&>(testHttp) : wininet;
-  DirectInputController controller(window->handle());
+  DirectInputController controller(window->Handle());
   window->SetController(controller);
   GameObserver quiet;
   GameObserver& observer = transcript ? static_cast<GameObserver&>(*transcript) : quiet;
@@ -132,12 +132,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   pump.Start(game);
   if (const std::wstring originPath = Option(__argc, __wargv, L"--test-origin"); !originPath.empty()) {
     std::ofstream(std::filesystem::path(originPath), std::ios::binary)
-        << window->timerOrigin().value_or(0) << '\n';
+        << window->TimerOrigin().value_or(0) << '\n';
   }
-  if (!pump.closing()) window->Show();
+  if (!pump.IsClosing()) window->Show();
   pump.Run(game);
   if (const std::wstring statsPath = Option(__argc, __wargv, L"--test-stats"); !statsPath.empty()) {
-    WriteStats(std::filesystem::path(statsPath), window->outputStats());
+    WriteStats(std::filesystem::path(statsPath), window->OutputFigures());
   }
   return 0;
 }

@@ -153,11 +153,11 @@ class WasapiOutput::Stream {
     return started_;
   }
 
-  HANDLE event() const { return event_.get(); }
-  std::uint32_t periodFrames() const { return periodFrames_; }
-  std::uint32_t bufferFrames() const { return bufferFrames_; }
-  std::uint32_t targetFrames() const { return target_.Frames(); }
-  bool lowLatency() const { return lowLatency_; }
+  HANDLE Event() const { return event_.get(); }
+  std::uint32_t PeriodFrames() const { return periodFrames_; }
+  std::uint32_t BufferFrames() const { return bufferFrames_; }
+  std::uint32_t TargetFrames() const { return target_.Frames(); }
+  bool LowLatency() const { return lowLatency_; }
 
  private:
   Stream() = default;
@@ -253,7 +253,7 @@ void WasapiOutput::Run() {
   // Where MMCSS does nothing (Wine), the thread's own priority still puts it first.
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   ComPtr<IMMDeviceEnumerator> devices;
-  if (com.ready()) {
+  if (com.Ready()) {
     CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, IID_PPV_ARGS(&devices));
   }
   DeviceWatch watch(defaultChanged_.get());
@@ -265,11 +265,11 @@ void WasapiOutput::Run() {
     stream = Stream::Open(devices.Get());
     // The first fill starts the stream: its events come only after.
     if (stream && !stream->Fill(mixer_, scratch, emptyWakes_)) stream.reset();
-    periodFrames_ = stream ? stream->periodFrames() : 0;
-    bufferFrames_ = stream ? stream->bufferFrames() : 0;
+    periodFrames_ = stream ? stream->PeriodFrames() : 0;
+    bufferFrames_ = stream ? stream->BufferFrames() : 0;
     sampleRate_ = stream ? Mixer::kSampleRate : 0;
-    lowLatency_ = stream && stream->lowLatency();
-    converted_ = stream && !stream->lowLatency();
+    lowLatency_ = stream && stream->LowLatency();
+    converted_ = stream && !stream->LowLatency();
     if (stream) opens_.fetch_add(1);
   };
   open();
@@ -288,11 +288,11 @@ void WasapiOutput::Run() {
       open();
       continue;
     }
-    const HANDLE waits[] = {stop_.get(), defaultChanged_.get(), stream->event()};
+    const HANDLE waits[] = {stop_.get(), defaultChanged_.get(), stream->Event()};
     const DWORD woken = WaitForMultipleObjects(3, waits, FALSE, kSilentStreamMs);
     if (woken == WAIT_OBJECT_0) break;
     if (woken == WAIT_OBJECT_0 + 2 && stream->Fill(mixer_, scratch, emptyWakes_)) {
-      const std::uint32_t target = stream->targetFrames();
+      const std::uint32_t target = stream->TargetFrames();
       targetFrames_.store(target, std::memory_order_relaxed);
       if (target > longestTargetFrames_.load(std::memory_order_relaxed)) {
         longestTargetFrames_.store(target, std::memory_order_relaxed);

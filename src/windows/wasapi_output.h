@@ -50,7 +50,6 @@ class WasapiOutput : public SoundDevice {
   std::unique_ptr<SoundListener> CreateListener() override { return mixer_.CreateListener(); }
 
   OutputStats Stats() const;
-  Mixer& GetMixer() { return mixer_; }
 
  private:
   class Stream;

@@ -71,10 +71,10 @@ LRESULT CALLBACK Win32Window::Proc(HWND window, UINT message, WPARAM wParam, LPA
   }
   auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (self == nullptr || self->window_ == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  return self->Handle(message, wParam, lParam);
+  return self->OnMessage(message, wParam, lParam);
 }
 
-LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT Win32Window::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (const std::optional<GameKey> key = GameKeyOf(message, wParam)) {
     // Consumed before any default handling: Enter and Escape never close the window.
     events_.push_back({key->down ? WindowEvent::Kind::KeyDown : WindowEvent::Kind::KeyUp, key->code});

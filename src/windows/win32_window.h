@@ -35,15 +35,15 @@ class Win32Window final : public PlatformWindow, public EventSource {
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
 
-  HWND handle() const { return window_; }
+  HWND Handle() const { return window_; }
   // The controller that the window takes again when it comes to the front.
   void SetController(DirectInputController& controller) { controller_ = &controller; }
   // Shows the window once start-up is done.
   void Show();
   // When the 50 ms timer first started, on the clock's time.
-  std::optional<std::uint64_t> timerOrigin() const { return timerOrigin_; }
+  std::optional<std::uint64_t> TimerOrigin() const { return timerOrigin_; }
   // How the sound output fared, up to now or up to its end; nothing when none opened.
-  std::optional<OutputStats> outputStats() const { return audio_ ? audio_->Stats() : lastStats_; }
+  std::optional<OutputStats> OutputFigures() const { return audio_ ? audio_->Stats() : lastStats_; }
 
   // PlatformWindow
   std::optional<std::string> ExecutablePath() override;
@@ -59,7 +59,7 @@ class Win32Window final : public PlatformWindow, public EventSource {
  private:
   Win32Window(HINSTANCE instance, Win32Clock& clock);
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
   // Dispatches waiting messages until one gives the game an event or none is left.
   std::optional<WindowEvent> Dispatch();
   void AddAboutEntry();

@@ -29,8 +29,8 @@ class TempFolder {
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
+  const std::filesystem::path& Path() const { return path_; }
+  std::string Str() const { return path_.string(); }
 
  private:
   std::filesystem::path path_;

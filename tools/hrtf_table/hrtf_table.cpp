@@ -13,35 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/hrtf_filters.h"
 #include "platform/prepared_hrtf/sofa_table_format.h"
-
-namespace {
-
-constexpr double kTailEnergy = 1e-4;
-
-std::size_t EffectiveLength(const std::vector<float>& h) {
-  double total = 0.0;
-  for (float v : h) total += static_cast<double>(v) * v;
-  double tail = 0.0;
-  std::size_t n = h.size();
-  while (n > 0) {
-    tail += static_cast<double>(h[n - 1]) * h[n - 1];
-    if (tail > total * kTailEnergy) break;
-    --n;
-  }
-  return n;
-}
-
-void Delay(std::vector<float>& h, float seconds, float rate) {
-  const auto frames = static_cast<std::ptrdiff_t>(std::lround(seconds * rate));
-  if (frames <= 0) return;
-  const auto n = static_cast<std::ptrdiff_t>(h.size());
-  const std::ptrdiff_t keep = std::max<std::ptrdiff_t>(0, n - frames);
-  std::move_backward(h.begin(), h.begin() + keep, h.end());
-  std::fill(h.begin(), h.begin() + std::min(frames, n), 0.0F);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -70,20 +43,20 @@ int main(int argc, char** argv) {
     std::vector<float> left(static_cast<std::size_t>(taps)), right(static_cast<std::size_t>(taps));
     float delayLeft = 0.0F, delayRight = 0.0F;
     mysofa_getfilter_float(easy, x, y, z, left.data(), right.data(), &delayLeft, &delayRight);
-    Delay(left, delayLeft, dataRate);
-    Delay(right, delayRight, dataRate);
-    needed = std::max({needed, EffectiveLength(left), EffectiveLength(right)});
+    vesquin::FoldDelay(left, delayLeft, dataRate);
+    vesquin::FoldDelay(right, delayRight, dataRate);
+    needed = std::max({needed, vesquin::EffectiveLength(left), vesquin::EffectiveLength(right)});
     directions.insert(directions.end(), {x / length, y / length, z / length});
     filters.push_back(std::move(left));
     filters.push_back(std::move(right));
   }
   mysofa_close(easy);
   const std::size_t kept = std::min<std::size_t>((needed + 7) / 8 * 8, static_cast<std::size_t>(taps));
-  const std::size_t kept_count = directions.size() / 3;
+  const std::size_t keptCount = directions.size() / 3;
   std::string out =
       vesquin::HrtfTableHeader(static_cast<std::uint32_t>(rate), static_cast<std::uint32_t>(kept),
-                               static_cast<std::uint32_t>(kept_count));
-  for (std::size_t d = 0; d < kept_count; ++d) {
+                               static_cast<std::uint32_t>(keptCount));
+  for (std::size_t d = 0; d < keptCount; ++d) {
     vesquin::AppendHrtfDirection(out, &directions[3 * d], std::span<const float>(filters[2 * d].data(), kept),
                                  std::span<const float>(filters[2 * d + 1].data(), kept));
   }
@@ -94,6 +67,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vesquin-hrtf-table: cannot write %s\n", argv[3]);
     return 1;
   }
-  std::printf("%zu directions, %zu taps\n", kept_count, kept);
+  std::printf("%zu directions, %zu taps\n", keptCount, kept);
   return 0;
 }
