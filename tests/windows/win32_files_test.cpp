@@ -21,7 +21,7 @@ std::string GameForm(const fs::path& path) { return GamePath(path.wstring()); }
 class Win32FilesTest : public ::testing::Test {
  protected:
   // A game folder as a player may name it.
-  Win32FilesTest() : folder_(temp_.path() / L"Spiele f\u00fcr \u00c5sa") { fs::create_directories(folder_); }
+  Win32FilesTest() : folder_(temp_.Path() / L"Spiele f\u00fcr \u00c5sa") { fs::create_directories(folder_); }
   TempFolder temp_;
   fs::path folder_;
   Win32FileSystem files_;
