@@ -2,7 +2,7 @@
 # runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer, the mixer's
 # thread tests under ThreadSanitizer, and the browser build in headless Chromium); `make bench`
 # builds and runs the sound benchmarks (the latency one under Xvfb, then everything heard
-# through a private PulseAudio server, then the browser build's figures); `make web` builds the
+# through a private PulseAudio server and a private PipeWire, then the browser build's figures); `make web` builds the
 # game for web browsers into build-web/site; `make dist` makes the release packages in dist/
 # from a fresh build folder; `make windows` cross-builds the game for Windows into build-windows
 # (mingw-w64), and its checks run under Wine in `make check`.
@@ -69,6 +69,7 @@ bench: build web windows
 	./$(BUILD)/bin/vesquin-bench-sound
 	xvfb-run -a ./$(BUILD)/bin/vesquin-bench-latency
 	bash bench/pulse_session.sh $(BUILD)/bin
+	SERVER=pipewire bash bench/pulse_session.sh $(BUILD)/bin
 	bash web/tests/bench.sh $(BUILD) $(WEB_BUILD)/site
 	bash windows/bench.sh $(WINDOWS_BUILD) $(BUILD)/bin
 

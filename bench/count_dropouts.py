@@ -5,7 +5,8 @@ game's own mixed output (a WAVE file of vesquin-sim over the same script) does n
 
     count_dropouts.py CAPTURE.raw REFERENCE.wav [RATE]
 
-CAPTURE.raw is what parec wrote (s16le, stereo). Prints `dropouts`, `dropout_ms`, and the
+CAPTURE.raw is what parec wrote (s16le, stereo), or a WAVE file of the same as pw-record writes
+it. Prints `dropouts`, `dropout_ms`, and the
 runs the reference itself has (those are the clips' own pauses, not counted)."""
 
 import array
@@ -41,7 +42,8 @@ def main():
     rate = int(sys.argv[3]) if len(sys.argv) > 3 else 48000
     capture = array.array("h")
     with open(sys.argv[1], "rb") as f:
-        capture.frombytes(f.read())
+        data = f.read()
+    capture.frombytes(data[44:] if data.startswith(b"RIFF") else data)
     reference = array.array("h")
     with open(sys.argv[2], "rb") as f:
         reference.frombytes(f.read()[44:])

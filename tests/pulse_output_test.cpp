@@ -1,6 +1,8 @@
 // The PulseAudio stream against a private server of its own (a null sink at 48 kHz in a fresh
 // runtime folder): the mixer is heard at the sink, the stream carries the game's names, and
-// a server that goes away is noticed. Skipped where pulseaudio is not installed.
+// a server that goes away or never answers is noticed. Through a private PipeWire with
+// pipewire-pulse, every latency the stream climbs to is a quantum the graph runs as asked.
+// Skipped where the server is not installed.
 
 #include "platform/pulse_output.h"
 
@@ -15,6 +17,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -137,6 +141,101 @@ TEST_F(PulseOutputTest, AServerThatGoesAwayIsNoticedAndNoneIsRefused) {
   EXPECT_TRUE(output->Failed());
   output.reset();
   EXPECT_EQ(PulseOutput::Open(mixer, 2), nullptr);  // nothing listens any more
+}
+
+TEST_F(PulseOutputTest, AServerThatNeverAnswersIsGivenUp) {
+  Mixer mixer;
+  kill(server_, SIGSTOP);  // its socket still takes the connection
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(PulseOutput::Open(mixer, 2), nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 10s);
+  kill(server_, SIGCONT);
+}
+
+// bench/pipewire_server.sh's PipeWire, run by a shell that stops it on SIGTERM.
+class PipeWireOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* tool : {"pipewire", "pipewire-pulse", "wireplumber", "dbus-daemon", "pw-dump"}) {
+      if (Output(std::string("command -v ") + tool).empty()) GTEST_SKIP() << tool << " is not installed";
+    }
+    const std::string script = std::string(VESQUIN_SOURCE_DIR) + "/bench/pipewire_server.sh";
+    const std::string folder = folder_.str();
+    const char* argv[] = {
+        "bash",
+        "-c",
+        "pids=(); trap 'kill \"${pids[@]}\"; wait' EXIT; trap 'exit 0' TERM; source \"$0\"; "
+        "pipewire_start \"$1\" || exit 1; touch \"$1/ready\"; sleep infinity & pids+=($!); wait $!",
+        script.c_str(),
+        folder.c_str(),
+        nullptr};
+    ASSERT_EQ(posix_spawnp(&server_, "bash", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    for (int i = 0; i < 200 && !std::filesystem::exists(folder_.path() / "ready"); ++i) {
+      std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(std::filesystem::exists(folder_.path() / "ready"));
+    runtime_ = "XDG_RUNTIME_DIR=" + folder_.str() + "/runtime ";
+    setenv("PULSE_SERVER", ("unix:" + folder_.str() + "/runtime/pulse/native").c_str(), 1);
+  }
+
+  void TearDown() override {
+    if (monitor_ > 0) kill(monitor_, SIGTERM);
+    if (server_ <= 0) return;
+    kill(server_, SIGTERM);
+    waitpid(server_, nullptr, 0);
+  }
+
+  // Records every change of the graph's objects from now on (pw-dump --monitor).
+  void MonitorGraph() {
+    monitor_ = std::stoi(Output(runtime_ + "pw-dump --monitor --no-colors > '" + folder_.str() +
+                                "/dump.json' 2>/dev/null & echo $!"));
+  }
+
+  // Every node.latency the graph's nodes carried since MonitorGraph.
+  std::set<std::string> LatenciesSeen() {
+    std::ifstream in(folder_.path() / "dump.json");
+    const std::string dump((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::regex latency("\"node\\.latency\": \"([0-9]+/[0-9]+)\"");
+    std::set<std::string> seen;
+    for (std::sregex_iterator it(dump.begin(), dump.end(), latency), end; it != end; ++it)
+      seen.insert((*it)[1]);
+    return seen;
+  }
+
+  testing::TempFolder folder_;
+  std::string runtime_;
+  pid_t server_ = 0;
+  pid_t monitor_ = 0;
+};
+
+// Stalls the audio callback once per clip started, long enough for the server to run dry.
+void Stall(void* /*context*/, std::uint64_t /*frameIndex*/) { std::this_thread::sleep_for(60ms); }
+
+TEST_F(PipeWireOutputTest, EveryStepIsAQuantumTheGraphRunsAsAsked) {
+  MonitorGraph();
+  Mixer mixer;
+  mixer.SetFirstFrameHook(&Stall, nullptr);
+  auto output = PulseOutput::Open(mixer, 2);
+  ASSERT_NE(output, nullptr);
+  EXPECT_TRUE(output->OnPipeWire());
+  EXPECT_EQ(output->RequestFrames(), PulseOutput::kPipeWireSmallestRequestFrames);
+
+  // Each stall costs an underrun, and the stream climbs, up to its top step.
+  const std::uint32_t top = std::end(PulseOutput::kPipeWireSteps)[-1].targetFrames;
+  for (int stall = 0; stall < 10 && output->Stats().targetFrames < top; ++stall) {
+    auto voice = mixer.CreateVoice(
+        testclips::MakeClip(1, 48'000, 16, testclips::Sine(440.0, 48'000, 480, 9'000.0)), false);
+    voice->Play(false);
+    std::this_thread::sleep_for(300ms);
+  }
+  EXPECT_EQ(output->Stats().targetFrames, top);
+  EXPECT_GT(output->Stats().underruns, 0U);
+  EXPECT_GT(output->LatencyMs(), 0.0);
+  EXPECT_FALSE(output->Failed());
+
+  std::this_thread::sleep_for(200ms);  // the last change reaches the monitor
+  const std::set<std::string> seen = LatenciesSeen();
+  EXPECT_EQ(seen, (std::set<std::string>{"256/48000", "512/48000", "1024/48000"}));
 }
 
 }  // namespace

@@ -1,67 +1,59 @@
 #pragma once
-// How much the sound server is asked to keep queued for the game's stream. It starts short,
-// grows by half after the server ran dry or was about to, and after a long run without either
-// goes back down a step at a time: a stall of the machine costs latency for a while, not for
-// the rest of the session. A step down that trouble follows within one stretch was one too
+// Which step of a ladder of latencies the sound server is asked for: the stream starts on the
+// lowest, climbs a step after the server ran dry or was about to, and after a long run without
+// either goes back down a step at a time: a stall of the machine costs latency for a while, not
+// for the rest of the session. A step down that trouble follows within one stretch was one too
 // many for this machine as it is now: the stretch before the next step doubles (up to eight
 // times), so a lasting load costs one dropout rather than one every few seconds; a whole
-// stretch without trouble at the shortest target forgets it. Pure arithmetic on frames, driven
-// by the stream's callbacks.
+// stretch on the lowest step forgets it. Pure arithmetic, driven by the stream's callbacks;
+// what each step asks of the server is the stream's business.
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 namespace vesquin {
 
 class LatencyTarget {
  public:
-  // `shortest` and `longest` bound the target; `quietFrames` of play without trouble shrink it
-  // one step.
-  constexpr LatencyTarget(std::uint32_t shortest, std::uint32_t longest, std::uint64_t quietFrames)
-      : shortest_(shortest),
-        longest_(std::max(shortest, longest)),
-        quietFrames_(quietFrames),
-        stretch_(quietFrames),
-        frames_(shortest) {}
+  // Steps 0 to `steps` - 1; `quietFrames` of play without trouble go down one.
+  constexpr LatencyTarget(std::size_t steps, std::uint64_t quietFrames)
+      : top_(std::max<std::size_t>(steps, 1) - 1), quietFrames_(quietFrames), stretch_(quietFrames) {}
 
-  std::uint32_t Frames() const { return frames_; }
+  std::size_t Step() const { return step_; }
 
-  // The server ran dry, or a request found it nearly so. True when the target changed.
+  // The server ran dry, or a request found it nearly so. True when the step changed.
   bool Grow() {
     if (shrankRecently_) stretch_ = std::min(stretch_ * 2, quietFrames_ * kLongestStretchFactor);
     shrankRecently_ = false;
     quietSoFar_ = 0;
-    const std::uint32_t grown =
-        std::min<std::uint64_t>(longest_, static_cast<std::uint64_t>(frames_) * 3 / 2);
-    if (grown == frames_) return false;
-    frames_ = grown;
+    if (step_ == top_) return false;
+    ++step_;
     return true;
   }
 
-  // `frames` more were played without trouble. True when the target shrank.
+  // `frames` more were played without trouble. True when the step went down.
   bool Played(std::uint64_t frames) {
     quietSoFar_ += frames;
     if (shrankRecently_ && quietSoFar_ >= quietFrames_) shrankRecently_ = false;
-    if (frames_ == shortest_) {
+    if (step_ == 0) {
       if (quietSoFar_ >= quietFrames_) stretch_ = quietFrames_;
       return false;
     }
     if (quietSoFar_ < stretch_) return false;
     quietSoFar_ = 0;
     shrankRecently_ = true;
-    frames_ = std::max<std::uint32_t>(
-        shortest_, static_cast<std::uint32_t>(static_cast<std::uint64_t>(frames_) * 2 / 3));
+    --step_;
     return true;
   }
 
  private:
   static constexpr std::uint64_t kLongestStretchFactor = 8;
 
-  std::uint32_t shortest_;
-  std::uint32_t longest_;
+  std::size_t top_;
   std::uint64_t quietFrames_;
   std::uint64_t stretch_;  // quiet play needed for the next step down
-  std::uint32_t frames_;
+  std::size_t step_ = 0;
   std::uint64_t quietSoFar_ = 0;
   bool shrankRecently_ = false;  // a step down less than one quietFrames_ ago
 };

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <new>
 
 namespace vesquin {
@@ -15,6 +18,9 @@ constexpr std::uint32_t kFrameBytesPerChannel = 2;
 // Requests after a change of target that may ask for the difference rather than what was
 // played: the server answers the change in the next one or two.
 constexpr int kSettleRequests = 8;
+// A server that has not made the stream ready by then is given up, to be tried again later:
+// pipewire-pulse holds a new stream for as long as no session manager links it.
+constexpr pa_usec_t kReadyWithinUsec = 2'000'000;
 
 pa_channel_map ChannelMap(int channels) {
   pa_channel_map map{};
@@ -47,15 +53,14 @@ struct Proplist {
   Proplist& operator=(const Proplist&) = delete;
 };
 
-// What the stream asks of the server: `targetFrames` between the mixer and the sink, asked
-// for at least kRequestFrames at a time; the server chooses the rest.
-pa_buffer_attr BufferAttr(std::uint32_t targetFrames, int channels) {
+// What the stream asks of the server for a step of its ladder; the server chooses the rest.
+pa_buffer_attr BufferAttr(const LatencyStep& step, int channels) {
   const std::uint32_t frameBytes = kFrameBytesPerChannel * static_cast<std::uint32_t>(channels);
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = targetFrames * frameBytes;
+  attr.tlength = step.targetFrames * frameBytes;
   attr.prebuf = static_cast<std::uint32_t>(-1);
-  attr.minreq = PulseOutput::kRequestFrames * frameBytes;
+  attr.minreq = step.requestFrames * frameBytes;
   attr.fragsize = static_cast<std::uint32_t>(-1);
   return attr;
 }
@@ -124,6 +129,12 @@ bool PulseOutput::Start() {
   if (!loop_) return false;
   {
     const Proplist props;
+    // pipewire-pulse keeps at least three of a client's smallest requests queued (256 frames
+    // each unless the client says otherwise); PulseAudio ignores the property.
+    char smallestRequest[32];
+    std::snprintf(smallestRequest, sizeof smallestRequest, "%u/%u", kPipeWireSmallestRequestFrames,
+                  Mixer::kSampleRate);
+    pa_proplist_sets(props.list, "pulse.min.req", smallestRequest);
     context_.reset(
         pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_.get()), kName, props.list));
   }
@@ -140,12 +151,27 @@ bool PulseOutput::Start() {
 
 bool PulseOutput::WaitReady() {
   LoopLock hold(loop_.get());
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_.get());
+  const std::unique_ptr<pa_time_event, std::function<void(pa_time_event*)>> deadline(
+      pa_context_rttime_new(context_.get(), pa_rtclock_now() + kReadyWithinUsec, &PulseOutput::OnDeadline,
+                            this),
+      [api](pa_time_event* event) { api->time_free(event); });
+  if (!deadline) return false;
   for (;;) {
     const pa_context_state_t state = pa_context_get_state(context_.get());
     if (state == PA_CONTEXT_READY) break;
-    if (!PA_CONTEXT_IS_GOOD(state)) return false;
+    if (!PA_CONTEXT_IS_GOOD(state) || deadlinePassed_) return false;
     pa_threaded_mainloop_wait(loop_.get());
   }
+  // The ladder depends on the server: PipeWire names itself in the server's name.
+  pa_operation* info = pa_context_get_server_info(context_.get(), &PulseOutput::OnServerInfo, this);
+  if (info == nullptr) return false;
+  while (pa_operation_get_state(info) == PA_OPERATION_RUNNING && !deadlinePassed_) {
+    pa_threaded_mainloop_wait(loop_.get());
+  }
+  pa_operation_unref(info);
+  if (deadlinePassed_) return false;
+  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) return false;
 
   const pa_sample_spec spec{PA_SAMPLE_S16LE, Mixer::kSampleRate, static_cast<std::uint8_t>(channels_)};
   const pa_channel_map map = ChannelMap(channels_);
@@ -158,23 +184,45 @@ bool PulseOutput::WaitReady() {
   pa_stream_set_write_callback(stream_.get(), &PulseOutput::OnWrite, this);
   pa_stream_set_underflow_callback(stream_.get(), &PulseOutput::OnUnderflow, this);
 
-  const pa_buffer_attr attr = BufferAttr(target_.Frames(), channels_);
+  const pa_buffer_attr attr = BufferAttr(CurrentStep(), channels_);
   unsettledRequests_ = kSettleRequests;
-  const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
-                                                    PA_STREAM_INTERPOLATE_TIMING);
-  if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, flags, nullptr, nullptr) < 0) return false;
+  if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) <
+      0) {
+    return false;
+  }
   for (;;) {
     const pa_stream_state_t state = pa_stream_get_state(stream_.get());
-    if (state == PA_STREAM_READY) return true;
-    if (!PA_STREAM_IS_GOOD(state)) return false;
+    if (state == PA_STREAM_READY) break;
+    if (!PA_STREAM_IS_GOOD(state) || deadlinePassed_) return false;
     pa_threaded_mainloop_wait(loop_.get());
   }
+  if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_.get())) {
+    requestFrames_ = granted->minreq / (kFrameBytesPerChannel * static_cast<std::uint32_t>(channels_));
+  }
+  return true;
 }
 
 void PulseOutput::OnContextState(pa_context* context, void* self) {
   auto* output = static_cast<PulseOutput*>(self);
   if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
     output->failed_.store(true, std::memory_order_release);
+  pa_threaded_mainloop_signal(output->loop_.get(), 0);
+}
+
+void PulseOutput::OnDeadline(pa_mainloop_api* /*api*/, pa_time_event* /*event*/, const timeval* /*when*/,
+                             void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  output->deadlinePassed_ = true;
+  pa_threaded_mainloop_signal(output->loop_.get(), 0);
+}
+
+void PulseOutput::OnServerInfo(pa_context* /*context*/, const pa_server_info* info, void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  if (info != nullptr && info->server_name != nullptr &&
+      std::strstr(info->server_name, "PipeWire") != nullptr) {
+    output->steps_ = kPipeWireSteps;
+    output->target_ = LatencyTarget(std::size(kPipeWireSteps), kQuietFrames);
+  }
   pa_threaded_mainloop_signal(output->loop_.get(), 0);
 }
 
@@ -235,22 +283,39 @@ void PulseOutput::OnUnderflow(pa_stream* stream, void* self) {
 }
 
 void PulseOutput::ApplyTarget(pa_stream* stream) {
-  const std::uint32_t frames = target_.Frames();
+  const std::uint32_t frames = CurrentStep().targetFrames;
   targetFrames_.store(frames, std::memory_order_relaxed);
   if (frames > longestTargetFrames_.load(std::memory_order_relaxed)) {
     longestTargetFrames_.store(frames, std::memory_order_relaxed);
   }
   unsettledRequests_ = kSettleRequests;
-  const pa_buffer_attr attr = BufferAttr(frames, channels_);
+  const pa_buffer_attr attr = BufferAttr(CurrentStep(), channels_);
   if (pa_operation* op = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr)) pa_operation_unref(op);
 }
 
 double PulseOutput::LatencyMs() const {
   LoopLock hold(loop_.get());
-  pa_usec_t usec = 0;
-  int negative = 0;
-  if (pa_stream_get_latency(stream_.get(), &usec, &negative) < 0) return -1.0;
-  return negative != 0 ? 0.0 : static_cast<double>(usec) / 1e3;
+  // A fresh look rather than libpulse's interpolation between looks, which strays by several
+  // milliseconds behind pipewire-pulse.
+  pa_operation* update = pa_stream_update_timing_info(
+      stream_.get(),
+      [](pa_stream*, int, void* loop) {
+        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
+      },
+      loop_.get());
+  if (update == nullptr) return -1.0;
+  while (pa_operation_get_state(update) == PA_OPERATION_RUNNING && !Failed())
+    pa_threaded_mainloop_wait(loop_.get());
+  const bool done = pa_operation_get_state(update) == PA_OPERATION_DONE;
+  pa_operation_unref(update);
+  const pa_timing_info* timing = pa_stream_get_timing_info(stream_.get());
+  if (!done || timing == nullptr || timing->write_index_corrupt || timing->read_index_corrupt) return -1.0;
+  // Queued in the server, then what its sink holds.
+  const std::int64_t queued = std::max<std::int64_t>(timing->write_index - timing->read_index, 0);
+  const pa_usec_t usec =
+      pa_bytes_to_usec(static_cast<std::uint64_t>(queued), pa_stream_get_sample_spec(stream_.get())) +
+      timing->sink_usec;
+  return static_cast<double>(usec) / 1e3;
 }
 
 CallbackStats PulseOutput::Stats() const {

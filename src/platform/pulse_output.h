@@ -1,14 +1,16 @@
 #pragma once
-// The sound server side on a desktop: one PulseAudio playback stream fed by the game's Mixer.
-// SDL's own PulseAudio driver asks the server for a target length of a single device buffer,
-// so every refill must arrive within 5 ms or the player hears a gap; here the server keeps a
-// longer target length filled in small requests, and the target grows when the server runs
-// dry or nearly so, and shrinks back after a long run without either.
+// The sound server side on a desktop: one PulseAudio playback stream fed by the game's Mixer,
+// played by PulseAudio itself or by PipeWire through pipewire-pulse. SDL's own PulseAudio
+// driver asks the server for a target length of a single device buffer, so every refill must
+// arrive within 5 ms or the player hears a gap; here the server keeps a longer target length
+// filled in small requests, and the target climbs a ladder when the server runs dry or nearly
+// so, and comes back down after a long run without either.
 
 #include <pulse/pulseaudio.h>
 
 #include <atomic>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 
 #include "platform/latency_target.h"
@@ -27,22 +29,38 @@ struct CallbackStats {
   std::uint32_t longestTargetFrames = 0;  // the most it asked for since it opened
 };
 
+// One step of the latency asked of the server: the target length it keeps between the mixer
+// and the sink, and the least it asks for at a time.
+struct LatencyStep {
+  std::uint32_t targetFrames;
+  std::uint32_t requestFrames;
+};
+
 class PulseOutput {
  public:
-  // The latency asked of the server: it keeps up to kTargetFrames between the mixer and the
-  // sink (about half in the sink, the rest queued for it) and asks for at least
-  // kRequestFrames at a time. After an underrun, or a request that found less than a request's
-  // worth queued, the target grows by half, up to kLongestTargetFrames: a busy machine trades
-  // latency for speech without gaps. After kQuietFrames without either it shrinks a step (after
-  // up to eight times as long while steps down keep meeting trouble).
-  static constexpr std::uint32_t kTargetFrames = 768;           // 16 ms at 48 kHz
-  static constexpr std::uint32_t kRequestFrames = 144;          // 3 ms
-  static constexpr std::uint32_t kLongestTargetFrames = 4'800;  // 100 ms
-  static constexpr std::uint64_t kQuietFrames = 8 * 48'000;     // 8 s
+  static constexpr std::uint32_t kRequestFrames = 144;  // 3 ms at 48 kHz
+  // PulseAudio keeps about half the target in the sink and queues the rest: from 16 ms, each
+  // step half as much again, up to 100 ms.
+  static constexpr LatencyStep kPulseAudioSteps[] = {{768, kRequestFrames},   {1'152, kRequestFrames},
+                                                     {1'728, kRequestFrames}, {2'592, kRequestFrames},
+                                                     {3'888, kRequestFrames}, {4'800, kRequestFrames}};
+  // pipewire-pulse runs a stream at a quantum of (target - 2 * request) / 2 frames, at least its
+  // smallest quantum (256), and queues target - quantum; a quantum that is no power of two the
+  // graph runs at the power of two below, which crackles. Every step here is one the graph runs
+  // as asked: 256 with 512 frames queued (the game allows itself requests of 128 frames for
+  // that), 256 with 768, 512 with 1'024, 1'024 with 1'536.
+  static constexpr std::uint32_t kPipeWireSmallestRequestFrames = 128;
+  static constexpr LatencyStep kPipeWireSteps[] = {
+      {768, kPipeWireSmallestRequestFrames}, {1'024, 256}, {1'536, 256}, {2'560, 256}};
+  // After an underrun, or a request that found less than kRequestFrames queued, the stream
+  // climbs a step: a busy machine trades latency for speech without gaps. After kQuietFrames
+  // without either it goes down a step (after up to eight times as long while steps down keep
+  // meeting trouble).
+  static constexpr std::uint64_t kQuietFrames = 8 * 48'000;  // 8 s
 
   // Connects to the server the environment names (PULSE_SERVER, or the user's own) and
-  // starts playing `channels` channels from `mixer`; null when there is no server or it
-  // refuses the stream. The mixer must outlive the output.
+  // starts playing `channels` channels from `mixer`; null when there is no server, or it
+  // refuses the stream or has not made it ready within 2 s. The mixer must outlive the output.
   static std::unique_ptr<PulseOutput> Open(Mixer& mixer, int channels);
   ~PulseOutput();
   PulseOutput(const PulseOutput&) = delete;
@@ -51,9 +69,12 @@ class PulseOutput {
   // The server has gone or dropped the stream: close this output and open another.
   bool Failed() const { return failed_.load(std::memory_order_acquire); }
   int Channels() const { return channels_; }
-  std::uint32_t RequestFrames() const { return kRequestFrames; }
-  // How long a sample written now takes to leave the server, as the server reports it; -1
-  // when it cannot tell yet.
+  // The server is PipeWire (through pipewire-pulse), not PulseAudio itself.
+  bool OnPipeWire() const { return steps_ == kPipeWireSteps; }
+  // The least the server asks for at a time, as it granted it.
+  std::uint32_t RequestFrames() const { return requestFrames_; }
+  // How long a sample written now takes to leave the server, as the server reports it when
+  // asked now; -1 when it cannot tell.
   double LatencyMs() const;
   CallbackStats Stats() const;
 
@@ -72,18 +93,25 @@ class PulseOutput {
   bool Start();
   bool WaitReady();
   static void OnContextState(pa_context* context, void* self);
+  static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
+  static void OnDeadline(pa_mainloop_api* api, pa_time_event* event, const timeval* when, void* self);
   static void OnStreamState(pa_stream* stream, void* self);
   static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
   static void OnUnderflow(pa_stream* stream, void* self);
-  // On the loop's thread: asks the server for the target's length now.
+  const LatencyStep& CurrentStep() const { return steps_[target_.Step()]; }
+  // On the loop's thread: asks the server for the current step now.
   void ApplyTarget(pa_stream* stream);
 
   Mixer& mixer_;
   int channels_;
-  LatencyTarget target_{kTargetFrames, kLongestTargetFrames, kQuietFrames};
+  // The ladder of the server found at connection.
+  const LatencyStep* steps_ = kPulseAudioSteps;
+  LatencyTarget target_{std::size(kPulseAudioSteps), kQuietFrames};
+  std::uint32_t requestFrames_ = kRequestFrames;
   // Requests still to come before a request's size says anything about the server's queue:
   // the first ones after a change of target ask for the difference.
   int unsettledRequests_ = 0;
+  bool deadlinePassed_ = false;  // while opening, under the loop's lock
   std::atomic<bool> failed_{false};
   // The callback's own figures, published for Stats().
   std::atomic<std::uint64_t> callbacks_{0};
@@ -91,8 +119,8 @@ class PulseOutput {
   std::atomic<std::uint64_t> overHalf_{0};
   std::atomic<std::uint64_t> underruns_{0};
   std::atomic<std::uint64_t> nearMisses_{0};
-  std::atomic<std::uint32_t> targetFrames_{kTargetFrames};
-  std::atomic<std::uint32_t> longestTargetFrames_{kTargetFrames};
+  std::atomic<std::uint32_t> targetFrames_{kPulseAudioSteps[0].targetFrames};
+  std::atomic<std::uint32_t> longestTargetFrames_{kPulseAudioSteps[0].targetFrames};
 
   // Destroyed in reverse: the stream, then the context, then the loop (stopped first).
   std::unique_ptr<pa_threaded_mainloop, MainloopDeleter> loop_;
