@@ -6,10 +6,12 @@
 // start on the performance counter, in milliseconds; `--test-random "V V ..."` makes the
 // first random draws these values, as the simulator's `rand`; `--test-calendar N` fixes the
 // calendar time that seeds the rest; `--test-score-server HOST:PORT` sends the scores there
-// whatever server the build names; `--test-stats FILE` writes how the sound output fared.
+// whatever server the build names; `--test-stats FILE` writes how the sound output fared;
+// `--test-ticks FILE` holds the performance counter's time of the last tick the game took.
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -116,6 +118,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     clock.FixCalendar(std::wcstoll(calendar.c_str(), nullptr, 10));
   }
 
+  std::ofstream ticksFile;
+  if (const std::wstring path = Option(__argc, __wargv, L"--test-ticks"); !path.empty()) {
+    ticksFile.open(std::filesystem::path(path), std::ios::binary);
+    window->ReportTicks([&](std::uint64_t takenMs) {
+      // One line of fixed width, written over the last.
+      char line[24];
+      std::snprintf(line, sizeof line, "%20llu\n", static_cast<unsigned long long>(takenMs));
+      ticksFile.seekp(0);
+      ticksFile << line << std::flush;
+    });
+  }
   Win32FileSystem files;
   WinInetHttp wininet;
   const std::string testServer = Utf8(Option(__argc, __wargv, L"--test-score-server"));

@@ -20,9 +20,9 @@ constexpr DWORD kSilentStreamMs = 2'000;                      // no event for th
 constexpr REFERENCE_TIME kHnsPerSecond = 10'000'000;
 // The engine's buffer as asked for, where the stream chooses it: room for the longest target.
 constexpr REFERENCE_TIME kBufferHns = kHnsPerSecond / 10;  // 100 ms
-// What is kept queued starts at three engine periods (one to play, two in hand) and grows by
-// half when a wake-up finds less than half a period queued, back down after 8 s without.
-constexpr std::uint32_t kShortestTargetPeriods = 3;
+// What is kept queued, in engine periods: it starts at three (one to play, two in hand), and
+// climbs a step when a wake-up finds less than half a period queued, back down after 8 s without.
+constexpr std::uint32_t kTargetPeriods[] = {3, 4, 6, 9};
 constexpr std::uint64_t kQuietFrames = 8 * Mixer::kSampleRate;
 
 // KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, spelled out: mingw declares it only with INITGUID.
@@ -114,9 +114,6 @@ class WasapiOutput::Stream {
         FAILED(client->GetService(IID_PPV_ARGS(&stream->render_))) || stream->periodFrames_ == 0) {
       return nullptr;
     }
-    const std::uint32_t shortest =
-        std::min(stream->periodFrames_ * kShortestTargetPeriods, stream->bufferFrames_);
-    stream->target_ = LatencyTarget(shortest, stream->bufferFrames_, kQuietFrames);
     return stream;
   }
 
@@ -137,7 +134,7 @@ class WasapiOutput::Stream {
         target_.Played(queued_ > padding ? queued_ - padding : 0);
       }
     }
-    const UINT32 target = std::min(target_.Frames(), bufferFrames_);
+    const UINT32 target = TargetFrames();
     const UINT32 frames = std::min(target > padding ? target - padding : 0, kMaxFrames);
     if (frames > 0) {
       BYTE* data = nullptr;
@@ -156,7 +153,9 @@ class WasapiOutput::Stream {
   HANDLE Event() const { return event_.get(); }
   std::uint32_t PeriodFrames() const { return periodFrames_; }
   std::uint32_t BufferFrames() const { return bufferFrames_; }
-  std::uint32_t TargetFrames() const { return target_.Frames(); }
+  std::uint32_t TargetFrames() const {
+    return std::min(kTargetPeriods[target_.Step()] * periodFrames_, bufferFrames_);
+  }
   bool LowLatency() const { return lowLatency_; }
 
  private:
@@ -201,7 +200,7 @@ class WasapiOutput::Stream {
   UniqueHandle event_;
   UINT32 bufferFrames_ = 0;
   std::uint32_t periodFrames_ = 0;
-  LatencyTarget target_{0, 0, kQuietFrames};
+  LatencyTarget target_{std::size(kTargetPeriods), kQuietFrames};
   UINT32 queued_ = 0;  // what the engine held after the last fill
   bool lowLatency_ = false;
   bool started_ = false;

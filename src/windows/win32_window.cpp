@@ -159,6 +159,10 @@ void Win32Window::TimerStarted(std::uint64_t startMs) {
   if (!timerOrigin_) timerOrigin_ = startMs;
 }
 
+void Win32Window::Ticked(std::uint64_t takenMs) {
+  if (reportTick_) reportTick_(takenMs);
+}
+
 std::optional<std::string> Win32Window::ExecutablePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {

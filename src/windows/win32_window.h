@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +56,9 @@ class Win32Window final : public PlatformWindow, public EventSource {
   std::optional<WindowEvent> PollEvent() override;
   std::optional<WindowEvent> WaitEvent(std::optional<std::uint64_t> deadlineMs) override;
   void TimerStarted(std::uint64_t startMs) override;
+  void Ticked(std::uint64_t takenMs) override;
+  // Test mode: `report` hears of every tick the game takes, with the clock's time of it.
+  void ReportTicks(std::function<void(std::uint64_t)> report) { reportTick_ = std::move(report); }
 
  private:
   Win32Window(HINSTANCE instance, Win32Clock& clock);
@@ -74,6 +78,7 @@ class Win32Window final : public PlatformWindow, public EventSource {
   std::optional<OutputStats> lastStats_;
   std::deque<WindowEvent> events_;
   std::optional<std::uint64_t> timerOrigin_;
+  std::function<void(std::uint64_t)> reportTick_;
 };
 
 }  // namespace vesquin::windows

@@ -4,10 +4,12 @@ server's XTEST extension, as xdotool does, on the display of DISPLAY; the window
 pointer takes them) and checks the game's transcript against vesquin-sim's, with the browser
 check's tolerances (web/tests/check_game.mjs).
 
-    play_script.py SCRIPT ORIGIN_FILE TRANSCRIPT EXPECTED
+    play_script.py SCRIPT ORIGIN_FILE TICKS_FILE TRANSCRIPT EXPECTED
 
 ORIGIN_FILE holds the game's timer start in milliseconds of the performance counter, which
-Wine reads from CLOCK_MONOTONIC_RAW. Exit 0 when the transcripts agree; each fault is printed.
+Wine reads from CLOCK_MONOTONIC_RAW; TICKS_FILE the time of the last tick the game took. As in
+the simulator, the ticks due by a key's time come first: on a game thread held up, the key
+waits for them. Exit 0 when the transcripts agree; each fault is printed.
 """
 import ctypes
 import ctypes.util
@@ -117,8 +119,15 @@ def compare(played, expected, shift, startup, key_times, problems):
     return deviation
 
 
+def last_tick(path):
+    try:
+        return float(open(path).read().strip() or 0)
+    except (OSError, ValueError):
+        return 0.0
+
+
 def main():
-    script_path, origin_path, transcript_path, expected_path = sys.argv[1:5]
+    script_path, origin_path, ticks_path, transcript_path, expected_path = sys.argv[1:6]
     keys, _, end = plan(open(script_path).read())
     keyboard = Keyboard()
     origin = float(open(origin_path).read())
@@ -127,6 +136,11 @@ def main():
     for at, key, down in keys:
         due = origin + shift + at + KEY_DELAY_MS
         time.sleep(max(0.0, (due - now_ms()) / 1000))
+        # The tick due at or before the key's time has been taken.
+        after = origin + shift + at
+        tick_due = origin + (after - origin) // 50 * 50
+        while last_tick(ticks_path) < tick_due and now_ms() < due + 1000:
+            time.sleep(0.001)
         keyboard.send(key, down)
     time.sleep(max(0.0, (origin + shift + end + 200 - now_ms()) / 1000))
     played = parse_transcript(open(transcript_path, encoding='utf-8').read())

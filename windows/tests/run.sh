@@ -131,8 +131,8 @@ score_server_start
 whole_game() {
   start_game "$game" game --test-random "$(sed -n 's/^rand //p' "$root/examples/win.vsim" | tr '\n' ' ')" \
     --test-score-server "127.0.0.1:$port"
-  python3 "$here/play_script.py" "$root/examples/win.vsim" "$work/game.origin" "$work/game.txt" \
-    "$work/expected/win.txt" || return 1
+  python3 "$here/play_script.py" "$root/examples/win.vsim" "$work/game.origin" "$work/game.ticks" \
+    "$work/game.txt" "$work/expected/win.txt" || return 1
   cmp "$game/best.dat" "$work/expected/best.dat" || { echo "best.dat differs from vesquin-sim's"; return 1; }
 }
 check "win.vsim by keys: vesquin-sim's transcript and best.dat" whole_game

@@ -16,6 +16,9 @@ cleanup() {
 trap cleanup EXIT
 # Folder names are UTF-8 whatever the caller's locale.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
+# On a machine shared with other people's sessions, AUTOGROUP_NICE (e.g. -10, as root) weighs
+# this session (Wine, its sound server, the keys) against theirs, as in bench/pulse_session.sh.
+if [ -n "${AUTOGROUP_NICE:-}" ]; then echo "$AUTOGROUP_NICE" > /proc/self/autogroup; fi
 
 mkdir -p "$work/pulse"
 cat > "$work/pulse/server.pa" <<PA
@@ -49,8 +52,8 @@ capture_stop() {
 }
 
 # start_game FOLDER NAME [OPTIONS...]: vesquin.exe of FOLDER in test mode, its transcript in
-# $work/NAME.txt, its timer's start in $work/NAME.origin and its output's figures in
-# $work/NAME.stats (at its end); returns once start-up has said
+# $work/NAME.txt, its timer's start in $work/NAME.origin, its last tick in $work/NAME.ticks
+# and its output's figures in $work/NAME.stats (at its end); returns once start-up has said
 # something, with the pointer over the window when it is shown (keys go where it is).
 start_game() {
   local folder=$1 name=$2
@@ -58,7 +61,8 @@ start_game() {
   : > "$work/$name.txt"
   rm -f "$work/$name.origin"
   wine "$folder/vesquin.exe" --test-transcript "$(winepath -w "$work/$name.txt")" \
-    --test-origin "$(winepath -w "$work/$name.origin")" --test-stats "$(winepath -w "$work/$name.stats")" "$@" \
+    --test-origin "$(winepath -w "$work/$name.origin")" --test-stats "$(winepath -w "$work/$name.stats")" \
+    --test-ticks "$(winepath -w "$work/$name.ticks")" "$@" \
     > "$work/$name.log" 2>&1 &
   game_pid=$!
   for _ in $(seq 300); do
