@@ -160,7 +160,7 @@ class PipeWireOutputTest : public ::testing::Test {
       if (Output(std::string("command -v ") + tool).empty()) GTEST_SKIP() << tool << " is not installed";
     }
     const std::string script = std::string(VESQUIN_SOURCE_DIR) + "/bench/pipewire_server.sh";
-    const std::string folder = folder_.str();
+    const std::string folder = folder_.Str();
     const char* argv[] = {
         "bash",
         "-c",
@@ -170,12 +170,12 @@ class PipeWireOutputTest : public ::testing::Test {
         folder.c_str(),
         nullptr};
     ASSERT_EQ(posix_spawnp(&server_, "bash", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    for (int i = 0; i < 200 && !std::filesystem::exists(folder_.path() / "ready"); ++i) {
+    for (int i = 0; i < 200 && !std::filesystem::exists(folder_.Path() / "ready"); ++i) {
       std::this_thread::sleep_for(50ms);
     }
-    ASSERT_TRUE(std::filesystem::exists(folder_.path() / "ready"));
-    runtime_ = "XDG_RUNTIME_DIR=" + folder_.str() + "/runtime ";
-    setenv("PULSE_SERVER", ("unix:" + folder_.str() + "/runtime/pulse/native").c_str(), 1);
+    ASSERT_TRUE(std::filesystem::exists(folder_.Path() / "ready"));
+    runtime_ = "XDG_RUNTIME_DIR=" + folder_.Str() + "/runtime ";
+    setenv("PULSE_SERVER", ("unix:" + folder_.Str() + "/runtime/pulse/native").c_str(), 1);
   }
 
   void TearDown() override {
@@ -187,13 +187,13 @@ class PipeWireOutputTest : public ::testing::Test {
 
   // Records every change of the graph's objects from now on (pw-dump --monitor).
   void MonitorGraph() {
-    monitor_ = std::stoi(Output(runtime_ + "pw-dump --monitor --no-colors > '" + folder_.str() +
+    monitor_ = std::stoi(Output(runtime_ + "pw-dump --monitor --no-colors > '" + folder_.Str() +
                                 "/dump.json' 2>/dev/null & echo $!"));
   }
 
   // Every node.latency the graph's nodes carried since MonitorGraph.
   std::set<std::string> LatenciesSeen() {
-    std::ifstream in(folder_.path() / "dump.json");
+    std::ifstream in(folder_.Path() / "dump.json");
     const std::string dump((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::regex latency("\"node\\.latency\": \"([0-9]+/[0-9]+)\"");
     std::set<std::string> seen;
