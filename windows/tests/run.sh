@@ -3,14 +3,17 @@
 # PulseAudio server whose null sink takes Wine's sound, with one fresh Wine prefix for them
 # all: the GoogleTest suites; the release zip unpacked into a folder whose name has a space
 # and a non-ASCII letter, where vesquin-details writes config.dat, the intro is heard at the
-# sink as the game's mixer makes it, win.vsim played by keys gives vesquin-sim's transcript
-# and best.dat, and a score sent to a private vesquin-scored speaks the place; then the two
-# start-up messages (a missing clip, no sound output).
+# sink as the game's mixer makes it (and Alt+F4 closes), the About box opens from the system
+# menu, the speaker test is heard through the prepared filter table, win.vsim played by keys
+# gives vesquin-sim's transcript and best.dat, a score sent to a private vesquin-scored speaks
+# the place, and Escape says goodbye; then the two start-up messages (a missing clip, no
+# sound output). The last line counts the checks passed and failed.
 #
 #   windows/tests/run.sh WINDOWS_BUILD NATIVE_BIN ZIP
 #
 # NATIVE_BIN holds vesquin-sim and vesquin-scored. Only processes this script started are
-# stopped.
+# stopped. KEEP_WORK=1 keeps the work folder; AUTOGROUP_NICE weighs the session on a machine
+# shared with other people's builds (see wine_session.sh).
 set -euo pipefail
 if [ "${1:-}" != --inner ]; then
   exec timeout 420 xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 800x600x24" bash "$0" --inner "$@"
