@@ -5,9 +5,8 @@ this script takes (parec, raw s16le stereo 48 kHz) while it drives the game by k
     bench_sound.py latency GAME_FOLDER WORK    start-up and key to first sample
     bench_sound.py session GAME_FOLDER WORK SECONDS LABEL REFERENCE.wav
 
-A capture frame's time on the host clock is told by the file's growth: polled every 2 ms,
-the earliest time each size was seen, less its frames at 48 kHz, bounds when frame 0 came;
-the smallest such bound over the run is taken. Keys go through xdotool to the window under
+A capture frame's time on the host clock is told by the arrival of the block of parec's
+output that holds it. Keys go through xdotool to the window under
 the pointer. Prints `name: value unit` lines."""
 import os
 import statistics
@@ -24,41 +23,61 @@ def now_ms():
 
 
 class Capture:
+    """parec's output read as it comes: each block's arrival on the host clock places the
+    frames it holds (the block's last frame arrived then), so that a burst (the sound server
+    rewinding its monitor) shifts only the frames before it."""
+
     def __init__(self, path):
         self.path = path
         self.process = subprocess.Popen(['parec', '--device=capture.monitor', '--format=s16le', f'--rate={RATE}',
-                                         '--channels=2', '--raw', '--latency-msec=10'], stdout=open(path, 'wb'))
-        self.origin = float('inf')
-        self.running = True
-        self.thread = threading.Thread(target=self._watch)
+                                         '--channels=2', '--raw', '--latency-msec=10'], stdout=subprocess.PIPE)
+        self.data = bytearray()
+        self.arrivals = []  # (frames so far, host time of their arrival)
+        self.thread = threading.Thread(target=self._read)
         self.thread.start()
 
-    def _watch(self):
-        last = -1
-        while self.running:
-            size = os.path.getsize(self.path)
-            if size != last:
-                last = size
-                self.origin = min(self.origin, now_ms() - size / 4 / RATE * 1000)
-            time.sleep(0.002)
+    def _read(self):
+        while True:
+            block = os.read(self.process.stdout.fileno(), 1 << 16)
+            if not block:
+                return
+            self.data += block
+            self.arrivals.append((len(self.data) // 4, now_ms()))
 
     def stop(self):
-        self.running = False
-        self.thread.join()
         self.process.terminate()
+        self.thread.join()
         self.process.wait()
+        with open(self.path, 'wb') as out:
+            out.write(self.data)
 
-    def frames(self):
-        data = open(self.path, 'rb').read()
-        return memoryview(data).cast('h')
+    def frame_at(self, ms):
+        """The first frame that sounded at or after host time `ms`."""
+        for count, arrived in list(self.arrivals):
+            at = count - (arrived - ms) * RATE / 1000
+            if at <= count:
+                return max(0, int(at))
+        return len(self.data) // 4
+
+    def time_of(self, frame):
+        for count, arrived in list(self.arrivals):
+            if count >= frame:
+                return arrived - (count - frame) * 1000 / RATE
+        return None
+
+    def silent_before(self, ms, span_ms=100, threshold=64):
+        """Whether the `span_ms` before host time `ms` were silent."""
+        samples = memoryview(bytes(self.data)).cast('h')
+        end = min(self.frame_at(ms), len(samples) // 2)
+        begin = max(0, end - span_ms * RATE // 1000)
+        return all(abs(samples[2 * i]) <= threshold and abs(samples[2 * i + 1]) <= threshold for i in range(begin, end))
 
     def first_sound_after(self, ms, threshold=64):
         """Host time of the first frame after host time `ms` whose level passes threshold."""
-        samples = self.frames()
-        start = max(0, int((ms - self.origin) * RATE / 1000))
-        for i in range(start, len(samples) // 2):
+        samples = memoryview(bytes(self.data)).cast('h')
+        for i in range(self.frame_at(ms), len(samples) // 2):
             if abs(samples[2 * i]) > threshold or abs(samples[2 * i + 1]) > threshold:
-                return self.origin + i * 1000 / RATE
+                return self.time_of(i)
         return None
 
 
@@ -77,7 +96,8 @@ def start_game(folder, work):
             break
         time.sleep(0.05)
     if window:
-        subprocess.run(['xdotool', 'mousemove', '--window', window, '100', '120'], check=True)
+        # Keys go to the window under the pointer; a click makes it the one in front for Wine.
+        subprocess.run(['xdotool', 'mousemove', '--window', window, '100', '120', 'click', '1'], check=True)
     return game, launched
 
 
@@ -101,8 +121,9 @@ def latency(folder, work):
     for _ in range(21):
         pressed = key('Down')
         time.sleep(2.8)
+        # Only a press into silence tells when its sound began.
         heard = capture.first_sound_after(pressed)
-        if heard is not None:
+        if heard is not None and capture.silent_before(pressed):
             delays.append(heard - pressed)
     key('alt+F4')
     game.wait(timeout=15)
