@@ -14,10 +14,10 @@ cmake --build "$build/wasm" -j"$(nproc)"
 
 mkdir -p "$build/native" "$site"
 # Rebuilt only when its source changed.
-if [ ! -x "$build/native/vesquin-hrtf-table" ] || [ "$here/tools/hrtf_table.cpp" -nt "$build/native/vesquin-hrtf-table" ] ||
-   [ "$here/sofa_table_format.h" -nt "$build/native/vesquin-hrtf-table" ] ||
+if [ ! -x "$build/native/vesquin-hrtf-table" ] || [ "$root/tools/hrtf_table/hrtf_table.cpp" -nt "$build/native/vesquin-hrtf-table" ] ||
+   [ "$root/src/platform/prepared_hrtf/sofa_table_format.h" -nt "$build/native/vesquin-hrtf-table" ] ||
    [ "$root/src/platform/hrtf_filters.h" -nt "$build/native/vesquin-hrtf-table" ]; then
-  g++ -std=c++20 -O2 -I"$root/src" "$here/tools/hrtf_table.cpp" $(pkg-config --cflags --libs libmysofa) \
+  g++ -std=c++20 -O2 -I"$root/src" "$root/tools/hrtf_table/hrtf_table.cpp" $(pkg-config --cflags --libs libmysofa) \
     -o "$build/native/vesquin-hrtf-table"
 fi
 if [ ! -f "$site/hrtf.table" ] || [ "$build/native/vesquin-hrtf-table" -nt "$site/hrtf.table" ]; then

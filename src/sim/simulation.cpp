@@ -7,7 +7,7 @@
 
 #include "machine/random.h"
 #include "platform/mixer.h"
-#include "platform/posix_files.h"
+#include "platform/native_files.h"
 #include "sim/transcript.h"
 #include "sound/wave_header.h"
 
@@ -286,7 +286,7 @@ class Simulation::Machine final : public Clock,
   }
 
   const SimOptions& options_;
-  PosixFileSystem files_;
+  NativeFileSystem files_;
   Mixer mixer_;
   std::deque<std::optional<std::string>> replies_;
   std::map<const SoundVoice*, std::string> groups_;

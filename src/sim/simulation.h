@@ -11,6 +11,7 @@
 
 #include "machine/platform_window.h"
 #include "machine/services.h"
+#include "platform/native_files.h"
 #include "shell/event_pump.h"
 #include "shell/game.h"
 

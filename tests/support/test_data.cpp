@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <numbers>
 #include <random>
 #include <stdexcept>
 
+#include "platform/rate_converter.h"
 #include "sound/wave_header.h"
 
 namespace vesquin::testing {
@@ -17,7 +19,7 @@ std::vector<std::uint8_t> MakeWaveImage(std::uint32_t lengthMs, std::uint16_t ch
   const std::uint32_t dataBytes = frames * blockAlign;
   std::vector<std::uint8_t> out = WaveHeader(kWavePcm, channels, rate, bits, dataBytes);
   for (std::uint32_t i = 0; i < frames; ++i) {
-    const double v = amplitude * std::sin(2.0 * M_PI * frequency * i / rate);
+    const double v = amplitude * std::sin(2.0 * std::numbers::pi * frequency * i / rate);
     for (std::uint16_t c = 0; c < channels; ++c) {
       if (bits == 16) {
         PutLittleEndian(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v * 32767.0))),
@@ -98,5 +100,7 @@ void MakeGameData(const std::filesystem::path& folder, const std::map<std::strin
   }
   if (bestDat) WriteFile(folder / "best.dat", {});
 }
+
+bool MixerConvertsRates() { return RateConverter::Make(22'050, 48'000, 1) != nullptr; }
 
 }  // namespace vesquin::testing

@@ -46,6 +46,12 @@ void MakeGameData(const std::filesystem::path& folder,
                   const std::map<std::string, std::uint32_t>& lengths = {},
                   const std::vector<std::string>& missing = {}, bool bestDat = true);
 
+// Whether this build's mixer converts clips at other rates than its own; the browser's and
+// Windows' builds carry no rate conversion and refuse such clips.
+bool MixerConvertsRates();
+#define SKIP_UNLESS_RATES_CONVERT() \
+  if (!::vesquin::testing::MixerConvertsRates()) GTEST_SKIP() << "this build has no rate conversion"
+
 // Every clip path the game loads, relative to the data folder, with "/" separators.
 std::vector<std::string> GameClipPaths();
 

@@ -1,6 +1,7 @@
 // vesquin-hrtf-table SOFA RATE OUT: the head-related filters of a SOFA file at the mixer's
 // rate, one pair per measured direction with the interaural delays folded in, cut to the
-// taps that carry all but -40 dB of any filter's energy, as the table the browser's mixer reads.
+// taps that carry all but -40 dB of any filter's energy, as the table the browser's and
+// Windows' mixers read.
 
 #include <mysofa.h>
 
@@ -12,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "../sofa_table_format.h"
 #include "platform/hrtf_filters.h"
+#include "platform/prepared_hrtf/sofa_table_format.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {

@@ -1,7 +1,7 @@
 #pragma once
 // The few libmysofa calls the filter set makes, answered from a table prepared at build time
 // by vesquin-hrtf-table (filters at the mixer's rate, interaural delays folded in), so that
-// the browser needs neither libmysofa nor the SOFA file.
+// the browser and Windows builds need neither libmysofa nor the SOFA file.
 
 enum { MYSOFA_OK = 0, MYSOFA_READ_ERROR = 10000 };
 

@@ -3,12 +3,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string_view>
 #include <vector>
 
-#include "sofa_table_format.h"
+#include "platform/prepared_hrtf/sofa_table_format.h"
 
 struct MYSOFA_TABLE {
   vesquin::HrtfTable data;
@@ -19,7 +21,9 @@ struct MYSOFA_TABLE {
 
 MYSOFA_EASY* mysofa_open(const char* path, float samplerate, int* filterlength, int* err) {
   *err = MYSOFA_READ_ERROR;
-  std::ifstream file(path, std::ios::binary);
+  // The path is UTF-8 on every system (a Windows game folder may be "Spiele für Åsa").
+  const std::string_view name(path);
+  std::ifstream file(std::filesystem::path(std::u8string(name.begin(), name.end())), std::ios::binary);
   if (!file) return nullptr;
   const std::vector<char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   auto table = std::make_unique<MYSOFA_TABLE>();
