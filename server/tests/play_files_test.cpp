@@ -84,7 +84,7 @@ TEST_F(PlayFiles, ServesThePageAndItsFilesWithTheirTypesAndCaching) {
   // The app manifest, which the page's policy lets the browser read, so that it can be installed.
   std::optional<HttpResponse> manifest = ServePlayFile(folder_, "/vesquin/play/manifest.webmanifest");
   ASSERT_TRUE(manifest);
-  EXPECT_EQ(manifest->content_type, "application/manifest+json");
+  EXPECT_EQ(manifest->contentType, "application/manifest+json");
   EXPECT_NE(Header(*page, "Content-Security-Policy").find("manifest-src 'self'"), std::string::npos);
 
   std::optional<HttpResponse> bare = ServePlayFile(folder_, "/vesquin/play");
