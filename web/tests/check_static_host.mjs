@@ -13,7 +13,11 @@ if (!site || browserNames.length === 0) {
   console.error('usage: node check_static_host.mjs SITE BROWSER...');
   process.exit(2);
 }
-setTimeout(() => { console.error('static host check timed out'); process.exit(3); }, 60000 * browserNames.length).unref();
+// Every wait below has a time-out of its own; this one catches a browser that hangs between them
+// (a launch or a close), and says where.
+let step = 'starting';
+setTimeout(() => { console.error(`static host check timed out while ${step}`); process.exit(3); },
+           150000 * browserNames.length).unref();
 
 const problems = [];
 const server = await serveSite(site);
@@ -84,10 +88,13 @@ async function refused(browser, name, url, reason, when) {
 
 try {
   for (const name of browserNames) {
+    step = `launching ${name}`;
     const browser = await launch(name, { args: ['--host-resolver-rules=MAP vesquin.test 127.0.0.1'] });
     try {
+      step = `${name}: the page isolated by its worker`;
       await isolatedByWorker(browser, name);
       if (name === 'chromium') {
+        step = `${name}: the page from an insecure origin`;
         const said = await refused(browser, name, `http://vesquin.test:${server.port}/vesquin/play/`, /cannot start/,
                                    'from an insecure origin');
         if (said && !(/HTTPS/.test(said) && /Cross-Origin-Opener-Policy: same-origin/.test(said) &&
@@ -96,9 +103,11 @@ try {
         }
       }
     } finally {
+      step = `closing ${name}`;
       await browser.close();
     }
     if (name === 'firefox') {
+      step = `${name} without a sound device`;
       const silent = await launch(name, { env: { PULSE_SERVER: 'unix:/nonexistent/vesquin-no-sound' } });
       try {
         const page = await silent.newPage();
@@ -112,6 +121,7 @@ try {
         if (!/sound has not started/.test(said)) problems.push(`${name} without a sound device: the status line says "${said}"`);
         if (await page.$eval('#start', (e) => e.disabled || e.hidden)) problems.push(`${name} without a sound device: Start cannot be pressed again`);
       } finally {
+        step = `closing ${name} without a sound device`;
         await silent.close();
       }
     }
