@@ -145,6 +145,17 @@ TEST_F(PulseOutputTest, TheMixerIsHeardAtTheSinkUnderTheGamesName) {
   EXPECT_LT(latency, 100.0);
 }
 
+TEST_F(PulseOutputTest, TheStreamTakesTheDefaultSinksLayout) {
+  Pulse("pactl load-module module-null-sink sink_name=surround rate=48000 channels=6");
+  Pulse("pactl set-default-sink surround");
+  Mixer mixer;
+  auto output = OpenRendering(mixer);
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(output->Channels(), 6);
+  EXPECT_NE(Pulse("pactl list sink-inputs").find("Sample Specification: s16le 6ch 48000Hz"),
+            std::string::npos);
+}
+
 TEST_F(PulseOutputTest, AServerThatGoesAwayIsNoticedAndNoneIsNoServer) {
   Mixer mixer;
   auto output = OpenRendering(mixer);
