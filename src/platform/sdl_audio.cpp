@@ -113,9 +113,9 @@ void SdlAudioOutput::StartStream() {
 
 bool SdlAudioOutput::OpenSdlDevice() {
   // Where a sound server has answered, only our own stream plays through it: SDL's PulseAudio
-  // driver (and ALSA's, which goes through the server too) waits without end for a server that
-  // takes the connection and never makes the stream ready. SDL's audio therefore starts only
-  // when it is needed.
+  // driver waits without end for a server that takes the connection and never makes the stream
+  // ready, and on a desktop SDL's ALSA output reaches the same server. SDL's audio therefore
+  // starts only where no server has answered.
   if (serverSeen_) return false;
   if (!subsystem_.initialised) {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;

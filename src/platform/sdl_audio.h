@@ -44,7 +44,7 @@ class SdlAudioOutput : public SoundDevice {
   std::uint16_t BufferFrames() const { return bufferFrames_; }
   // How long a sample rendered now takes to leave the sound server, as the server reports
   // it; -1 when the output is not a PulseAudio stream or cannot tell.
-  double ServerLatencyMs() const { return Rendering() && pulse_ ? pulse_->LatencyMs() : -1.0; }
+  double ServerLatencyMs() const { return rendering_ && pulse_ ? pulse_->LatencyMs() : -1.0; }
   // The audio callback's timing on a PulseAudio stream (all zero otherwise).
   CallbackStats Stats() const { return pulse_ ? pulse_->Stats() : CallbackStats{}; }
   Mixer& GetMixer() { return *mixer_; }
@@ -69,8 +69,6 @@ class SdlAudioOutput : public SoundDevice {
   };
 
   SdlAudioOutput() = default;
-  // Something renders the mixer: SDL's device, or our stream once handed the mixer.
-  bool Rendering() const { return rendering_; }
   // Starts our own stream where one is wanted, else opens SDL's device.
   void OpenOutput();
   // Our stream is ready: it renders the mixer from now on.
@@ -84,7 +82,7 @@ class SdlAudioOutput : public SoundDevice {
   Device device_;
   std::unique_ptr<PulseOutput> pulse_;
   std::uint16_t bufferFrames_ = 0;
-  bool rendering_ = false;
+  bool rendering_ = false;   // SDL's device, or our stream once handed the mixer, renders it
   bool serverSeen_ = false;  // a sound server has taken our stream's connection
   int channels_ = 2;
   bool deviceAdded_ = false;
