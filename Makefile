@@ -1,19 +1,22 @@
 # Vesquin: `make play` sets up, builds and starts the game; `make check` sets up, builds and
 # runs every test (also under AddressSanitizer and UndefinedBehaviorSanitizer, the mixer's
-# thread tests under ThreadSanitizer, and the browser build in headless Chromium); `make bench`
-# builds and runs the sound benchmarks (the latency one under Xvfb, then everything heard
-# through a private PulseAudio server and a private PipeWire, then the browser build's figures); `make web` builds the
-# game for web browsers into build-web/site; `make dist` makes the release packages in dist/
-# from a fresh build folder.
+# thread tests under ThreadSanitizer, the browser build in headless firefox-esr and chromium,
+# and the Windows build under Wine); `make bench` builds and runs the sound benchmarks (the
+# latency one under Xvfb, then everything heard through a private PulseAudio server and a
+# private PipeWire, then the browser build's figures in both browsers, then the Windows
+# build's under Wine); `make web` builds the game for web browsers into build-web/site;
+# `make windows` cross-builds the game for Windows into build-windows (mingw-w64); `make dist`
+# makes the release packages in dist/ from a fresh build folder.
 
 BUILD ?= build
 SANITIZE_BUILD ?= build-sanitize
 TSAN_BUILD ?= build-tsan
 DIST_BUILD ?= build-dist
 WEB_BUILD ?= build-web
+WINDOWS_BUILD ?= build-windows
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build play check format-check test test-sanitized test-thread test-web web bench assets clean dist
+.PHONY: deps build play check format-check test test-sanitized test-thread test-web web windows test-windows bench assets clean dist
 
 deps:
 	bash scripts/install-deps.sh
@@ -46,35 +49,51 @@ web: deps
 test-web: build web
 	bash web/tests/run.sh $(BUILD) $(WEB_BUILD)/site
 
+# The game for Windows, cross-built with mingw-w64: vesquin.exe, vesquin-details.exe and the
+# tests, beside the game folder's data.
+windows: deps
+	bash windows/build.sh $(WINDOWS_BUILD)
+
+# The Windows build's checks under Wine: its release zip, unpacked into a folder whose name has a
+# space and a non-ASCII letter, played against vesquin-sim.
+test-windows: build windows
+	bash windows/make_zip.sh $(WINDOWS_BUILD) $(WINDOWS_BUILD)/dist
+	bash windows/tests/run.sh $(WINDOWS_BUILD) $(BUILD)/bin $(WINDOWS_BUILD)/dist/vesquin-*-windows-x86_64.zip
+
 # Every C and C++ file in the house style of .clang-format (scripts/check-format.sh --fix formats).
 format-check: deps
 	bash scripts/check-format.sh
 
-check: format-check test test-sanitized test-thread test-web fuzz-check
+check: format-check test test-sanitized test-thread test-web test-windows fuzz-check
 
-bench: build web
+bench: build web windows
 	./$(BUILD)/bin/vesquin-bench-sound
 	xvfb-run -a ./$(BUILD)/bin/vesquin-bench-latency
 	bash bench/pulse_session.sh $(BUILD)/bin
 	SERVER=pipewire bash bench/pulse_session.sh $(BUILD)/bin
-	bash web/tests/bench.sh $(BUILD) $(WEB_BUILD)/site
+	bash web/tests/bench.sh $(WEB_BUILD)/site
+	bash windows/bench.sh $(WINDOWS_BUILD) $(BUILD)/bin
 
 assets:
 	bash assets/generate.sh
 
-# The portable game folder (tar.gz) and the Debian package. VESQUIN_SCORE_SERVER=host:port
-# names the score table the release sends to.
+# The portable game folder (tar.gz), the Debian package and the Windows zip. VESQUIN_SCORE_SERVER
+# names the score table the release sends to: https://host[:port] (the default, over TLS),
+# http://host[:port], or host[:port] as older releases wrote it, for plain HTTP.
+VESQUIN_SCORE_SERVER ?= https://scores.example.org
 dist: deps
 	rm -rf $(DIST_BUILD) dist
 	cmake -S . -B $(DIST_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
-		$(if $(VESQUIN_SCORE_SERVER),-DVESQUIN_SCORE_SERVER=$(VESQUIN_SCORE_SERVER))
+		-DVESQUIN_SCORE_SERVER=$(VESQUIN_SCORE_SERVER)
 	cmake --build $(DIST_BUILD) -j$(JOBS) --target vesquin vesquin-details vesquin_package_files
 	cd $(DIST_BUILD) && cpack -G "TGZ;DEB" -B packages
 	mkdir -p dist
 	cp $(DIST_BUILD)/packages/*.tar.gz $(DIST_BUILD)/packages/*.deb dist/
+	VESQUIN_SCORE_SERVER=$(VESQUIN_SCORE_SERVER) bash windows/build.sh $(DIST_BUILD)/windows vesquin vesquin-details
+	bash windows/make_zip.sh $(DIST_BUILD)/windows dist
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(DIST_BUILD) $(WEB_BUILD) dist
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(TSAN_BUILD) $(DIST_BUILD) $(WEB_BUILD) $(WINDOWS_BUILD) dist
 
 # `make fuzz` builds the libFuzzer targets of fuzz/ with clang in their own build folder and
 # runs each for FUZZ_TIME seconds; `make check` runs each for FUZZ_CHECK_TIME seconds.

@@ -48,7 +48,7 @@ if [ "$mode" = check ]; then out="$work/data"; else out="$root/data"; fi
 mkdir -p "$out"/{menu,game,level1,learn,score,TestSpk}
 
 # --- tools ------------------------------------------------------------------
-cxx=(g++ -std=c++20 -O2 -Wall -Wextra)
+cxx=(g++ -std=c++20 -O2 -Wall -Wextra -I"$root/src")
 "${cxx[@]}" -o "$work/vqlevel" "$here/tools/vqlevel.cpp" $(pkg-config --cflags --libs libebur128)
 "${cxx[@]}" -o "$work/vqsynth" "$here/tools/vqsynth.cpp"
 "${cxx[@]}" -o "$work/vqpicture" "$here/tools/vqpicture.cpp"

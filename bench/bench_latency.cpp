@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "platform/sdl_audio.h"
-#include "platform/sdl_window.h"
+#include "platform/sdl_main_loop.h"
 
 extern char** environ;
 
@@ -247,11 +247,11 @@ int Child(Mode mode, int sessionSeconds = 0) {
   Findings found;
   std::thread driver;
   vesquin::ProgramHooks hooks;
-  hooks.started = [&](vesquin::SdlWindow& window) {
-    vesquin::SdlAudioOutput* audio = window.audio();
-    if (audio == nullptr || window.closeRequested()) {
+  hooks.started = [&](vesquin::SdlWindow& window, vesquin::EventPump& pump) {
+    vesquin::SdlAudioOutput* audio = window.Audio();
+    if (audio == nullptr || pump.IsClosing()) {
       found.error = "the game started without a sound output";
-      window.Close();
+      pump.Close();
       return;
     }
     audio->GetMixer().SetFirstFrameHook(&FirstFrames::Record, &frames);
@@ -261,7 +261,7 @@ int Child(Mode mode, int sessionSeconds = 0) {
     found.audioDriver = driverName != nullptr ? driverName : "none (the game's own PulseAudio stream)";
     const char* videoName = SDL_GetCurrentVideoDriver();
     found.videoDriver = videoName != nullptr ? videoName : "?";
-    const std::uint32_t windowId = SDL_GetWindowID(window.handle());
+    const std::uint32_t windowId = SDL_GetWindowID(window.Handle());
     driver = std::thread([&frames, &found, audio, mode, windowId, sessionSeconds] {
       Drive(mode, windowId, frames, *audio, sessionSeconds, found);
     });

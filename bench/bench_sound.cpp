@@ -33,11 +33,14 @@
 #include <string>
 #include <vector>
 
+#include "machine/random.h"
+#include "machine/services.h"
 #include "platform/mixer.h"
 #include "platform/posix_files.h"
-#include "shell/services.h"
 #include "sound/clip_file.h"
 #include "sound/sound.h"
+#include "sound/wave_header.h"
+#include "support/idle_machine.h"
 
 extern char** environ;
 
@@ -69,35 +72,15 @@ void Print(const char* name, double value, const char* unit) {
 
 std::vector<std::uint8_t> ClipFileBytes(std::uint16_t channels, std::uint32_t rate, std::size_t frames,
                                         std::uint32_t seed) {
-  const std::uint32_t block = channels * 2U;
-  const auto length = static_cast<std::uint32_t>(frames * block);
-  std::vector<std::uint8_t> b(44 + length);
-  auto put16 = [&](std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-  };
-  auto put32 = [&](std::size_t at, std::uint32_t v) {
-    put16(at, v & 0xFFFF);
-    put16(at + 2, v >> 16);
-  };
-  std::copy_n("RIFF", 4, b.begin());
-  put32(4, 36 + length);
-  std::copy_n("WAVEfmt ", 8, b.begin() + 8);
-  put32(16, 16);
-  put16(20, 1);
-  put16(22, channels);
-  put32(24, rate);
-  put32(28, rate * block);
-  put16(32, block);
-  put16(34, 16);
-  std::copy_n("data", 4, b.begin() + 36);
-  put32(40, length);
+  const auto length = static_cast<std::uint32_t>(frames * channels * 2U);
+  std::vector<std::uint8_t> b = vesquin::WaveHeader(vesquin::kWavePcm, channels, rate, 16, length);
   std::mt19937 random(seed);
   std::uniform_int_distribution<int> noise(-2'000, 2'000);
   for (std::size_t i = 0; i < frames * channels; ++i) {
     const double tone =
         8'000.0 * std::sin(2.0 * std::numbers::pi * 330.0 * static_cast<double>(i / channels) / rate);
-    put16(44 + 2 * i, static_cast<std::uint16_t>(static_cast<std::int16_t>(tone + noise(random))));
+    vesquin::PutLittleEndian(b, static_cast<std::uint16_t>(static_cast<std::int16_t>(tone + noise(random))),
+                             2);
   }
   vesquin::ReverseClipHeader(b);
   return b;
@@ -161,45 +144,13 @@ std::vector<std::string> ClipNames(const fs::path& folder) {
   return names;
 }
 
-// The services a loader asks for besides files: none of them is used by a load.
-struct QuietMachine final : vesquin::Clock, vesquin::Http, vesquin::Window, vesquin::Controller {
-  std::uint64_t NowMs() override { return 0; }
-  void Sleep(std::uint32_t) override {}
-  std::int64_t CalendarSeconds() override { return 0; }
-  std::optional<vesquin::HttpReply> Get(const std::string&) override { return std::nullopt; }
-  std::optional<std::string> ExecutablePath() override { return std::nullopt; }
-  std::unique_ptr<vesquin::SoundDevice> CreateSoundDevice() override { return nullptr; }
-  bool StartTimer(std::uint32_t, std::uint32_t) override { return false; }
-  void KillTimer(std::uint32_t) override {}
-  void ShowError(const std::string&) override {}
-  void Close() override {}
-  int Create() override { return -1; }
-  int Poll() override { return -1; }
-  void Release() override {}
-};
-
 // The largest clip file the loader takes: 44 + 9,999,956 bytes, 8-bit mono at 4,000 Hz
 // (41 minutes of audio), a tone with some noise.
 void WriteWorstClip(const fs::path& file) {
   constexpr std::uint32_t kRate = 4'000;
   constexpr std::uint32_t kLength = 10'000'000 - 44;
-  std::vector<std::uint8_t> b(44 + kLength);
-  auto put = [&](std::size_t at, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-      b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
-  std::copy_n("RIFF", 4, b.begin());
-  put(4, 36 + kLength, 4);
-  std::copy_n("WAVEfmt ", 8, b.begin() + 8);
-  put(16, 16, 4);
-  put(20, 1, 2);
-  put(22, 1, 2);
-  put(24, kRate, 4);
-  put(28, kRate, 4);
-  put(32, 1, 2);
-  put(34, 8, 2);
-  std::copy_n("data", 4, b.begin() + 36);
-  put(40, kLength, 4);
+  std::vector<std::uint8_t> b = vesquin::WaveHeader(vesquin::kWavePcm, 1, kRate, 8, kLength);
+  b.resize(44 + kLength);
   std::mt19937 random(5);
   std::uniform_int_distribution<int> noise(-8, 8);
   for (std::size_t i = 0; i < kLength; ++i) {
@@ -270,7 +221,7 @@ int main(int argc, char** argv) {
 
   // The whole data folder through the game's loader, every clip as a flat clip (a 3-D load
   // would add the filter set's opening, measured above).
-  QuietMachine machine;
+  vesquin::testing::IdleMachine machine;
   vesquin::PosixFileSystem files;
   vesquin::StandardRandom random;
   vesquin::GameObserver observer;
@@ -352,7 +303,7 @@ int main(int argc, char** argv) {
 namespace {
 
 int LoadOne(const std::string& dataFolder, const std::string& name) {
-  QuietMachine machine;
+  vesquin::testing::IdleMachine machine;
   vesquin::PosixFileSystem files;
   vesquin::StandardRandom random;
   vesquin::GameObserver observer;

@@ -114,9 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Bytes file(data + 4, data + size);
 
   fuzzing::FuzzMachine& machine = fuzzing::FuzzMachine::Get();
-  const std::string path = machine.folder() + "best.dat";
+  const std::string path = machine.Folder() + "best.dat";
   fuzzing::WriteBytes(path, file);
-  const std::set<std::string> before = Entries(machine.folder());
+  const std::set<std::string> before = Entries(machine.Folder());
 
   std::unique_ptr<Game> game = machine.NewGame();
   game->level.score = score;
@@ -130,6 +130,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(fuzzing::ReadBytes(path) == ModelRecord(file, score, after));
   RequireList(*game, after);
   // Nothing is left beside the file.
-  Require(Entries(machine.folder()) == before);
+  Require(Entries(machine.Folder()) == before);
   return 0;
 }

@@ -46,8 +46,8 @@ void CheckSoundingLength(Game& game, SoundClip& clip, const ClipImage& image) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::FuzzMachine& machine = fuzzing::FuzzMachine::Get();
-  std::filesystem::create_directories(machine.folder() + "fuzz");
-  fuzzing::WriteBytes(machine.folder() + "fuzz/clip.vgz", std::span(data, size));
+  std::filesystem::create_directories(machine.Folder() + "fuzz");
+  fuzzing::WriteBytes(machine.Folder() + "fuzz/clip.vgz", std::span(data, size));
 
   std::unique_ptr<Game> game = machine.NewGame();
   game->sound.SetDevice(&TheMixer());

@@ -44,7 +44,7 @@ bool SameClip(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::FuzzMachine& machine = fuzzing::FuzzMachine::Get();
-  const std::string folder = machine.folder() + "clip-tool/";
+  const std::string folder = machine.Folder() + "clip-tool/";
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   const std::vector<std::uint8_t> input(data, data + size);

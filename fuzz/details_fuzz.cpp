@@ -62,12 +62,12 @@ bool Clean(const std::string& field) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::FuzzMachine& machine = fuzzing::FuzzMachine::Get();
   const std::string file = fuzzing::AsText(data, size);
-  fuzzing::WriteText(machine.folder() + "config.dat", file);
+  fuzzing::WriteText(machine.Folder() + "config.dat", file);
 
   // The game's reader against the model. Past the limits of the format the reader may cut or
   // refuse; a field it gives never holds a separator and never exceeds the limit.
   PlayerDetails details;
-  const bool read = ReadPlayerDetails(machine.services().files, machine.folder(), details);
+  const bool read = ReadPlayerDetails(machine.MachineServices().files, machine.Folder(), details);
   const ModelDetails model = ModelRead(file.substr(0, kPlayerDetailsReadLimit));
   if (read) {
     for (const std::string& field : AsFields(details)) Require(Clean(field));
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The tool, given the bytes as typed answers: what it writes, the game reads back as the
   // answers it accepted, each one a detail by the tool's own rules.
-  const std::filesystem::path folder = machine.folder() + "tool";
+  const std::filesystem::path folder = machine.Folder() + "tool";
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   std::istringstream typed(file);
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(written == (status == details::kWritten));
   if (written) {
     PlayerDetails back;
-    Require(ReadPlayerDetails(machine.services().files, folder.string() + "/", back));
+    Require(ReadPlayerDetails(machine.MachineServices().files, folder.string() + "/", back));
     details::Fields fields;
     const std::vector<std::string> got = AsFields(back);
     for (std::size_t i = 0; i < details::kFieldCount; ++i) {

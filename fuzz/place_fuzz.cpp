@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Game& game = TheGame();
   machine.TakeTranscript();
   const std::string body = fuzzing::AsText(data, size);
-  machine.sim().QueueReply(body);
+  machine.Sim().QueueReply(body);
   const PlayerDetails details{"Ada", "Lovelace", "12 St James's Square", "England"};
   FetchPlace(game, details);
   Require(Spoken(machine.TakeTranscript()) == ModelSpoken(body));

@@ -62,11 +62,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string script = fuzzing::AsText(data, size);
   if (WaitsTooLong(script)) return -1;
   fuzzing::FuzzMachine& machine = fuzzing::FuzzMachine::Get();
-  fuzzing::WriteText(machine.folder() + "best.dat", "");
-  fuzzing::WriteText(machine.folder() + "config.dat", "Ada\nLovelace\n12 St James's Square\nEngland\n");
+  fuzzing::WriteText(machine.Folder() + "best.dat", "");
+  fuzzing::WriteText(machine.Folder() + "config.dat", "Ada\nLovelace\n12 St James's Square\nEngland\n");
 
   SimOptions options;
-  options.dataFolder = machine.folder();
+  options.dataFolder = machine.Folder();
   std::ostringstream transcript;
   std::ostringstream errors;
   const int status = RunScript(script, options, transcript, errors);

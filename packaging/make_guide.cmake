@@ -1,32 +1,36 @@
 # Makes the player's guide, HTML and plain text, from its Markdown source. The plain text is
 # the source without its heading and list marks, which a screen reader would read out. Run at install time with GUIDE_SOURCE, GUIDE_PROGRAMS (the folder of
-# the installed vesquin and vesquin-details), GUIDE_OUTPUT, GUIDE_VERSION,
+# the installed vesquin and vesquin-details; not for Windows), GUIDE_OUTPUT, GUIDE_VERSION,
 # GUIDE_SCORE_SERVER and GUIDE_MARKDOWN (markdown_py) set.
 
-# The runtime packages are what the installed programs link, found as a .deb's Depends is.
+# The runtime packages are what the installed programs link, found as a .deb's Depends is;
+# a guide for Windows (no GUIDE_PROGRAMS) names none.
 set(work "${GUIDE_OUTPUT}/.guide-work")
-file(REMOVE_RECURSE "${work}")
-file(MAKE_DIRECTORY "${work}/debian")
-file(WRITE "${work}/debian/control" "")
-execute_process(
-  COMMAND dpkg-shlibdeps -O "${GUIDE_PROGRAMS}/vesquin" "${GUIDE_PROGRAMS}/vesquin-details"
-  WORKING_DIRECTORY "${work}"
-  OUTPUT_VARIABLE depends ERROR_VARIABLE problems RESULT_VARIABLE status)
-file(REMOVE_RECURSE "${work}")
-if(NOT status EQUAL 0 OR NOT depends MATCHES "shlibs:Depends=")
-  message(FATAL_ERROR "dpkg-shlibdeps found no runtime packages: ${problems}")
+set(packages "")
+if(GUIDE_PROGRAMS)
+  file(REMOVE_RECURSE "${work}")
+  file(MAKE_DIRECTORY "${work}/debian")
+  file(WRITE "${work}/debian/control" "")
+  execute_process(
+    COMMAND dpkg-shlibdeps -O "${GUIDE_PROGRAMS}/vesquin" "${GUIDE_PROGRAMS}/vesquin-details"
+    WORKING_DIRECTORY "${work}"
+    OUTPUT_VARIABLE depends ERROR_VARIABLE problems RESULT_VARIABLE status)
+  file(REMOVE_RECURSE "${work}")
+  if(NOT status EQUAL 0 OR NOT depends MATCHES "shlibs:Depends=")
+    message(FATAL_ERROR "dpkg-shlibdeps found no runtime packages: ${problems}")
+  endif()
+  string(REGEX REPLACE ".*shlibs:Depends=([^\n]*).*" "\\1" depends "${depends}")
+  string(REPLACE "," ";" depends "${depends}")
+  set(packages)
+  foreach(dependency IN LISTS depends)
+    string(STRIP "${dependency}" dependency)
+    string(REGEX REPLACE "[ (|].*" "" name "${dependency}")
+    list(APPEND packages "${name}")
+  endforeach()
+  list(REMOVE_DUPLICATES packages)
+  list(SORT packages)
+  list(JOIN packages " " packages)
 endif()
-string(REGEX REPLACE ".*shlibs:Depends=([^\n]*).*" "\\1" depends "${depends}")
-string(REPLACE "," ";" depends "${depends}")
-set(packages)
-foreach(dependency IN LISTS depends)
-  string(STRIP "${dependency}" dependency)
-  string(REGEX REPLACE "[ (|].*" "" name "${dependency}")
-  list(APPEND packages "${name}")
-endforeach()
-list(REMOVE_DUPLICATES packages)
-list(SORT packages)
-list(JOIN packages " " packages)
 
 file(READ "${GUIDE_SOURCE}" text)
 string(REPLACE "@VERSION@" "${GUIDE_VERSION}" text "${text}")

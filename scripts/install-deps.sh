@@ -25,9 +25,11 @@ if [ -f "$scored_browser/package-lock.json" ] && [ ! -d "$scored_browser/node_mo
   (cd "$scored_browser" && npm ci --no-audit --no-fund)
 fi
 
-# npm packages of the browser build's checks (axe-core, playwright-core), exactly as locked.
+# npm packages of the browser build's checks (axe-core, puppeteer-core), exactly as locked, and
+# again whenever the lock changed. puppeteer-core drives Debian's browsers and downloads none.
 web_browser="$here/../web/tests"
-if [ -f "$web_browser/package-lock.json" ] && [ ! -d "$web_browser/node_modules" ]; then
+if [ -f "$web_browser/package-lock.json" ] &&
+   [ ! "$web_browser/node_modules/.package-lock.json" -nt "$web_browser/package-lock.json" ]; then
   echo "Installing npm packages in web/tests"
-  (cd "$web_browser" && npm ci --no-audit --no-fund)
+  (cd "$web_browser" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund)
 fi

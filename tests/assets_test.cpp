@@ -159,7 +159,7 @@ std::set<std::string> ClipNamesIn(const std::string& source) {
 struct Clip {
   int channels = 0, rate = 0, bits = 0;
   std::vector<float> samples;  // interleaved, [-1, 1)
-  std::size_t frames() const { return channels ? samples.size() / std::size_t(channels) : 0; }
+  std::size_t Frames() const { return channels ? samples.size() / std::size_t(channels) : 0; }
   float FramePeak(std::size_t f) const {
     float p = 0;
     for (int c = 0; c < channels; ++c)
@@ -215,8 +215,8 @@ Level Measure(const Clip& c) {
   const std::size_t least = std::size_t(c.rate) * 3;
   std::size_t fed = 0;
   do {
-    ebur128_add_frames_float(st, c.samples.data(), c.frames());
-    fed += c.frames();
+    ebur128_add_frames_float(st, c.samples.data(), c.Frames());
+    fed += c.Frames();
   } while (fed < least);
   ebur128_loudness_global(st, &l.lufs);
   double peak = 0;
@@ -233,7 +233,7 @@ Level Measure(const Clip& c) {
 double LeadMs(const Clip& c) {
   const float thr = float(std::pow(10.0, kSilenceDb / 20));
   std::size_t f = 0;
-  while (f < c.frames() && c.FramePeak(f) <= thr) ++f;
+  while (f < c.Frames() && c.FramePeak(f) <= thr) ++f;
   return 1000.0 * double(f) / c.rate;
 }
 
@@ -256,7 +256,7 @@ std::string FileOfClipName(const std::string& name) {
 // entry 0..999,999 (a six-digit best score), each coordinate pair on the field.
 std::set<std::pair<std::string, std::string>> ClipsSaidInARow() {
   vesquin::testing::LiveSim live(kData);
-  vesquin::Game& game = live.game();
+  vesquin::Game& game = live.RunningGame();
   const auto& sequence = game.numbers.speechSequence;
   std::set<std::pair<int, int>> slots;
   auto collect = [&] {
@@ -413,7 +413,7 @@ TEST(AssetLevels, GameSoundsAreShortAndAudible) {
   for (const auto& [name, seconds] : longest) {
     ASSERT_TRUE(clips.count(name)) << name;
     const Clip& c = clips.at(name);
-    EXPECT_LE(double(c.frames()) / c.rate, seconds) << name;
+    EXPECT_LE(double(c.Frames()) / c.rate, seconds) << name;
     // Played up to 26 dB down by distance, the cat must not start quieter than speech.
     EXPECT_GT(Measure(c).lufs, name == "level1/cat.vgz" ? kSpeechLufs - 0.5 : kSpeechLufs - 6) << name;
   }
@@ -426,12 +426,12 @@ TEST(AssetLevels, LoopsAreQuietUnderSpeechAndSeamless) {
   for (const auto& name : kLoops) {
     ASSERT_TRUE(AllClips().count(name)) << name;
     const Clip& c = AllClips().at(name);
-    ASSERT_GT(c.frames(), std::size_t(c.rate)) << name;
+    ASSERT_GT(c.Frames(), std::size_t(c.rate)) << name;
     EXPECT_LE(Measure(c).lufs, quietestSpeech - kLoopMarginLu) << name;
     // Across the seam, the step from the last frame to the first is no
     // larger than steps inside the loop, and no gap or swell marks the seam.
     double biggestStep = 0, seamStep = 0;
-    const std::size_t n = c.frames(), ch = std::size_t(c.channels);
+    const std::size_t n = c.Frames(), ch = std::size_t(c.channels);
     for (std::size_t f = 1; f < n; ++f)
       for (std::size_t k = 0; k < ch; ++k)
         biggestStep =

@@ -13,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "machine/random.h"
 #include "platform/posix_files.h"
 #include "shell/game.h"
+#include "support/idle_machine.h"
 #include "support/sim_harness.h"
 #include "support/test_data.h"
 
@@ -74,24 +76,6 @@ class MemoryFiles final : public FileSystem {
   bool writable = true;
 };
 
-// Every other service, doing nothing.
-class Idle final : public Clock, public Http, public Window, public Controller {
- public:
-  std::uint64_t NowMs() override { return 0; }
-  void Sleep(std::uint32_t) override {}
-  std::int64_t CalendarSeconds() override { return 0; }
-  std::optional<HttpReply> Get(const std::string&) override { return std::nullopt; }
-  std::optional<std::string> ExecutablePath() override { return std::nullopt; }
-  std::unique_ptr<SoundDevice> CreateSoundDevice() override { return nullptr; }
-  bool StartTimer(std::uint32_t, std::uint32_t) override { return false; }
-  void KillTimer(std::uint32_t) override {}
-  void ShowError(const std::string&) override {}
-  void Close() override {}
-  int Create() override { return -1; }
-  int Poll() override { return -1; }
-  void Release() override {}
-};
-
 class BestScoreFile : public ::testing::Test {
  protected:
   static constexpr const char* kPath = "/game/best.dat";
@@ -117,7 +101,7 @@ class BestScoreFile : public ::testing::Test {
                        [](int s) { return s == -1; });
   }
 
-  Idle idle_;
+  IdleMachine idle_;
   MemoryFiles files_;
   StandardRandom random_;
   GameObserver observer_;
@@ -324,22 +308,22 @@ class BestScoreFileOnDisk : public ::testing::Test {
  protected:
   BestScoreFileOnDisk()
       : files_(calls_), services_{idle_, files_, idle_, idle_, idle_, random_, observer_}, game_(services_) {
-    game_.dataFolder = folder_.str() + "/";
+    game_.dataFolder = folder_.Str() + "/";
   }
-  std::filesystem::path BestDat() const { return folder_.path() / "best.dat"; }
+  std::filesystem::path BestDat() const { return folder_.Path() / "best.dat"; }
   void Record(int score) {
     game_.level.score = score;
     RecordBestScore(game_);
   }
   std::vector<std::string> FolderEntries() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_.path()))
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.Path()))
       names.push_back(entry.path().filename());
     return names;
   }
 
   TempFolder folder_;
-  Idle idle_;
+  IdleMachine idle_;
   FaultyCalls calls_;
   PosixFileSystem files_;
   StandardRandom random_;
@@ -395,7 +379,7 @@ TEST_F(BestScoreFileOnDisk, EveryCutOrFailedStepLeavesTheWholeOldListAndNoCopy) 
 }
 
 TEST_F(BestScoreFileOnDisk, ALinkNamedBestDatIsNeverWrittenThrough) {
-  const std::filesystem::path target = folder_.path() / "elsewhere";
+  const std::filesystem::path target = folder_.Path() / "elsewhere";
   const Bytes stored = Coded(GameRecords({30, 20, 10}));
   WriteFile(target, stored);
   std::filesystem::create_symlink(target, BestDat());
@@ -417,7 +401,7 @@ TEST_F(BestScoreFileOnDisk, AFileThePlayerMayNotWriteKeepsItsListThoughTheFolder
   std::filesystem::permissions(BestDat(), std::filesystem::perms::owner_read |
                                               std::filesystem::perms::group_read |
                                               std::filesystem::perms::others_read);
-  std::filesystem::permissions(folder_.path(), std::filesystem::perms::all);
+  std::filesystem::permissions(folder_.Path(), std::filesystem::perms::all);
   // Root may write any file: the player is then somebody else.
   const pid_t child = ::fork();
   if (child == 0) {
@@ -459,14 +443,14 @@ std::string WinningGame() {
 // Transcript lines without their times.
 class BestScoreFileInPlay : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path(), {}, {}, false); }
-  std::filesystem::path BestDat() const { return data_.path() / "best.dat"; }
+  void SetUp() override { MakeGameData(data_.Path(), {}, {}, false); }
+  std::filesystem::path BestDat() const { return data_.Path() / "best.dat"; }
   TempFolder data_;
 };
 
 TEST_F(BestScoreFileInPlay, WonGameIsRecordedInAnEmptyFileAndAnnounced) {
   WriteFile(BestDat(), {});
-  const SimRun run = RunSim(data_.path(), WinningGame());
+  const SimRun run = RunSim(data_.Path(), WinningGame());
   ASSERT_EQ(run.status, 0) << run.errors;
   ASSERT_EQ(run.Matching(" show ").size(), 1u) << run.Text();
   EXPECT_NE(run.Matching(" show ")[0].find("score=64 lives=3 won=1"), std::string::npos) << run.Text();
@@ -483,7 +467,7 @@ TEST_F(BestScoreFileInPlay, ScoreEqualToTheLowestOfTenRewritesTheSameRecords) {
   const Bytes records = GameRecords({950, 900, 800, 700, 600, 500, 450, 400, 350, 64});
   const Bytes tail = {'1', '2', 0};
   WriteFile(BestDat(), Coded(Concat(records, tail)));
-  const SimRun run = RunSim(data_.path(), WinningGame());
+  const SimRun run = RunSim(data_.Path(), WinningGame());
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(run.Matching(" state 6").size(), 1u) << run.Text();
   // The short tail is left in place, coded once more by the save, and the file keeps its length.
@@ -493,7 +477,7 @@ TEST_F(BestScoreFileInPlay, ScoreEqualToTheLowestOfTenRewritesTheSameRecords) {
 }
 
 TEST_F(BestScoreFileInPlay, WonGameWithoutAFileCreatesNone) {
-  const SimRun run = RunSim(data_.path(), WinningGame());
+  const SimRun run = RunSim(data_.Path(), WinningGame());
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(run.Matching(" state 6").size(), 1u) << run.Text();
   EXPECT_FALSE(std::filesystem::exists(BestDat()));
@@ -504,7 +488,7 @@ TEST_F(BestScoreFileInPlay, ViewingTheListLeavesTheFileByteForByte) {
   WriteFile(BestDat(), stored);
   // Down four times from the first item reaches the best list.
   const SimRun run = RunSim(
-      data_.path(),
+      data_.Path(),
       "wait 450\nkey Down\nkey Down\nkey Down\nkey Down\nkey Enter\nwait 3000\nkey Escape\nwait 100\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   ASSERT_EQ(run.Matching(" state 7").size(), 1u) << run.Text();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sound/clip_file.h"
+#include "sound/wave_header.h"
 
 namespace vesquin::testclips {
 
@@ -25,20 +26,8 @@ inline std::vector<std::uint8_t> WaveBytes(std::uint16_t channels, std::uint32_t
                                            const std::vector<std::int16_t>& samples) {
   const std::uint32_t bytesPerSample = bits / 8;
   const auto dataLength = static_cast<std::uint32_t>(samples.size() * bytesPerSample);
-  std::vector<std::uint8_t> b(44 + dataLength);
-  b[0] = 'R', b[1] = 'I', b[2] = 'F', b[3] = 'F';
-  Put32(b, 4, 36 + dataLength);
-  b[8] = 'W', b[9] = 'A', b[10] = 'V', b[11] = 'E';
-  b[12] = 'f', b[13] = 'm', b[14] = 't', b[15] = ' ';
-  Put32(b, 16, 16);
-  Put16(b, 20, 1);
-  Put16(b, 22, channels);
-  Put32(b, 24, rate);
-  Put32(b, 28, rate * channels * bytesPerSample);
-  Put16(b, 32, channels * bytesPerSample);
-  Put16(b, 34, bits);
-  b[36] = 'd', b[37] = 'a', b[38] = 't', b[39] = 'a';
-  Put32(b, 40, dataLength);
+  std::vector<std::uint8_t> b = WaveHeader(kWavePcm, channels, rate, bits, dataLength);
+  b.resize(44 + dataLength);
   for (std::size_t i = 0; i < samples.size(); ++i) {
     if (bits == 8) {
       b[44 + i] = static_cast<std::uint8_t>((samples[i] >> 8) + 128);

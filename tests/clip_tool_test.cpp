@@ -61,7 +61,7 @@ ToolRun RunTool(std::vector<std::string> args) {
 
 class ClipTool : public ::testing::Test {
  protected:
-  std::string Path(const std::string& name) const { return (folder_.path() / name).string(); }
+  std::string Path(const std::string& name) const { return (folder_.Path() / name).string(); }
   TempFolder folder_;
 };
 

@@ -72,11 +72,11 @@ class TestServer {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
   }
-  bool ready() const { return listener_.get() >= 0; }
+  bool Ready() const { return listener_.get() >= 0; }
   std::string Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
-  std::vector<std::string> requests() {
+  std::vector<std::string> Requests() {
     std::lock_guard lock(mutex_);
     return requests_;
   }
@@ -145,14 +145,14 @@ class CurlHttpTest : public ::testing::Test {
 
 TEST_F(CurlHttpTest, AnAnswerGivesItsBodyAndTheUrlGoesOutAsGiven) {
   TestServer server({{Response("200 OK", "7 and more")}});
-  ASSERT_TRUE(server.ready());
+  ASSERT_TRUE(server.Ready());
   CurlHttp http(kShort);
   const auto reply = http.Get(server.Url("/vesquin/top2.php?first_name=Ann%20Marie&last_name=%26&score=67"));
   ASSERT_TRUE(reply.has_value());
   EXPECT_TRUE(reply->bodyRead);
   EXPECT_EQ(reply->body, "7 and more");
-  ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(server.requests()[0],
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0],
             "GET /vesquin/top2.php?first_name=Ann%20Marie&last_name=%26&score=67 HTTP/1.1");
 }
 
@@ -160,7 +160,7 @@ TEST_F(CurlHttpTest, AnEmptyBodyAndAnErrorStatusAreStillAnswers) {
   TestServer server({{Response("200 OK", "")},
                      {Response("500 Internal Server Error", "<html>")},
                      {"HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\nnot here"}});
-  ASSERT_TRUE(server.ready());
+  ASSERT_TRUE(server.Ready());
   CurlHttp http(kShort);
   const auto empty = http.Get(server.Url("/a"));
   ASSERT_TRUE(empty.has_value());
@@ -178,7 +178,7 @@ TEST_F(CurlHttpTest, AnEmptyBodyAndAnErrorStatusAreStillAnswers) {
 
 TEST_F(CurlHttpTest, ABodyThatBreaksOffIsAnAnswerThatCouldNotBeRead) {
   TestServer server({{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\n1"}});
-  ASSERT_TRUE(server.ready());
+  ASSERT_TRUE(server.Ready());
   CurlHttp http(kShort);
   const auto reply = http.Get(server.Url("/a"));
   ASSERT_TRUE(reply.has_value());
@@ -188,7 +188,7 @@ TEST_F(CurlHttpTest, ABodyThatBreaksOffIsAnAnswerThatCouldNotBeRead) {
 TEST_F(CurlHttpTest, OnlyTheFirst100000BytesOfABodyAreKept) {
   const std::string body = std::string(100'000, '2') + std::string(50'000, 'x');
   TestServer server({{Response("200 OK", body)}});
-  ASSERT_TRUE(server.ready());
+  ASSERT_TRUE(server.Ready());
   CurlHttp http(kShort);
   const auto reply = http.Get(server.Url("/a"));
   ASSERT_TRUE(reply.has_value());
@@ -200,13 +200,13 @@ TEST_F(CurlHttpTest, ARedirectIsFollowed) {
   TestServer server(
       {{"HTTP/1.1 302 Found\r\nLocation: /moved?score=5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"},
        {Response("200 OK", "3")}});
-  ASSERT_TRUE(server.ready());
+  ASSERT_TRUE(server.Ready());
   CurlHttp http(kShort);
   const auto reply = http.Get(server.Url("/vesquin/top2.php?score=5"));
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ(reply->body, "3");
-  ASSERT_EQ(server.requests().size(), 2u);
-  EXPECT_EQ(server.requests()[1], "GET /moved?score=5 HTTP/1.1");
+  ASSERT_EQ(server.Requests().size(), 2u);
+  EXPECT_EQ(server.Requests()[1], "GET /moved?score=5 HTTP/1.1");
 }
 
 TEST_F(CurlHttpTest, ARefusedConnectionIsNoAnswer) {
@@ -230,7 +230,7 @@ TEST_F(CurlHttpTest, AServerThatNeverAnswersEndsAtTheTimeOut) {
   for (const std::string& bytes :
        {std::string(), std::string("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n1")}) {
     TestServer server({{bytes, true}});
-    ASSERT_TRUE(server.ready());
+    ASSERT_TRUE(server.Ready());
     CurlHttp http(kShort);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(http.Get(server.Url("/vesquin/top1.php?score=1")).has_value());

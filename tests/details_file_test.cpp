@@ -45,10 +45,10 @@ TEST(DetailsFile, TheGameReadsBackExactlyWhatWasWritten) {
   TempFolder folder;
   const Fields fields = {"Ann Marie", "", std::string(99, 'a'), "Norge \xC3\xA6"};
   std::string error;
-  ASSERT_TRUE(WriteDetailsFile(folder.path(), fields, error)) << error;
-  EXPECT_EQ(FileText(folder.path() / "config.dat"),
+  ASSERT_TRUE(WriteDetailsFile(folder.Path(), fields, error)) << error;
+  EXPECT_EQ(FileText(folder.Path() / "config.dat"),
             "Ann Marie\n\n" + std::string(99, 'a') + "\nNorge \xC3\xA6\n");
-  const std::string text = FileText(folder.path() / "config.dat");
+  const std::string text = FileText(folder.Path() / "config.dat");
   PlayerDetails read;
   ASSERT_TRUE(ParsePlayerDetails(std::vector<std::uint8_t>(text.begin(), text.end()), read));
   EXPECT_EQ(read.firstName, fields[0]);
@@ -59,43 +59,43 @@ TEST(DetailsFile, TheGameReadsBackExactlyWhatWasWritten) {
 
 TEST(DetailsFile, ReplacesAnOlderLongerFileWhole) {
   TempFolder folder;
-  testing::WriteFile(folder.path() / "config.dat", std::vector<std::uint8_t>(500, 'z'));
+  testing::WriteFile(folder.Path() / "config.dat", std::vector<std::uint8_t>(500, 'z'));
   std::string error;
-  ASSERT_TRUE(WriteDetailsFile(folder.path(), {"A", "B", "C", "D"}, error)) << error;
-  EXPECT_EQ(FileText(folder.path() / "config.dat"), "A\nB\nC\nD\n");
-  EXPECT_FALSE(std::filesystem::exists(folder.path() / "config.dat.new"));
+  ASSERT_TRUE(WriteDetailsFile(folder.Path(), {"A", "B", "C", "D"}, error)) << error;
+  EXPECT_EQ(FileText(folder.Path() / "config.dat"), "A\nB\nC\nD\n");
+  EXPECT_FALSE(std::filesystem::exists(folder.Path() / "config.dat.new"));
 }
 
 TEST(DetailsFile, RefusesABadFieldOrAMissingFolderAndWritesNothing) {
   TempFolder folder;
   std::string error;
-  EXPECT_FALSE(WriteDetailsFile(folder.path(), {"A", "B`", "C", "D"}, error));
+  EXPECT_FALSE(WriteDetailsFile(folder.Path(), {"A", "B`", "C", "D"}, error));
   EXPECT_NE(error.find("Last name"), std::string::npos);
-  EXPECT_FALSE(WriteDetailsFile(folder.path() / "absent", {"A", "B", "C", "D"}, error));
+  EXPECT_FALSE(WriteDetailsFile(folder.Path() / "absent", {"A", "B", "C", "D"}, error));
   EXPECT_NE(error.find("absent/config.dat: No such file or directory"), std::string::npos) << error;
-  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
 }
 
 TEST(DetailsFile, NeverFollowsAPlantedLinkNorOpensWhatIsNoRegularFile) {
   TempFolder folder;
-  const std::filesystem::path victim = folder.path() / "victim";
+  const std::filesystem::path victim = folder.Path() / "victim";
   testing::WriteFile(victim, {'k', 'e', 'e', 'p'});
-  std::filesystem::create_symlink(victim, folder.path() / "config.dat.new");
+  std::filesystem::create_symlink(victim, folder.Path() / "config.dat.new");
   std::string error;
-  ASSERT_TRUE(WriteDetailsFile(folder.path(), {"A", "B", "C", "D"}, error)) << error;
+  ASSERT_TRUE(WriteDetailsFile(folder.Path(), {"A", "B", "C", "D"}, error)) << error;
   EXPECT_EQ(FileText(victim), "keep");
-  EXPECT_EQ(FileText(folder.path() / "config.dat"), "A\nB\nC\nD\n");
+  EXPECT_EQ(FileText(folder.Path() / "config.dat"), "A\nB\nC\nD\n");
 
   // A named pipe would hold a blocking open until some writer came, for ever.
   TempFolder piped;
-  const std::filesystem::path pipe = piped.path() / "config.dat";
+  const std::filesystem::path pipe = piped.Path() / "config.dat";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   Fields fields;
-  EXPECT_EQ(ReadDetailsFile(piped.path(), fields, error), ReadResult::Failed);
+  EXPECT_EQ(ReadDetailsFile(piped.Path(), fields, error), ReadResult::Failed);
   EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
-  EXPECT_FALSE(WriteDetailsFile(piped.path(), {"A", "B", "C", "D"}, error));
+  EXPECT_FALSE(WriteDetailsFile(piped.Path(), {"A", "B", "C", "D"}, error));
   EXPECT_TRUE(std::filesystem::is_fifo(pipe));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(piped.path()), {}), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(piped.Path()), {}), 1);
 }
 
 struct Dialogue {
@@ -113,9 +113,9 @@ Dialogue Talk(const std::filesystem::path& folder, const std::string& input, boo
 TEST(DetailsDialogue, AsksForEachDetailAgainUntilItCanBeWrittenThenWritesOnConfirmation) {
   TempFolder folder;
   const Dialogue d =
-      Talk(folder.path(), "Ann\nLee`s\nLees\n" + std::string(120, 'x') + "\n1 Street\nNorway\r\nmaybe\nY\n");
+      Talk(folder.Path(), "Ann\nLee`s\nLees\n" + std::string(120, 'x') + "\n1 Street\nNorway\r\nmaybe\nY\n");
   EXPECT_EQ(d.status, kWritten) << d.output;
-  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nLees\n1 Street\nNorway\n");
+  EXPECT_EQ(FileText(folder.Path() / "config.dat"), "Ann\nLees\n1 Street\nNorway\n");
   EXPECT_NE(d.output.find("grave accent"), std::string::npos);
   EXPECT_NE(d.output.find("120 bytes"), std::string::npos);
   EXPECT_NE(d.output.find("Country: Norway\n"), std::string::npos);  // shown before it is written
@@ -124,9 +124,9 @@ TEST(DetailsDialogue, AsksForEachDetailAgainUntilItCanBeWrittenThenWritesOnConfi
 
 TEST(DetailsDialogue, NKeepsWhatWasTypedAndPipedAnswersAreRepeatedAfterTheirPrompts) {
   TempFolder folder;
-  const Dialogue d = Talk(folder.path(), "A\nB\nC\nD\nn\nAnn\n\n-\nNorway\nyes\n", true);
+  const Dialogue d = Talk(folder.Path(), "A\nB\nC\nD\nn\nAnn\n\n-\nNorway\nyes\n", true);
   EXPECT_EQ(d.status, kWritten) << d.output;
-  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nB\n\nNorway\n");
+  EXPECT_EQ(FileText(folder.Path() / "config.dat"), "Ann\nB\n\nNorway\n");
   EXPECT_NE(d.output.find("Address: (empty)\n"), std::string::npos);
   EXPECT_NE(d.output.find("\nFirst name (Enter keeps A): Ann\nLast name (Enter keeps B): \n"),
             std::string::npos)
@@ -136,11 +136,11 @@ TEST(DetailsDialogue, NKeepsWhatWasTypedAndPipedAnswersAreRepeatedAfterTheirProm
 
 TEST(DetailsDialogue, SaysWhatIsPublicThenReadsOutTheCurrentDetailsAndEnterKeepsThem) {
   TempFolder folder;
-  testing::WriteFile(folder.path() / "config.dat",
+  testing::WriteFile(folder.Path() / "config.dat",
                      {'A', 'n', 'n', '\n', '\n', 'S', 't', '\n', 'N', 'O', '\n'});
-  const Dialogue d = Talk(folder.path(), "\nLee\n-\n\ny\n");
+  const Dialogue d = Talk(folder.Path(), "\nLee\n-\n\ny\n");
   EXPECT_EQ(d.status, kWritten) << d.output;
-  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nLee\n\nNO\n");
+  EXPECT_EQ(FileText(folder.Path() / "config.dat"), "Ann\nLee\n\nNO\n");
   const std::size_t publicNote =
       d.output.find("last name and country appear on the public score table; your address never does");
   const std::size_t now =
@@ -154,22 +154,22 @@ TEST(DetailsDialogue, SaysWhatIsPublicThenReadsOutTheCurrentDetailsAndEnterKeeps
 
 TEST(DetailsDialogue, RefusesSpacesAtTheEndsAndFourEmptyAnswers) {
   TempFolder folder;
-  const Dialogue d = Talk(folder.path(), "\n\n\n\n Ann\nAnn\n\n\nNorway \nNorway\ny\n");
+  const Dialogue d = Talk(folder.Path(), "\n\n\n\n Ann\nAnn\n\n\nNorway \nNorway\ny\n");
   EXPECT_EQ(d.status, kWritten) << d.output;
-  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\n\n\nNorway\n");
+  EXPECT_EQ(FileText(folder.Path() / "config.dat"), "Ann\n\n\nNorway\n");
   EXPECT_NE(d.output.find("All four details are empty"), std::string::npos);
   EXPECT_NE(d.output.find("which a screen reader does not read out"), std::string::npos);
 
   // A file made by hand: Enter cannot keep a detail that the game would read differently.
-  testing::WriteFile(folder.path() / "config.dat", {' ', 'A', '\n', 'B', '\n', 'C', '\n', 'D', '\n'});
-  const Dialogue kept = Talk(folder.path(), "\nAnn\n\n\n\ny\n");
+  testing::WriteFile(folder.Path() / "config.dat", {' ', 'A', '\n', 'B', '\n', 'C', '\n', 'D', '\n'});
+  const Dialogue kept = Talk(folder.Path(), "\nAnn\n\n\n\ny\n");
   EXPECT_EQ(kept.status, kWritten) << kept.output;
-  EXPECT_EQ(FileText(folder.path() / "config.dat"), "Ann\nB\nC\nD\n");
+  EXPECT_EQ(FileText(folder.Path() / "config.dat"), "Ann\nB\nC\nD\n");
 }
 
 TEST(DetailsDialogue, AFailedWriteGivesTheSystemsReasonAndKeepsTheAnswers) {
   TempFolder folder;
-  const std::filesystem::path gone = folder.path() / "gone";
+  const std::filesystem::path gone = folder.Path() / "gone";
   const Dialogue d = Talk(gone, "Ann\nLee\nSt\nNO\ny\nn\n\nLees\n\n\nq\n");
   EXPECT_EQ(d.status, kFailed);
   EXPECT_NE(
@@ -184,12 +184,12 @@ TEST(DetailsDialogue, AFailedWriteGivesTheSystemsReasonAndKeepsTheAnswers) {
 
 TEST(DetailsDialogue, QuittingOrEndedInputLeavesTheOldFileAlone) {
   TempFolder folder;
-  testing::WriteFile(folder.path() / "config.dat", {'o', 'l', 'd', '\n'});
+  testing::WriteFile(folder.Path() / "config.dat", {'o', 'l', 'd', '\n'});
   for (const char* input : {"A\nB\nC\nD\nq\n", "A\nB\n", "A\nB\nC\nD\n", ""}) {
-    const Dialogue d = Talk(folder.path(), input);
+    const Dialogue d = Talk(folder.Path(), input);
     EXPECT_EQ(d.status, kNothingWritten) << input;
     EXPECT_NE(d.output.find("Nothing was written."), std::string::npos) << input;
-    EXPECT_EQ(FileText(folder.path() / "config.dat"), "old\n");
+    EXPECT_EQ(FileText(folder.Path() / "config.dat"), "old\n");
   }
 }
 

@@ -46,10 +46,10 @@ void ExpectInOrder(const SimRun& run, const std::vector<std::string>& expected) 
 
 class GameOverTest : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path(), {{"game/game_intro.vgz", 100}}); }
+  void SetUp() override { MakeGameData(data_.Path(), {{"game/game_intro.vgz", 100}}); }
 
   SimRun Run(const std::string& script) {
-    SimRun run = RunSim(data_.path(), script);
+    SimRun run = RunSim(data_.Path(), script);
     EXPECT_EQ(run.status, 0) << run.errors;
     return run;
   }
@@ -85,7 +85,7 @@ TEST_F(GameOverTest, ExampleScriptWinsTheGame) {
   EXPECT_EQ(Field(shown[0], "quarryEast"), 0);
   EXPECT_EQ(Field(shown[0], "quarryNorth"), 0);
   // The empty list held a single 0; the 68 goes before it.
-  EXPECT_EQ(BestScoresIn(data_.path() / "best.dat"), (std::vector<int>{68, 0}));
+  EXPECT_EQ(BestScoresIn(data_.Path() / "best.dat"), (std::vector<int>{68, 0}));
 }
 
 TEST_F(GameOverTest, CornerOnTheHundredthStepScoresZero) {
@@ -113,7 +113,7 @@ TEST_F(GameOverTest, CornerOnTheHundredthStepScoresZero) {
                      });
   EXPECT_EQ(Field(shown[1], "score"), 0);
   // 0 is never offered: best.dat is not written.
-  EXPECT_TRUE(ReadFile(data_.path() / "best.dat").empty());
+  EXPECT_TRUE(ReadFile(data_.Path() / "best.dat").empty());
 }
 
 TEST_F(GameOverTest, EscapeLeavesWithoutPointsOrVictory) {
@@ -134,14 +134,14 @@ TEST_F(GameOverTest, EscapeLeavesWithoutPointsOrVictory) {
                          "550 play score\\0.vgz pan=0 vol=0",
                      });
   EXPECT_TRUE(run.Matching("vict").empty());
-  EXPECT_TRUE(ReadFile(data_.path() / "best.dat").empty());
+  EXPECT_TRUE(ReadFile(data_.Path() / "best.dat").empty());
 }
 
 TEST_F(GameOverTest, OnlyCtrlCutsTheGameOverClip) {
   TempFolder data;
-  MakeGameData(data.path(), {{"game/game_intro.vgz", 100}, {"game/say_game_over.vgz", 2000}});
+  MakeGameData(data.Path(), {{"game/game_intro.vgz", 100}, {"game/say_game_over.vgz", 2000}});
   const SimRun run =
-      RunSim(data.path(), StartGame(0, 0) +
+      RunSim(data.Path(), StartGame(0, 0) +
                               "key Escape\nwait 100\nkey Enter\nkey Escape\nkey Up\nkey Space\nkey Down\n"
                               "key D\nkey Y\nkey N\nshow\nwait 100\nkey Ctrl\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
@@ -160,8 +160,8 @@ TEST_F(GameOverTest, OnlyCtrlCutsTheGameOverClip) {
 
 TEST_F(GameOverTest, MissingGameOverClipGoesStraightToTheScore) {
   TempFolder data;
-  MakeGameData(data.path(), {{"game/game_intro.vgz", 100}}, {"game/say_game_over.vgz"});
-  const SimRun run = RunSim(data.path(), StartGame(0, 0) + "key Escape\nwait 50\n");
+  MakeGameData(data.Path(), {{"game/game_intro.vgz", 100}}, {"game/say_game_over.vgz"});
+  const SimRun run = RunSim(data.Path(), StartGame(0, 0) + "key Escape\nwait 50\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   ExpectInOrder(run, {"100 state 10", "150 state 6", "150 play score\\say_final_score.vgz pan=0 vol=0"});
 }

@@ -51,14 +51,14 @@ std::vector<std::int16_t> Heard(Mixer& mixer, float x, float y, float z, float m
 class Hrtf : public ::testing::Test {
  protected:
   // Opening the filter set takes a noticeable time: one mixer serves every case.
-  static void SetUpTestSuite() { mixer_ = new Mixer(); }
+  static void SetUpTestSuite() { mixer = new Mixer(); }
   static void TearDownTestSuite() {
-    delete mixer_;
-    mixer_ = nullptr;
+    delete mixer;
+    mixer = nullptr;
   }
-  static Mixer* mixer_;
+  static Mixer* mixer;
 };
-Mixer* Hrtf::mixer_ = nullptr;
+Mixer* Hrtf::mixer = nullptr;
 
 TEST_F(Hrtf, FilterSetOpensAtTheFirst3DVoiceOnly) {
   Mixer fresh;
@@ -70,17 +70,17 @@ TEST_F(Hrtf, FilterSetOpensAtTheFirst3DVoiceOnly) {
 }
 
 TEST_F(Hrtf, DirectionsAreHeardFromTheirSide) {
-  const auto left = Heard(*mixer_, -1.0F, 0.0F, 5.0F);
-  ASSERT_TRUE(mixer_->HasHrtf());
+  const auto left = Heard(*mixer, -1.0F, 0.0F, 5.0F);
+  ASSERT_TRUE(mixer->HasHrtf());
   EXPECT_GT(Db(Rms(left, 2, 0, 0, kFrames) / Rms(left, 2, 1, 0, kFrames)), 1.0);
-  const auto right = Heard(*mixer_, 1.0F, 0.0F, 5.0F);
+  const auto right = Heard(*mixer, 1.0F, 0.0F, 5.0F);
   EXPECT_GT(Db(Rms(right, 2, 1, 0, kFrames) / Rms(right, 2, 0, 0, kFrames)), 1.0);
-  const auto farLeft = Heard(*mixer_, -8.0F, 0.0F, -5.0F);
+  const auto farLeft = Heard(*mixer, -8.0F, 0.0F, -5.0F);
   EXPECT_GT(Db(Rms(farLeft, 2, 0, 0, kFrames) / Rms(farLeft, 2, 1, 0, kFrames)), 6.0);
 
   // Ahead and behind give the two ears the same level, but not the same sound.
-  const auto ahead = Heard(*mixer_, 0.0F, 0.0F, 5.0F);
-  const auto behind = Heard(*mixer_, 0.0F, 0.0F, -5.0F);
+  const auto ahead = Heard(*mixer, 0.0F, 0.0F, 5.0F);
+  const auto behind = Heard(*mixer, 0.0F, 0.0F, -5.0F);
   double difference = 0.0;
   double total = 0.0;
   for (std::size_t i = 0; i < ahead.size(); ++i) {
@@ -92,12 +92,12 @@ TEST_F(Hrtf, DirectionsAreHeardFromTheirSide) {
 }
 
 TEST_F(Hrtf, StraightAheadKeepsTheClipLevelAndDistanceLowersIt) {
-  const auto ahead = Heard(*mixer_, 0.0F, 0.0F, 5.0F);
+  const auto ahead = Heard(*mixer, 0.0F, 0.0F, 5.0F);
   EXPECT_NEAR(Db(Rms(ahead, 2, 0, 0, kFrames) / NoiseRms()), 0.0, 0.5);
   EXPECT_NEAR(Db(Rms(ahead, 2, 1, 0, kFrames) / NoiseRms()), 0.0, 0.5);
   // Within the minimum distance the level holds; beyond it, it falls as min / distance.
-  const auto near = Heard(*mixer_, 0.0F, 0.0F, 9.0F);
-  const auto twice = Heard(*mixer_, 0.0F, 0.0F, 20.0F);
+  const auto near = Heard(*mixer, 0.0F, 0.0F, 9.0F);
+  const auto twice = Heard(*mixer, 0.0F, 0.0F, 20.0F);
   EXPECT_NEAR(Db(Rms(near, 2, 0, 0, kFrames) / Rms(ahead, 2, 0, 0, kFrames)), 0.0, 0.01);
   EXPECT_NEAR(Db(Rms(twice, 2, 0, 0, kFrames) / Rms(ahead, 2, 0, 0, kFrames)), -6.02, 0.05);
 }

@@ -14,13 +14,13 @@ namespace {
 class Intro : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakeGameData(data_.path(), {{"game/game_intro.vgz", 1020}, {"menu/arrows.vgz", 500}});
+    MakeGameData(data_.Path(), {{"game/game_intro.vgz", 1020}, {"menu/arrows.vgz", 500}});
   }
   TempFolder data_;
 };
 
 TEST_F(Intro, MenuStartsOnTheFirstTickAfterTheIntroEnds) {
-  const SimRun run = RunSim(data_.path(), "wait 1100\n");
+  const SimRun run = RunSim(data_.Path(), "wait 1100\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(run.lines, (std::vector<std::string>{"0 state 0", "0 play game\\game_intro.vgz pan=0 vol=0",
                                                  "1050 state 1", "1050 loop menu\\bgrn.vgz pan=0 vol=0",
@@ -28,7 +28,7 @@ TEST_F(Intro, MenuStartsOnTheFirstTickAfterTheIntroEnds) {
 }
 
 TEST_F(Intro, CtrlCutsItAndStartsTheMenuAtOnce) {
-  const SimRun run = RunSim(data_.path(), "wait 300\nkey Ctrl\nwait 1000\n");
+  const SimRun run = RunSim(data_.Path(), "wait 300\nkey Ctrl\nwait 1000\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   ASSERT_GE(run.lines.size(), 6u) << run.Text();
   EXPECT_EQ(std::vector<std::string>(run.lines.begin() + 2, run.lines.begin() + 6),
@@ -41,7 +41,7 @@ TEST_F(Intro, CtrlCutsItAndStartsTheMenuAtOnce) {
 }
 
 TEST_F(Intro, EveryOtherKeyIsIgnored) {
-  const SimRun run = RunSim(data_.path(),
+  const SimRun run = RunSim(data_.Path(),
                             "wait 300\nkey Escape\nkey Enter\nkey Up\nkey Down\nkey Left\nkey Right\n"
                             "key Space\nkey D\nkey N\nkey Y\nkey 162\nkey 65\nwait 800\n");
   ASSERT_EQ(run.status, 0) << run.errors;
@@ -51,7 +51,7 @@ TEST_F(Intro, EveryOtherKeyIsIgnored) {
 }
 
 TEST_F(Intro, CtrlOnceTheMenuHasStartedIsTheMenusToIgnore) {
-  const SimRun run = RunSim(data_.path(), "wait 300\nkey Ctrl\nwait 100\nkey Ctrl\nshow\n");
+  const SimRun run = RunSim(data_.Path(), "wait 300\nkey Ctrl\nwait 100\nkey Ctrl\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   ASSERT_EQ(run.lines.size(), 7u) << run.Text();
   EXPECT_EQ(run.lines[6].rfind("400 show gameState=1 ticksEnabled=1 menuIndex=0 ", 0), 0u) << run.lines[6];
@@ -59,8 +59,8 @@ TEST_F(Intro, CtrlOnceTheMenuHasStartedIsTheMenusToIgnore) {
 
 TEST_F(Intro, MissingIntroGoesToTheMenuOnTheFirstTick) {
   TempFolder data;
-  MakeGameData(data.path(), {}, {"game/game_intro.vgz"});
-  const SimRun run = RunSim(data.path(), "wait 100\n");
+  MakeGameData(data.Path(), {}, {"game/game_intro.vgz"});
+  const SimRun run = RunSim(data.Path(), "wait 100\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(run.lines,
             (std::vector<std::string>{"0 state 0", "50 state 1", "50 loop menu\\bgrn.vgz pan=0 vol=0",

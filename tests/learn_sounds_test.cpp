@@ -22,13 +22,13 @@ bool NoLearnClips(Game& game) {
 // The first menu item is named at 400; Down twice reaches the learning screen.
 class LearnSounds : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path(), {{"learn/1.vgz", 300}}); }
+  void SetUp() override { MakeGameData(data_.Path(), {{"learn/1.vgz", 300}}); }
   static constexpr const char* kEnter = "wait 500\nkey Down\nkey Down\nkey Enter\n";
   TempFolder data_;
 };
 
 TEST_F(LearnSounds, EntryNamesTheFirstItemAndEnterPlaysItsSound) {
-  const SimRun run = RunSim(data_.path(), std::string(kEnter) + "wait 100\nkey Enter\n");
+  const SimRun run = RunSim(data_.Path(), std::string(kEnter) + "wait 100\nkey Enter\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run.lines, "500 state 5"),
             (std::vector<std::string>{"500 state 5", "500 stop menu\\learn_game_sounds.vgz",
@@ -41,7 +41,7 @@ TEST_F(LearnSounds, ItemsFormARingOfFive) {
   std::string script = std::string(kEnter) + "wait 400\n";
   for (int i = 0; i < 4; ++i) script += "key Enter\nwait 300\nkey Down\nwait 300\n";
   script += "key Down\nwait 300\nkey Up\nwait 300\nkey Up\nwait 300\nshow\n";
-  const SimRun run = RunSim(data_.path(), script);
+  const SimRun run = RunSim(data_.Path(), script);
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> plays = Untimed(run.Matching(" play "));
   const std::vector<std::string> heard(std::find(plays.begin(), plays.end(), Play("learn\\1.vgz")),
@@ -59,22 +59,22 @@ TEST_F(LearnSounds, ItemsFormARingOfFive) {
 
 TEST_F(LearnSounds, EnterOnTheLastItemAndEscapeReleaseTheClipsAndReturn) {
   for (const bool escape : {false, true}) {
-    LiveSim live(data_.path());
-    live.sim().Wait(500);
-    live.sim().Key(40);
-    live.sim().Key(40);
-    live.sim().Key(13);
-    ASSERT_EQ(live.game().gameState, 5);
+    LiveSim live(data_.Path());
+    live.Sim().Wait(500);
+    live.Sim().Key(40);
+    live.Sim().Key(40);
+    live.Sim().Key(13);
+    ASSERT_EQ(live.RunningGame().gameState, 5);
     if (escape) {
-      live.sim().Key(38);
-      live.sim().Key(38);  // item 3, its prompt still sounding
-      live.sim().Key(27);
+      live.Sim().Key(38);
+      live.Sim().Key(38);  // item 3, its prompt still sounding
+      live.Sim().Key(27);
     } else {
-      live.sim().Key(38);
-      live.sim().Wait(300);
-      live.sim().Key(13);
+      live.Sim().Key(38);
+      live.Sim().Wait(300);
+      live.Sim().Key(13);
     }
-    EXPECT_TRUE(NoLearnClips(live.game()));
+    EXPECT_TRUE(NoLearnClips(live.RunningGame()));
     const std::vector<std::string> lines = live.Lines();
     const std::vector<std::string> tail(lines.end() - 3, lines.end());
     EXPECT_EQ(Untimed(tail),
@@ -87,15 +87,15 @@ TEST_F(LearnSounds, EnterOnTheLastItemAndEscapeReleaseTheClipsAndReturn) {
               1);
 
     // Entered again, it loads its clips afresh.
-    live.sim().Key(13);
-    EXPECT_EQ(live.game().gameState, 5);
+    live.Sim().Key(13);
+    EXPECT_EQ(live.RunningGame().gameState, 5);
     EXPECT_EQ(Untimed({live.Lines().back()}), std::vector<std::string>{Play("learn\\1.vgz")});
   }
 }
 
 TEST_F(LearnSounds, OtherKeysDoNothing) {
   const SimRun run = RunSim(
-      data_.path(), std::string(kEnter) +
+      data_.Path(), std::string(kEnter) +
                         "wait 400\nkey Left\nkey Right\nkey Ctrl\nkey Space\nkey D\nkey Y\nkey 65\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> after = From(run.lines, "500 " + Play("learn\\1.vgz"));
@@ -105,14 +105,14 @@ TEST_F(LearnSounds, OtherKeysDoNothing) {
 
 TEST_F(LearnSounds, MissingClipLeavesTheMenuInControlSilently) {
   TempFolder data;
-  MakeGameData(data.path(), {}, {"level1/vict.vgz"});
-  LiveSim live(data.path());
-  live.sim().Wait(500);
-  live.sim().Key(40);
-  live.sim().Key(40);
-  live.sim().Key(13);
-  EXPECT_TRUE(NoLearnClips(live.game()));
-  live.sim().Key(40);
+  MakeGameData(data.Path(), {}, {"level1/vict.vgz"});
+  LiveSim live(data.Path());
+  live.Sim().Wait(500);
+  live.Sim().Key(40);
+  live.Sim().Key(40);
+  live.Sim().Key(13);
+  EXPECT_TRUE(NoLearnClips(live.RunningGame()));
+  live.Sim().Key(40);
   EXPECT_EQ(From(live.Lines(), "500 state 5"),
             (std::vector<std::string>{"500 state 5", "500 stop menu\\learn_game_sounds.vgz", "500 state 1",
                                       "500 " + Play("menu\\final_score.vgz")}));

@@ -64,7 +64,7 @@ TEST(HearingModelTest, FarValuesAreNotClamped) {
 
 class LevelSetupTest : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path(), {{"game/game_intro.vgz", 100}}); }
+  void SetUp() override { MakeGameData(data_.Path(), {{"game/game_intro.vgz", 100}}); }
   TempFolder data_;
 };
 
@@ -80,7 +80,7 @@ TEST_F(LevelSetupTest, StartPlacesTheQuarryFromTwoDrawsEastFirst) {
     SCOPED_TRACE(std::to_string(c.eastDraw) + " " + std::to_string(c.northDraw));
     // A turn and back re-places the call at the start's values; the first call plays them.
     const SimRun run =
-        RunSim(data_.path(), StartGame(c.eastDraw, c.northDraw) + "show\nkey Left\nkey Right\nwait 2050\n");
+        RunSim(data_.Path(), StartGame(c.eastDraw, c.northDraw) + "show\nkey Left\nkey Right\nwait 2050\n");
     ASSERT_EQ(run.status, 0) << run.errors;
     const std::vector<std::string> shown = run.Matching(" show ");
     ASSERT_EQ(shown.size(), 1u);
@@ -99,7 +99,7 @@ TEST_F(LevelSetupTest, StartPlacesTheQuarryFromTwoDrawsEastFirst) {
 TEST_F(LevelSetupTest, EveryStartHasTheQuarryAheadInTheMiddleBlock) {
   for (std::uint32_t seed = 1; seed <= 25; ++seed) {
     SCOPED_TRACE(seed);
-    const SimRun run = RunSim(data_.path(), "wait 100\nkey Enter\nshow\nwait 2050\n", seed);
+    const SimRun run = RunSim(data_.Path(), "wait 100\nkey Enter\nshow\nwait 2050\n", seed);
     ASSERT_EQ(run.status, 0) << run.errors;
     const std::vector<std::string> shown = run.Matching(" show ");
     ASSERT_EQ(shown.size(), 1u);
@@ -122,7 +122,7 @@ TEST_F(LevelSetupTest, EveryStartHasTheQuarryAheadInTheMiddleBlock) {
 }
 
 TEST_F(LevelSetupTest, StartPlaysOnlyTheBackgroundUntilTheFirstCall) {
-  const SimRun run = RunSim(data_.path(), StartGame(0, 0) + "wait 2100\n");
+  const SimRun run = RunSim(data_.Path(), StartGame(0, 0) + "wait 2100\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const int level = run.Find("100 state 100");
   ASSERT_GE(level, 0) << run.Text();
@@ -136,7 +136,7 @@ TEST_F(LevelSetupTest, CallTimerCarriesIntoTheNextGame) {
   // First game: 20 ticks, then Escape. The game-over clip, the final score and the
   // one-second pause are over long before 5,000 ms, when the second game starts.
   const SimRun run = RunSim(
-      data_.path(), StartGame(0, 0) + "wait 1000\nkey Escape\nwait 3900\nrand 0 0\nkey Enter\nwait 3100\n");
+      data_.Path(), StartGame(0, 0) + "wait 1000\nkey Escape\nwait 3900\nrand 0 0\nkey Enter\nwait 3100\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const int second = run.Find("5000 state 100");
   ASSERT_GE(second, 0) << run.Text();
@@ -152,7 +152,7 @@ TEST_F(LevelSetupTest, OutOfRangeValuesArePassedAsComputed) {
   // facing north, the quarry is 14 behind and 14 to the left.
   const std::string script = StartGame(0, 0) + "key Right\n" + Repeat("key Up", 12) + "key Left\n" +
                              Repeat("key Up", 23) + "show\nwait 2050\n";
-  const SimRun run = RunSim(data_.path(), script);
+  const SimRun run = RunSim(data_.Path(), script);
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> shown = run.Matching(" show ");
   ASSERT_EQ(shown.size(), 1u);
@@ -169,7 +169,7 @@ TEST_F(LevelSetupTest, WorkedExamplesHeardInPlay) {
   const std::string script = StartGame(4, 0) + Repeat("key Up", 6) + "wait 50\n" + Repeat("key Up", 4) +
                              "wait 50\n" + Repeat("key Up", 2) + "key Right\n" + Repeat("key Up", 2) +
                              "wait 50\nkey Left\n";
-  const SimRun run = RunSim(data_.path(), script);
+  const SimRun run = RunSim(data_.Path(), script);
   ASSERT_EQ(run.status, 0) << run.errors;
   // North 7: three ahead, two to the right.
   EXPECT_EQ(run.Matching("100 resume level1\\cat.vgz").back(), "100 resume level1\\cat.vgz pan=800 vol=-600");
@@ -183,18 +183,18 @@ TEST_F(LevelSetupTest, WorkedExamplesHeardInPlay) {
 
 TEST_F(LevelSetupTest, MissingLastClipFailsTheStartHoldingNothing) {
   TempFolder data;
-  MakeGameData(data.path(), {{"game/game_intro.vgz", 100}}, {"level1/search.vgz"});
+  MakeGameData(data.Path(), {{"game/game_intro.vgz", 100}}, {"level1/search.vgz"});
   SimOptions options;
-  options.dataFolder = data.str();
+  options.dataFolder = data.Str();
   std::ostringstream transcript;
   Simulation sim(options, transcript);
   sim.Start();
   sim.Wait(100);
   sim.Key(vk::Enter);
-  const LevelState& level = sim.game().level;
+  const LevelState& level = sim.RunningGame().level;
   for (const SoundClip& clip : level.levelClips) EXPECT_FALSE(clip);
   EXPECT_EQ(level.levelListener, nullptr);
-  EXPECT_EQ(sim.game().gameState, state::Menu);
+  EXPECT_EQ(sim.RunningGame().gameState, state::Menu);
   // The menu comes back and names the start item again.
   const std::string text = transcript.str();
   EXPECT_NE(text.find("100 state 100\n100 state 1\n100 loop menu\\bgrn.vgz pan=0 vol=0\n"

@@ -15,7 +15,7 @@ namespace {
 // The menu's first item is named at 1500: the intro lasts 1000 ms, the opening prompt 500 ms.
 class MainMenu : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path(), kLengths); }
+  void SetUp() override { MakeGameData(data_.Path(), kLengths); }
 
   static inline const std::map<std::string, std::uint32_t> kLengths = {{"game/game_intro.vgz", 1000},
                                                                        {"menu/arrows.vgz", 500},
@@ -32,7 +32,7 @@ std::vector<std::string> From(const SimRun& run, const std::string& from) {
 }
 
 TEST_F(MainMenu, OpeningPromptThenTheFirstItemByItself) {
-  const SimRun run = RunSim(data_.path(), "wait 3000\nshow\n");
+  const SimRun run = RunSim(data_.Path(), "wait 3000\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   ASSERT_EQ(run.lines.size(), 7u) << run.Text();
   EXPECT_EQ(run.lines[2], "1000 state 1");
@@ -49,7 +49,7 @@ TEST_F(MainMenu, UpAndDownGoRoundTheRingOfSevenItems) {
   std::string script = "wait 1600\n";
   for (int i = 0; i < 8; ++i) script += "key Down\nshow\n";
   for (int i = 0; i < 8; ++i) script += "key Up\nshow\n";
-  const SimRun run = RunSim(data_.path(), script);
+  const SimRun run = RunSim(data_.Path(), script);
   ASSERT_EQ(run.status, 0) << run.errors;
 
   std::vector<int> indices;
@@ -77,7 +77,7 @@ TEST_F(MainMenu, UpAndDownGoRoundTheRingOfSevenItems) {
 
 TEST_F(MainMenu, UpOrDownDuringThePromptCutsItAndNamesTheFirstItem) {
   for (const char* key : {"Down", "Up"}) {
-    const SimRun run = RunSim(data_.path(), std::string("wait 1200\nkey ") + key + "\nshow\nwait 1000\n");
+    const SimRun run = RunSim(data_.Path(), std::string("wait 1200\nkey ") + key + "\nshow\nwait 1000\n");
     ASSERT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(From(run, "1200 stop menu\\arrows.vgz"),
               (std::vector<std::string>{"1200 stop menu\\arrows.vgz", "1200 " + Play("menu\\start_game.vgz"),
@@ -89,7 +89,7 @@ TEST_F(MainMenu, UpOrDownDuringThePromptCutsItAndNamesTheFirstItem) {
 }
 
 TEST_F(MainMenu, EnterDuringThePromptStartsTheGame) {
-  const SimRun run = RunSim(data_.path(), "wait 1200\nkey Enter\nshow\n");
+  const SimRun run = RunSim(data_.Path(), "wait 1200\nkey Enter\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> after = From(run, "1200 stop menu\\arrows.vgz");
   ASSERT_GE(after.size(), 4u) << run.Text();
@@ -102,7 +102,7 @@ TEST_F(MainMenu, EnterDuringThePromptStartsTheGame) {
 
 TEST_F(MainMenu, EscapePlaysTheExitClipToItsEndThenCloses) {
   // The key pressed while the exit clip plays is never handled.
-  const SimRun run = RunSim(data_.path(), "wait 2000\nkey Escape\nwait 100\nkey Down\nwait 1000\n");
+  const SimRun run = RunSim(data_.Path(), "wait 2000\nkey Escape\nwait 100\nkey Down\nwait 1000\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run, "2000 stop menu\\bgrn.vgz"),
             (std::vector<std::string>{"2000 stop menu\\bgrn.vgz", "2000 " + Play("game\\exit_game.vgz"),
@@ -111,7 +111,7 @@ TEST_F(MainMenu, EscapePlaysTheExitClipToItsEndThenCloses) {
 }
 
 TEST_F(MainMenu, QuitItemPlaysTheExitClipToItsEndThenCloses) {
-  const SimRun run = RunSim(data_.path(), "wait 1600\nkey Up\nkey Enter\nwait 1000\n");
+  const SimRun run = RunSim(data_.Path(), "wait 1600\nkey Up\nkey Enter\nwait 1000\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run, "1600 " + Play("menu\\quit.vgz")),
             (std::vector<std::string>{"1600 " + Play("menu\\quit.vgz"), "1600 stop menu\\quit.vgz",
@@ -122,15 +122,15 @@ TEST_F(MainMenu, QuitItemPlaysTheExitClipToItsEndThenCloses) {
 
 TEST_F(MainMenu, MissingExitClipClosesAtOnce) {
   TempFolder data;
-  MakeGameData(data.path(), kLengths, {"game/exit_game.vgz"});
-  const SimRun run = RunSim(data.path(), "wait 2000\nkey Escape\n");
+  MakeGameData(data.Path(), kLengths, {"game/exit_game.vgz"});
+  const SimRun run = RunSim(data.Path(), "wait 2000\nkey Escape\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run, "2000 stop menu\\bgrn.vgz"),
             (std::vector<std::string>{"2000 stop menu\\bgrn.vgz", "2000 close"}));
 }
 
 TEST_F(MainMenu, ArrowsAcrossCtrlAndLettersDoNothing) {
-  const SimRun run = RunSim(data_.path(),
+  const SimRun run = RunSim(data_.Path(),
                             "wait 1600\nkey Left\nkey Right\nkey Ctrl\nkey Space\nkey D\nkey N\nkey Y\n"
                             "key 65\nkey 112\nwait 100\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
@@ -142,8 +142,8 @@ TEST_F(MainMenu, ArrowsAcrossCtrlAndLettersDoNothing) {
 
 TEST_F(MainMenu, FailedLevelStartRestoresTheLoopAndRepeatsTheItem) {
   TempFolder data;
-  MakeGameData(data.path(), kLengths, {"level1/dog.vgz"});
-  const SimRun run = RunSim(data.path(), "wait 1600\nkey Enter\n");
+  MakeGameData(data.Path(), kLengths, {"level1/dog.vgz"});
+  const SimRun run = RunSim(data.Path(), "wait 1600\nkey Enter\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run, "1600 stop menu\\bgrn.vgz"),
             (std::vector<std::string>{"1600 stop menu\\bgrn.vgz", "1600 state 100", "1600 state 1",
@@ -153,7 +153,7 @@ TEST_F(MainMenu, FailedLevelStartRestoresTheLoopAndRepeatsTheItem) {
 }
 
 TEST_F(MainMenu, AfterAGameTheLoopComesBackWithTheSameItem) {
-  const SimRun run = RunSim(data_.path(), "wait 1600\nkey Enter\nkey Escape\nwait 3000\nshow\n");
+  const SimRun run = RunSim(data_.Path(), "wait 1600\nkey Enter\nkey Escape\nwait 3000\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> states = Untimed(run.Matching(" state "));
   EXPECT_EQ(states,
@@ -170,7 +170,7 @@ TEST_F(MainMenu, AfterAGameTheLoopComesBackWithTheSameItem) {
 TEST_F(MainMenu, SendingAScoreOfZeroSaysNotEnoughAndStays) {
   // Down five times reaches the send item; the Down pressed during the answer moves on after it.
   const SimRun run = RunSim(
-      data_.path(),
+      data_.Path(),
       "wait 1600\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Enter\nwait 100\nkey Down\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(From(run, "1600 " + Play("menu\\send_score.vgz")),

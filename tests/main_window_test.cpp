@@ -57,14 +57,14 @@ class MainWindowTest : public ::testing::Test {
  protected:
   SimOptions Options() const {
     SimOptions options;
-    options.dataFolder = data_.str();
+    options.dataFolder = data_.Str();
     return options;
   }
   TempFolder data_;
 };
 
 TEST_F(MainWindowTest, WithoutSoundOutputBothMessagesComeAndTheWindowStaysOpenWithoutTicks) {
-  MakeGameData(data_.path());
+  MakeGameData(data_.Path());
   SimOptions options = Options();
   options.soundOutput = false;
   options.controllerAttached = true;
@@ -73,8 +73,8 @@ TEST_F(MainWindowTest, WithoutSoundOutputBothMessagesComeAndTheWindowStaysOpenWi
   EXPECT_EQ(sim.Lines(), (std::vector<std::string>{"0 message DSound not created",
                                                    "0 message Error in second initialisation"}));
   sim->Wait(1000);
-  EXPECT_TRUE(sim->timerEvents().empty());
-  EXPECT_EQ(sim->controllerPolls(), 0);  // the controller is opened only after the timer
+  EXPECT_TRUE(sim->TimerEvents().empty());
+  EXPECT_EQ(sim->ControllerPolls(), 0);  // the controller is opened only after the timer
   EXPECT_FALSE(sim->Ended());
   EXPECT_EQ(sim.Lines().size(), 2u);
   // Keys are still routed from state 0: Ctrl leads on to a silent menu.
@@ -84,11 +84,11 @@ TEST_F(MainWindowTest, WithoutSoundOutputBothMessagesComeAndTheWindowStaysOpenWi
   sim->Close();
   EXPECT_EQ(sim.LinesFrom(3), (std::vector<std::string>{"1000 close"}));
   EXPECT_TRUE(sim->Ended());
-  EXPECT_EQ(sim->shutdownSteps(), (std::vector<std::string>{"timer", "controller"}));
+  EXPECT_EQ(sim->ShutdownSteps(), (std::vector<std::string>{"timer", "controller"}));
 }
 
 TEST_F(MainWindowTest, AMissingMenuClipGivesOneMessageAndNoTickReachesAnyState) {
-  MakeGameData(data_.path(), {}, {"menu/quit.vgz"});
+  MakeGameData(data_.Path(), {}, {"menu/quit.vgz"});
   SimOptions options = Options();
   options.controllerAttached = true;
   UnstartedSim sim(options);
@@ -98,10 +98,10 @@ TEST_F(MainWindowTest, AMissingMenuClipGivesOneMessageAndNoTickReachesAnyState) 
   EXPECT_EQ(sim.Lines(), (std::vector<std::string>{"0 message Error in second initialisation",
                                                    "0 play game\\game_intro.vgz pan=0 vol=0"}));
   sim->Wait(1000);
-  EXPECT_EQ(sim->timerEvents().size(), 20u);  // the timer runs
-  EXPECT_EQ(sim->controllerPolls(), 20);
+  EXPECT_EQ(sim->TimerEvents().size(), 20u);  // the timer runs
+  EXPECT_EQ(sim->ControllerPolls(), 20);
   EXPECT_EQ(sim.Lines().size(), 2u);  // but the intro's end reaches no state
-  EXPECT_EQ(sim->game().gameState, state::Intro);
+  EXPECT_EQ(sim->RunningGame().gameState, state::Intro);
   sim->Key(vk::Ctrl);
   EXPECT_EQ(sim.LinesFrom(2), (std::vector<std::string>{"1000 state 1"}));
   sim->Wait(1000);
@@ -110,7 +110,7 @@ TEST_F(MainWindowTest, AMissingMenuClipGivesOneMessageAndNoTickReachesAnyState) 
 }
 
 TEST_F(MainWindowTest, AMissingNumberClipKeepsTheMenuClipsUntilShutdown) {
-  MakeGameData(data_.path(), {{"game/game_intro.vgz", 100}}, {"score/7.vgz"});
+  MakeGameData(data_.Path(), {{"game/game_intro.vgz", 100}}, {"score/7.vgz"});
   UnstartedSim sim(Options());
   sim->Start();
   EXPECT_EQ(sim.Lines(), (std::vector<std::string>{"0 message Error in second initialisation",
@@ -121,21 +121,21 @@ TEST_F(MainWindowTest, AMissingNumberClipKeepsTheMenuClipsUntilShutdown) {
                                                         "0 loop menu\\bgrn.vgz pan=0 vol=0",
                                                         "0 play menu\\arrows.vgz pan=0 vol=0"}));
   sim->Close();
-  EXPECT_EQ(sim->shutdownSteps(),
+  EXPECT_EQ(sim->ShutdownSteps(),
             (std::vector<std::string>{"menu clips", "timer", "controller", "sound device"}));
 }
 
 TEST_F(MainWindowTest, ShutdownReleasesInOrderAndTheCloseCommandPlaysNoExitClip) {
-  MakeGameData(data_.path());
+  MakeGameData(data_.Path());
   UnstartedSim sim(Options());
   sim->Start();
   sim->Wait(1000);  // intro over, menu prompt heard, the background loops
   const std::size_t before = sim.Lines().size();
   sim->Close();
   EXPECT_EQ(sim.LinesFrom(before), (std::vector<std::string>{"1000 close", "1000 stop menu\\bgrn.vgz"}));
-  EXPECT_EQ(sim->shutdownSteps(),
+  EXPECT_EQ(sim->ShutdownSteps(),
             (std::vector<std::string>{"menu clips", "number clips", "timer", "controller", "sound device"}));
-  EXPECT_FALSE(sim->timerRunning());
+  EXPECT_FALSE(sim->TimerRunning());
   // Nothing happens after the close.
   sim->Key(vk::Down);
   sim->Wait(1000);
@@ -143,32 +143,32 @@ TEST_F(MainWindowTest, ShutdownReleasesInOrderAndTheCloseCommandPlaysNoExitClip)
 }
 
 TEST_F(MainWindowTest, ClosingDuringTheIntroLeavesTheIntroClipToItsScreen) {
-  MakeGameData(data_.path(), {{"game/game_intro.vgz", 2000}});
+  MakeGameData(data_.Path(), {{"game/game_intro.vgz", 2000}});
   UnstartedSim sim(Options());
   sim->Start();
   sim->Wait(500);
   sim->Close();
   // Only the menu and number clips are the window's to release; the intro is not stopped.
   EXPECT_EQ(sim.LinesFrom(2), (std::vector<std::string>{"500 close"}));
-  EXPECT_EQ(sim->shutdownSteps(),
+  EXPECT_EQ(sim->ShutdownSteps(),
             (std::vector<std::string>{"menu clips", "number clips", "timer", "controller", "sound device"}));
 }
 
 TEST_F(MainWindowTest, RepeatedPaintsStartTheIntroOnce) {
-  MakeGameData(data_.path());
+  MakeGameData(data_.Path());
   UnstartedSim sim(Options());
   sim->Start();
-  PaintWindow(sim->game());
+  PaintWindow(sim->RunningGame());
   sim->Wait(100);
-  PaintWindow(sim->game());
+  PaintWindow(sim->RunningGame());
   EXPECT_EQ(sim.Lines(), (std::vector<std::string>{"0 state 0", "0 play game\\game_intro.vgz pan=0 vol=0"}));
 }
 
 TEST_F(MainWindowTest, DataFolderIsTheExecutablesFolderAndAnUnreadablePathClosesSilently) {
-  MakeGameData(data_.path());
+  MakeGameData(data_.Path());
   UnstartedSim sim(Options());
   sim->Start();
-  Services& machine = sim->services();
+  Services& machine = sim->MachineServices();
   FakeWindow window;
   Services services{machine.clock,      machine.files,  machine.http,    window,
                     machine.controller, machine.random, machine.observer};
@@ -193,16 +193,16 @@ TEST_F(MainWindowTest, DataFolderIsTheExecutablesFolderAndAnUnreadablePathCloses
 
 class ControllerTest : public MainWindowTest {
  protected:
-  void SetUp() override { MakeGameData(data_.path()); }
+  void SetUp() override { MakeGameData(data_.Path()); }
 };
 
 TEST_F(ControllerTest, WithoutAControllerNothingIsPolled) {
   UnstartedSim sim(Options());
   sim->Start();
   sim->Wait(1000);
-  EXPECT_EQ(sim->timerEvents().size(), 20u);
-  EXPECT_EQ(sim->controllerPolls(), 0);
-  EXPECT_EQ(sim->game().gameState, state::Menu);  // the game runs as usual
+  EXPECT_EQ(sim->TimerEvents().size(), 20u);
+  EXPECT_EQ(sim->ControllerPolls(), 0);
+  EXPECT_EQ(sim->RunningGame().gameState, state::Menu);  // the game runs as usual
 }
 
 TEST_F(ControllerTest, AnAttachedControllerIsPolledOnEveryTimerEventEvenWithTicksOff) {
@@ -212,11 +212,11 @@ TEST_F(ControllerTest, AnAttachedControllerIsPolledOnEveryTimerEventEvenWithTick
   sim->Start();
   sim->Wait(1000);
   // The intro ended at 200 and the prompt at 400: the menu turned its ticks off since.
-  EXPECT_FALSE(sim->game().ticksEnabled);
-  EXPECT_EQ(sim->controllerPolls(), 20);
+  EXPECT_FALSE(sim->RunningGame().ticksEnabled);
+  EXPECT_EQ(sim->ControllerPolls(), 20);
   sim->Wait(1000);
-  EXPECT_EQ(sim->controllerPolls(), 40);
-  EXPECT_FALSE(sim->controllerReleased());
+  EXPECT_EQ(sim->ControllerPolls(), 40);
+  EXPECT_FALSE(sim->ControllerReleased());
 }
 
 TEST_F(ControllerTest, AFailedReadReleasesTheControllerForGood) {
@@ -226,16 +226,16 @@ TEST_F(ControllerTest, AFailedReadReleasesTheControllerForGood) {
   UnstartedSim sim(options);
   sim->Start();
   sim->Wait(1000);
-  EXPECT_EQ(sim->controllerPolls(), 4);  // three reads, then the one that failed
-  EXPECT_TRUE(sim->controllerReleased());
-  EXPECT_EQ(sim->shutdownSteps(), std::vector<std::string>{"controller"});
+  EXPECT_EQ(sim->ControllerPolls(), 4);  // three reads, then the one that failed
+  EXPECT_TRUE(sim->ControllerReleased());
+  EXPECT_EQ(sim->ShutdownSteps(), std::vector<std::string>{"controller"});
   // Play goes on as before.
-  EXPECT_EQ(sim->game().gameState, state::Menu);
-  EXPECT_EQ(sim->timerEvents().size(), 20u);
+  EXPECT_EQ(sim->RunningGame().gameState, state::Menu);
+  EXPECT_EQ(sim->TimerEvents().size(), 20u);
   sim->Wait(1000);
-  EXPECT_EQ(sim->controllerPolls(), 4);
+  EXPECT_EQ(sim->ControllerPolls(), 4);
   sim->Close();
-  EXPECT_EQ(sim->shutdownSteps(), (std::vector<std::string>{"controller", "menu clips", "number clips",
+  EXPECT_EQ(sim->ShutdownSteps(), (std::vector<std::string>{"controller", "menu clips", "number clips",
                                                             "timer", "controller", "sound device"}));
 }
 

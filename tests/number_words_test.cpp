@@ -109,11 +109,11 @@ TEST(NumberWords, AppendsFromTheGivenEntryAndNeverPastTheEnd) {
 
 TEST(NumberPairs, EachNumberIsOneWordUpToTwentyAndTensAndUnitAbove) {
   TempFolder data;
-  MakeGameData(data.path());
-  LiveSim live(data.path());
+  MakeGameData(data.Path());
+  LiveSim live(data.Path());
   const auto pair = [&](int first, int second) {
-    SpeakNumberPair(live.game(), first, second);
-    const SpeechSequence& s = live.game().numbers.speechSequence;
+    SpeakNumberPair(live.RunningGame(), first, second);
+    const SpeechSequence& s = live.RunningGame().numbers.speechSequence;
     const auto end = std::find(s.begin(), s.end(), kEndOfSpeech);
     EXPECT_TRUE(std::all_of(end, s.end(), [](int e) { return e == kEndOfSpeech; }));
     return std::vector<int>(s.begin(), end);
@@ -127,15 +127,15 @@ TEST(NumberPairs, EachNumberIsOneWordUpToTwentyAndTensAndUnitAbove) {
 
 TEST(NumberPairs, EachWordFollowsOnTheFirstTickAfterTheLastOneEnded) {
   TempFolder data;
-  MakeGameData(data.path(), {{"score/4.vgz", 120}});
-  LiveSim live(data.path());
-  live.sim().Wait(1000);
-  SpeakNumberPair(live.game(), 24, 0);
+  MakeGameData(data.Path(), {{"score/4.vgz", 120}});
+  LiveSim live(data.Path());
+  live.Sim().Wait(1000);
+  SpeakNumberPair(live.RunningGame(), 24, 0);
   std::vector<std::string> advanced;
   for (int tick = 0; tick < 20; ++tick) {
-    live.sim().Wait(50);
-    if (!AdvanceNumberPair(live.game())) {
-      advanced.push_back(std::to_string(live.sim().Now()) + " done");
+    live.Sim().Wait(50);
+    if (!AdvanceNumberPair(live.RunningGame())) {
+      advanced.push_back(std::to_string(live.Sim().Now()) + " done");
       break;
     }
   }
@@ -149,13 +149,13 @@ TEST(NumberPairs, EachWordFollowsOnTheFirstTickAfterTheLastOneEnded) {
 
 TEST(NumberClips, AMissingClipFailsStartUpAndLeavesEverySlotEmpty) {
   TempFolder data;
-  MakeGameData(data.path(), {}, {"score/SayLivesRemaining.vgz"});
-  LiveSim live(data.path());
-  live.sim().Wait(100);
+  MakeGameData(data.Path(), {}, {"score/SayLivesRemaining.vgz"});
+  LiveSim live(data.Path());
+  live.Sim().Wait(100);
   const std::vector<std::string> lines = live.Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "0 message Error in second initialisation"), lines.end());
-  for (const SoundClip& clip : live.game().numbers.numberClips) EXPECT_FALSE(clip);
-  for (const SoundClip& clip : live.game().menu.menuClips) EXPECT_TRUE(clip);
+  for (const SoundClip& clip : live.RunningGame().numbers.numberClips) EXPECT_FALSE(clip);
+  for (const SoundClip& clip : live.RunningGame().menu.menuClips) EXPECT_TRUE(clip);
 }
 
 }  // namespace

@@ -21,10 +21,10 @@ std::string PushQuarryToWestEdge() {
 
 class PlayTest : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path(), {{"game/game_intro.vgz", 100}}); }
+  void SetUp() override { MakeGameData(data_.Path(), {{"game/game_intro.vgz", 100}}); }
 
   SimRun Run(const std::string& script) {
-    SimRun run = RunSim(data_.path(), script);
+    SimRun run = RunSim(data_.Path(), script);
     EXPECT_EQ(run.status, 0) << run.errors;
     return run;
   }

@@ -21,12 +21,12 @@ class PlayerDetailsFile : public ::testing::Test {
   // Reads `text` back through the game's reader from a config.dat in a fresh folder; the
   // details start out filled, so that a field the file leaves empty shows.
   bool Read(const std::string& text) {
-    testing::WriteFile(folder_.path() / "config.dat", std::vector<std::uint8_t>(text.begin(), text.end()));
+    testing::WriteFile(folder_.Path() / "config.dat", std::vector<std::uint8_t>(text.begin(), text.end()));
     return ReadFromFolder();
   }
   bool ReadFromFolder() {
     details_ = {"old first", "old last", "old address", "old country"};
-    return ReadPlayerDetails(files_, folder_.str() + "/", details_);
+    return ReadPlayerDetails(files_, folder_.Str() + "/", details_);
   }
   void ExpectFields(const std::string& first, const std::string& last, const std::string& address,
                     const std::string& country) const {
@@ -66,7 +66,7 @@ TEST_F(PlayerDetailsFile, AFileWithoutTextIsRefused) {
   EXPECT_FALSE(Read(""));
   EXPECT_FALSE(Read("\n"));
   EXPECT_FALSE(Read(std::string("\0Ann\nLee\n", 9)));  // the text ends before it starts
-  EXPECT_TRUE(std::filesystem::exists(folder_.path() / "config.dat"));
+  EXPECT_TRUE(std::filesystem::exists(folder_.Path() / "config.dat"));
 }
 
 TEST_F(PlayerDetailsFile, AGraveAccentEndsAFieldAndMovesTheLaterOnesOn) {

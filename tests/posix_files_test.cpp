@@ -35,7 +35,7 @@ int Bounded(const std::function<int()>& body) {
 
 class FilesInAFolder : public ::testing::Test {
  protected:
-  std::string Path(const std::string& name) const { return (folder_.path() / name).string(); }
+  std::string Path(const std::string& name) const { return (folder_.Path() / name).string(); }
   void Pipe(const std::string& name) const { ASSERT_EQ(::mkfifo(Path(name).c_str(), 0600), 0); }
 
   TempFolder folder_;
@@ -51,17 +51,17 @@ TEST_F(FilesInAFolder, ANamedPipeIsRefusedAtOnceAndNeverWaitedOn) {
   Pipe("config.dat");
   EXPECT_EQ(Bounded([&] {
               PlayerDetails details;
-              return ReadPlayerDetails(files_, folder_.str() + "/", details) ? 1 : 0;
+              return ReadPlayerDetails(files_, folder_.Str() + "/", details) ? 1 : 0;
             }),
             0);
 }
 
 TEST_F(FilesInAFolder, ANamedPipeInAClipsPlaceIsAMissingClip) {
-  MakeGameData(folder_.path(), {{"game/game_intro.vgz", 1000}});
-  std::filesystem::remove(folder_.path() / "game" / "game_intro.vgz");
+  MakeGameData(folder_.Path(), {{"game/game_intro.vgz", 1000}});
+  std::filesystem::remove(folder_.Path() / "game" / "game_intro.vgz");
   Pipe("game/game_intro.vgz");
   EXPECT_EQ(Bounded([&] {
-              const SimRun run = RunSim(folder_.path(), "wait 100\n");
+              const SimRun run = RunSim(folder_.Path(), "wait 100\n");
               // No intro: the first tick goes on to the menu.
               return run.status == 0 && run.Matching("game_intro").empty() && run.Has("50 state 1") ? 0 : 1;
             }),

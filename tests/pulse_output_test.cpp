@@ -59,14 +59,14 @@ class PulseOutputTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (Output("command -v pulseaudio").empty()) GTEST_SKIP() << "pulseaudio is not installed";
-    socket_ = (folder_.path() / "native").string();
-    std::ofstream(folder_.path() / "server.pa")
+    socket_ = (folder_.Path() / "native").string();
+    std::ofstream(folder_.Path() / "server.pa")
         << "load-module module-native-protocol-unix socket=" << socket_ << " auth-anonymous=1\n"
         << "load-module module-null-sink sink_name=capture rate=48000 channels=2\n"
         << "set-default-sink capture\n";
-    const std::string config = (folder_.path() / "server.pa").string();
-    const std::string home = "HOME=" + folder_.str();
-    const std::string runtime = "XDG_RUNTIME_DIR=" + folder_.str();
+    const std::string config = (folder_.Path() / "server.pa").string();
+    const std::string home = "HOME=" + folder_.Str();
+    const std::string runtime = "XDG_RUNTIME_DIR=" + folder_.Str();
     const char* argv[] = {"pulseaudio",
                           "-n",
                           "--daemonize=no",
@@ -122,7 +122,7 @@ TEST_F(PulseOutputTest, TheMixerIsHeardAtTheSinkUnderTheGamesName) {
   for (int i = 0; i < 250 && output->Stats().callbacks < 20; ++i) std::this_thread::sleep_for(20ms);
 
   // What the sink plays: the tone, not silence.
-  const std::string capture = (folder_.path() / "capture.raw").string();
+  const std::string capture = (folder_.Path() / "capture.raw").string();
   Pulse("timeout 1 parec --device=capture.monitor --format=s16le --rate=48000 --channels=2 --raw > '" +
         capture + "'");
   const std::vector<std::uint8_t> bytes = testing::ReadFile(capture);
@@ -199,7 +199,7 @@ class PipeWireOutputTest : public ::testing::Test {
       if (Output(std::string("command -v ") + tool).empty()) GTEST_SKIP() << tool << " is not installed";
     }
     const std::string script = std::string(VESQUIN_SOURCE_DIR) + "/bench/pipewire_server.sh";
-    const std::string folder = folder_.str();
+    const std::string folder = folder_.Str();
     const char* argv[] = {
         "bash",
         "-c",
@@ -209,12 +209,12 @@ class PipeWireOutputTest : public ::testing::Test {
         folder.c_str(),
         nullptr};
     ASSERT_EQ(posix_spawnp(&server_, "bash", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    for (int i = 0; i < 200 && !std::filesystem::exists(folder_.path() / "ready"); ++i) {
+    for (int i = 0; i < 200 && !std::filesystem::exists(folder_.Path() / "ready"); ++i) {
       std::this_thread::sleep_for(50ms);
     }
-    ASSERT_TRUE(std::filesystem::exists(folder_.path() / "ready"));
-    runtime_ = "XDG_RUNTIME_DIR=" + folder_.str() + "/runtime ";
-    setenv("PULSE_SERVER", ("unix:" + folder_.str() + "/runtime/pulse/native").c_str(), 1);
+    ASSERT_TRUE(std::filesystem::exists(folder_.Path() / "ready"));
+    runtime_ = "XDG_RUNTIME_DIR=" + folder_.Str() + "/runtime ";
+    setenv("PULSE_SERVER", ("unix:" + folder_.Str() + "/runtime/pulse/native").c_str(), 1);
   }
 
   void TearDown() override {
@@ -226,13 +226,13 @@ class PipeWireOutputTest : public ::testing::Test {
 
   // Records every change of the graph's objects from now on (pw-dump --monitor).
   void MonitorGraph() {
-    monitor_ = std::stoi(Output(runtime_ + "pw-dump --monitor --no-colors > '" + folder_.str() +
+    monitor_ = std::stoi(Output(runtime_ + "pw-dump --monitor --no-colors > '" + folder_.Str() +
                                 "/dump.json' 2>/dev/null & echo $!"));
   }
 
   // Every node.latency the graph's nodes carried since MonitorGraph.
   std::set<std::string> LatenciesSeen() {
-    std::ifstream in(folder_.path() / "dump.json");
+    std::ifstream in(folder_.Path() / "dump.json");
     const std::string dump((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::regex latency("\"node\\.latency\": \"([0-9]+/[0-9]+)\"");
     std::set<std::string> seen;

@@ -56,10 +56,10 @@ class FakeRtkit {
       dbus_connection_unref(connection_);
     }
   }
-  bool ready() const { return ready_; }
-  std::uint64_t thread() const { return thread_id_.load(); }
-  std::uint32_t priority() const { return priority_.load(); }
-  int nice() const { return nice_.load(); }
+  bool Ready() const { return ready_; }
+  std::uint64_t Thread() const { return thread_id_.load(); }
+  std::uint32_t Priority() const { return priority_.load(); }
+  int Nice() const { return nice_.load(); }
 
  private:
   void Serve() {
@@ -135,13 +135,13 @@ class Realtime : public ::testing::Test {
     getrlimit(RLIMIT_RTTIME, &savedLimit_);
     const char* previous = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
     if (previous != nullptr) savedAddress_ = previous;
-    address_ = "unix:path=" + (folder_.path() / "bus").string();
+    address_ = "unix:path=" + (folder_.Path() / "bus").string();
     const std::string listen = "--address=" + address_;
     const char* argv[] = {"dbus-daemon", "--session", "--nofork", "--nopidfile", listen.c_str(), nullptr};
     ASSERT_EQ(posix_spawnp(&daemon_, "dbus-daemon", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    for (int i = 0; i < 100 && !std::filesystem::exists(folder_.path() / "bus"); ++i)
+    for (int i = 0; i < 100 && !std::filesystem::exists(folder_.Path() / "bus"); ++i)
       std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(std::filesystem::exists(folder_.path() / "bus"));
+    ASSERT_TRUE(std::filesystem::exists(folder_.Path() / "bus"));
     setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
   }
 
@@ -179,11 +179,11 @@ class Realtime : public ::testing::Test {
 
 TEST_F(Realtime, RtkitIsAskedForTheCallingThreadWithinItsBounds) {
   FakeRtkit rtkit(address_, false);
-  ASSERT_TRUE(rtkit.ready());
+  ASSERT_TRUE(rtkit.Ready());
   const auto [granted, id] = OnAThread([] { return AskRtkitForRealtime(4); });
   EXPECT_TRUE(granted);
-  EXPECT_EQ(rtkit.thread(), id);
-  EXPECT_EQ(rtkit.priority(), 3U);  // rtkit's ceiling, not the 4 asked for
+  EXPECT_EQ(rtkit.Thread(), id);
+  EXPECT_EQ(rtkit.Priority(), 3U);  // rtkit's ceiling, not the 4 asked for
   // rtkit serves only a process whose real-time CPU time is bounded within its own bound.
   rlimit limit{};
   ASSERT_EQ(getrlimit(RLIMIT_RTTIME, &limit), 0);
@@ -194,16 +194,16 @@ TEST_F(Realtime, RtkitIsAskedForTheCallingThreadWithinItsBounds) {
 TEST_F(Realtime, ARefusalOrNoRtkitIsFalseAndQuick) {
   {
     FakeRtkit rtkit(address_, true);
-    ASSERT_TRUE(rtkit.ready());
+    ASSERT_TRUE(rtkit.Ready());
     EXPECT_FALSE(OnAThread([] { return AskRtkitForRealtime(4); }).first);
     // It was asked (its answer may have come after the caller stopped waiting).
-    for (int i = 0; i < 100 && rtkit.priority() == 0; ++i) std::this_thread::sleep_for(10ms);
-    EXPECT_NE(rtkit.priority(), 0U);
+    for (int i = 0; i < 100 && rtkit.Priority() == 0; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_NE(rtkit.Priority(), 0U);
   }
   // A bus without rtkit on it, then no bus at all.
   const auto began = std::chrono::steady_clock::now();
   EXPECT_FALSE(OnAThread([] { return AskRtkitForRealtime(4); }).first);
-  setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + (folder_.path() / "none").string()).c_str(), 1);
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + (folder_.Path() / "none").string()).c_str(), 1);
   int policy = -1;
   EXPECT_FALSE(OnAThread([&] {
                  const bool granted = AskRtkitForRealtime(4);
@@ -231,7 +231,7 @@ TEST_F(Realtime, ADirectRightNeedsNoRtkit) {
               }).first);
   EXPECT_EQ(policy & ~SCHED_RESET_ON_FORK, SCHED_RR);
   EXPECT_EQ(priority, 4);
-  EXPECT_EQ(rtkit.thread(), 0U);  // never asked
+  EXPECT_EQ(rtkit.Thread(), 0U);  // never asked
 }
 
 }  // namespace

@@ -30,17 +30,17 @@ constexpr const char* kTourOfTheScreens =
 
 class RoutingTest : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path()); }
+  void SetUp() override { MakeGameData(data_.Path()); }
   SimOptions Options() const {
     SimOptions options;
-    options.dataFolder = data_.str();
+    options.dataFolder = data_.Str();
     return options;
   }
   TempFolder data_;
 };
 
 TEST_F(RoutingTest, KeysReachTheScreenOfTheCurrentState) {
-  const SimRun run = RunSim(data_.path(), kTourOfTheScreens);
+  const SimRun run = RunSim(data_.Path(), kTourOfTheScreens);
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(run.Matching(" state "),
             (std::vector<std::string>{"0 state 0", "0 state 1", "0 state 5", "0 state 1", "0 state 6",
@@ -58,7 +58,7 @@ TEST_F(RoutingTest, KeysReachTheSendScoreScreen) {
   std::ostringstream errors;
   Simulation sim(Options(), out);
   sim.Start();
-  sim.game().level.score = 42;  // as a won game leaves it
+  sim.RunningGame().level.score = 42;  // as a won game leaves it
   ASSERT_TRUE(RunScriptOn(sim,
                           "key Ctrl\nkey Up\nkey Up\nkey Up\n"  // the send-score item
                           "key Enter\nkey Enter\nkey Ctrl\nkey Escape\n",
@@ -76,7 +76,7 @@ TEST_F(RoutingTest, KeysReachTheSendScoreScreen) {
 }
 
 TEST_F(RoutingTest, TicksReachTheScreenOfTheCurrentState) {
-  const SimRun run = RunSim(data_.path(), "wait 1000\nkey Enter\nwait 2050\nkey Escape\nwait 2000\n");
+  const SimRun run = RunSim(data_.Path(), "wait 1000\nkey Enter\nwait 2050\nkey Escape\nwait 2000\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   // The intro ends on a tick, and the menu names its first item on the tick after its prompt.
   EXPECT_EQ(run.Find("200 state 1"), 2) << run.Text();
@@ -101,15 +101,15 @@ TEST_F(RoutingTest, StatesWithoutATickHandlerAndUnknownStatesTakeNoTicks) {
     Simulation sim(Options(), out);
     sim.Start();
     sim.Key(vk::Ctrl);  // the menu's prompt plays, ticks are on
-    sim.game().gameState = value;
+    sim.RunningGame().gameState = value;
     const std::string before = out.str();
     sim.Wait(1000);
     // Any tick handler would have shown here: the intro's and the game over's change the
     // state, the menu's names an item, the level's ends a game without lives, the score
     // screens' play a word.
     EXPECT_EQ(out.str(), before);
-    EXPECT_EQ(sim.game().gameState, value);
-    EXPECT_TRUE(sim.game().ticksEnabled);
+    EXPECT_EQ(sim.RunningGame().gameState, value);
+    EXPECT_TRUE(sim.RunningGame().ticksEnabled);
   }
 }
 
@@ -120,15 +120,15 @@ TEST_F(RoutingTest, KeysInUnknownStatesDoNothing) {
     Simulation sim(Options(), out);
     sim.Start();
     sim.Wait(1000);  // in the menu
-    sim.game().gameState = value;
+    sim.RunningGame().gameState = value;
     const std::string before = out.str();
     for (const int key : {vk::Ctrl, vk::Enter, vk::Escape, vk::Up, vk::Down, vk::Space, vk::Y, vk::N}) {
-      EXPECT_EQ(RouteKeyDown(sim.game(), key), 1) << key;
+      EXPECT_EQ(RouteKeyDown(sim.RunningGame(), key), 1) << key;
       sim.Key(key);
     }
     EXPECT_EQ(out.str(), before);
     EXPECT_FALSE(sim.Ended());
-    EXPECT_EQ(sim.game().gameState, value);
+    EXPECT_EQ(sim.RunningGame().gameState, value);
   }
 }
 
@@ -136,13 +136,13 @@ TEST_F(RoutingTest, TicksStayOffWhileTheGateIsClosedWhateverTheState) {
   std::ostringstream out;
   Simulation sim(Options(), out);
   sim.Start();
-  sim.game().ticksEnabled = false;
+  sim.RunningGame().ticksEnabled = false;
   sim.Wait(1000);
   EXPECT_EQ(out.str().find("state 1"), std::string::npos) << out.str();  // the intro's end went unheard
   sim.Key(vk::Ctrl);                                                     // the menu, still without ticks
   sim.Wait(1000);
   EXPECT_EQ(out.str().find("start_game"), std::string::npos) << out.str();
-  sim.game().ticksEnabled = true;
+  sim.RunningGame().ticksEnabled = true;
   sim.Wait(50);
   EXPECT_NE(out.str().find("2050 play menu\\start_game.vgz pan=0 vol=0"), std::string::npos) << out.str();
 }
@@ -155,15 +155,15 @@ TEST_F(RoutingTest, KeyReleasesDoNothingInAnyState) {
     const std::string key = line.substr(line.find(' ') + 1);
     withReleases += "keyup " + key + "\nkeyup Escape\nkeyup Enter\nkeyup Ctrl\nkeyup Y\nkeyup 0\nkeyup 255\n";
   }
-  const SimRun plain = RunSim(data_.path(), kTourOfTheScreens);
-  const SimRun released = RunSim(data_.path(), withReleases);
+  const SimRun plain = RunSim(data_.Path(), kTourOfTheScreens);
+  const SimRun released = RunSim(data_.Path(), withReleases);
   ASSERT_EQ(released.status, 0) << released.errors;
   EXPECT_EQ(released.lines, plain.lines);
 }
 
 TEST_F(RoutingTest, EscapeInTheMenuClosesAfterTheWholeExitClip) {
-  MakeGameData(data_.path(), {{"game/exit_game.vgz", 700}});
-  const SimRun run = RunSim(data_.path(), "wait 1000\nkey Escape\nkey Down\nwait 2000\nkey Down\n");
+  MakeGameData(data_.Path(), {{"game/exit_game.vgz", 700}});
+  const SimRun run = RunSim(data_.Path(), "wait 1000\nkey Escape\nkey Down\nwait 2000\nkey Down\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const int escape = run.Find("1000 stop menu\\bgrn.vgz");
   ASSERT_GE(escape, 0) << run.Text();
@@ -174,7 +174,7 @@ TEST_F(RoutingTest, EscapeInTheMenuClosesAfterTheWholeExitClip) {
 }
 
 TEST_F(RoutingTest, TheQuitItemClosesLikeEscape) {
-  const SimRun run = RunSim(data_.path(), "wait 1000\nkey Up\nkey Enter\n");
+  const SimRun run = RunSim(data_.Path(), "wait 1000\nkey Up\nkey Enter\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(std::vector<std::string>(run.lines.end() - 3, run.lines.end()),
             (std::vector<std::string>{"1000 stop menu\\bgrn.vgz", "1000 play game\\exit_game.vgz pan=0 vol=0",

@@ -31,13 +31,13 @@ std::vector<std::uint8_t> CodedRecords(const std::vector<std::string>& records) 
 class ScoreScreen : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakeGameData(data_.path(), {{"score/say_final_score.vgz", 300},
+    MakeGameData(data_.Path(), {{"score/say_final_score.vgz", 300},
                                 {"score/score_arrows.vgz", 600},
                                 {"score/say_points.vgz", 250},
                                 {"game/return_to_menu.vgz", 150}});
   }
   void PutList(const std::vector<std::string>& records) {
-    WriteFile(data_.path() / "best.dat", CodedRecords(records));
+    WriteFile(data_.Path() / "best.dat", CodedRecords(records));
   }
 
   static constexpr const char* kToFinalScore = "wait 500\nkey Down\nkey Down\nkey Down\nkey Enter\n";
@@ -46,7 +46,7 @@ class ScoreScreen : public ::testing::Test {
 };
 
 TEST_F(ScoreScreen, FinalScoreOfZeroIsSaidWordByWordThenTheMenuComesBack) {
-  const SimRun run = RunSim(data_.path(), std::string(kToFinalScore) + "wait 3000\nshow\n");
+  const SimRun run = RunSim(data_.Path(), std::string(kToFinalScore) + "wait 3000\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> expected = {
       "500 state 6",
@@ -66,12 +66,12 @@ TEST_F(ScoreScreen, FinalScoreOfZeroIsSaidWordByWordThenTheMenuComesBack) {
 }
 
 TEST_F(ScoreScreen, FinalScoreSaysTheLastGamesScore) {
-  LiveSim live(data_.path());
-  live.sim().game().level.score = 57;
-  live.sim().Wait(500);
-  for (int i = 0; i < 3; ++i) live.sim().Key(40);
-  live.sim().Key(13);
-  live.sim().Wait(3000);
+  LiveSim live(data_.Path());
+  live.Sim().RunningGame().level.score = 57;
+  live.Sim().Wait(500);
+  for (int i = 0; i < 3; ++i) live.Sim().Key(40);
+  live.Sim().Key(13);
+  live.Sim().Wait(3000);
   EXPECT_EQ(
       Untimed(From(live.Lines(), "500 state 6")),
       (std::vector<std::string>{"state 6", "stop menu\\final_score.vgz", Play("score\\say_final_score.vgz"),
@@ -82,7 +82,7 @@ TEST_F(ScoreScreen, FinalScoreSaysTheLastGamesScore) {
 
 TEST_F(ScoreScreen, FinalScoreEndsAtOnceOnCtrlAndIgnoresEscape) {
   const SimRun run =
-      RunSim(data_.path(), std::string(kToFinalScore) +
+      RunSim(data_.Path(), std::string(kToFinalScore) +
                                "wait 350\nkey Escape\nkey Enter\nkey Up\nkey Down\nwait 50\nkey Ctrl\nshow\n"
                                "wait 2000\n");
   ASSERT_EQ(run.status, 0) << run.errors;
@@ -95,7 +95,7 @@ TEST_F(ScoreScreen, FinalScoreEndsAtOnceOnCtrlAndIgnoresEscape) {
 }
 
 TEST_F(ScoreScreen, KeyPressedDuringThePauseActsOnTheMenu) {
-  const SimRun run = RunSim(data_.path(), std::string(kToFinalScore) + "wait 800\nkey Down\nwait 500\n");
+  const SimRun run = RunSim(data_.Path(), std::string(kToFinalScore) + "wait 800\nkey Down\nwait 500\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   EXPECT_EQ(
       From(run.lines, "2250 state 1"),
@@ -107,7 +107,7 @@ TEST_F(ScoreScreen, KeyPressedDuringThePauseActsOnTheMenu) {
 TEST_F(ScoreScreen, AnyKeyDuringTheOpeningPhraseCutsItAndSpeaksTheFirstEntry) {
   PutList({"300", "200", "100"});
   const SimRun run =
-      RunSim(data_.path(), std::string(kToBestList) + "wait 200\nkey Escape\nwait 2000\nshow\nkey Escape\n");
+      RunSim(data_.Path(), std::string(kToBestList) + "wait 200\nkey Escape\nwait 2000\nshow\nkey Escape\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> expected = {
       "500 state 7",
@@ -134,7 +134,7 @@ TEST_F(ScoreScreen, BestListOfThreeIsBrowsedBothWaysThroughTheReturnEntry) {
   for (const char* key : {"Down", "Down", "Down", "Down", "Up", "Up", "Up", "Up"})
     script += std::string("key ") + key + "\nwait 2000\n";
   script += "show\n";
-  const SimRun run = RunSim(data_.path(), script);
+  const SimRun run = RunSim(data_.Path(), script);
   ASSERT_EQ(run.status, 0) << run.errors;
 
   const std::vector<std::string> said = Untimed(run.Matching(" play "));
@@ -163,7 +163,7 @@ TEST_F(ScoreScreen, BestListOfThreeIsBrowsedBothWaysThroughTheReturnEntry) {
 TEST_F(ScoreScreen, EnterOnTheReturnEntryGoesBackToTheMenu) {
   PutList({"300", "200", "100"});
   const SimRun run = RunSim(
-      data_.path(), std::string(kToBestList) + "wait 200\nkey Down\nkey Up\nshow\nwait 100\nkey Enter\n");
+      data_.Path(), std::string(kToBestList) + "wait 200\nkey Down\nkey Up\nshow\nwait 100\nkey Enter\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   // Down cut the phrase and Up went from the first entry to the return entry.
   EXPECT_EQ(
@@ -179,7 +179,7 @@ TEST_F(ScoreScreen, EnterOnAnEntryCutsOnlyTheWordSounding) {
   PutList({"300", "200", "100"});
   // The phrase ends at 1100, then three, hundred, points; Enter cuts three.
   const SimRun run =
-      RunSim(data_.path(), std::string(kToBestList) + "wait 700\nkey Enter\nwait 2000\nshow\n");
+      RunSim(data_.Path(), std::string(kToBestList) + "wait 700\nkey Enter\nwait 2000\nshow\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> after = From(run.lines, "1100 " + Play("score\\3.vgz"));
   ASSERT_EQ(after.size(), 5u) << run.Text();
@@ -193,7 +193,7 @@ TEST_F(ScoreScreen, EnterOnAnEntryCutsOnlyTheWordSounding) {
 TEST_F(ScoreScreen, KeyPressedDuringThePauseActsOnTheListAfterwards) {
   PutList({"300", "200", "100"});
   // Entry 0 ends with points at 1750; the pause holds the game until 2750.
-  const SimRun run = RunSim(data_.path(), std::string(kToBestList) + "wait 1400\nkey Down\nwait 1000\n");
+  const SimRun run = RunSim(data_.Path(), std::string(kToBestList) + "wait 1400\nkey Down\nwait 1000\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const int points = run.Find("1500 " + Play("score\\say_points.vgz"));
   ASSERT_GE(points, 0) << run.Text();
@@ -207,15 +207,15 @@ TEST_F(ScoreScreen, KeyPressedDuringThePauseActsOnTheListAfterwards) {
 
 TEST_F(ScoreScreen, UnreadableListIsHeardAsZero) {
   TempFolder data;
-  MakeGameData(data.path(), {}, {}, false);
-  const SimRun run = RunSim(data.path(), std::string(kToBestList) + "wait 3000\nkey Down\nwait 500\n");
+  MakeGameData(data.Path(), {}, {}, false);
+  const SimRun run = RunSim(data.Path(), std::string(kToBestList) + "wait 3000\nkey Down\nwait 500\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   const std::vector<std::string> said = Untimed(run.Matching(" play "));
   EXPECT_EQ(std::vector<std::string>(std::find(said.begin(), said.end(), Play("score\\score_arrows.vgz")),
                                      said.end()),
             (std::vector<std::string>{Play("score\\score_arrows.vgz"), Play("score\\0.vgz"),
                                       Play("score\\say_points.vgz"), Play("game\\return_to_menu.vgz")}));
-  EXPECT_FALSE(std::filesystem::exists(data.path() / "best.dat"));
+  EXPECT_FALSE(std::filesystem::exists(data.Path() / "best.dat"));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include "scores/send_score.h"
 
+#include "scores/score_server.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -17,7 +19,7 @@
 namespace vesquin::testing {
 namespace {
 
-const std::string kServer = "http://" VESQUIN_SCORE_SERVER_SETTING "/vesquin/";
+const std::string kServer = ScoreServerOrigin() + "/vesquin/";
 
 // A won game: the quarry starts at north 14, east 14 (rand 4 4); the chaser walks to it and
 // pushes it north ten times, each push drifting it one cell east (rand 2), into the corner at
@@ -62,7 +64,7 @@ std::vector<std::string> FromFirstRequest(const SimRun& run) {
 class SendScoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakeGameData(data_.path(), {{"game/check_connected.vgz", 2000},
+    MakeGameData(data_.Path(), {{"game/check_connected.vgz", 2000},
                                 {"game/sending_score.vgz", 1000},
                                 {"game/made_it.vgz", 300},
                                 {"game/not_enough.vgz", 400},
@@ -70,15 +72,30 @@ class SendScoreTest : public ::testing::Test {
     WriteConfig("Ann\nLee\nStreet\nNorway\n");
   }
   void WriteConfig(const std::string& text) {
-    WriteFile(data_.path() / "config.dat", std::vector<std::uint8_t>(text.begin(), text.end()));
+    WriteFile(data_.Path() / "config.dat", std::vector<std::uint8_t>(text.begin(), text.end()));
   }
   SimRun Run(const std::string& script) {
-    SimRun run = RunSim(data_.path(), script);
+    SimRun run = RunSim(data_.Path(), script);
     EXPECT_EQ(run.status, 0) << run.errors;
     return run;
   }
   TempFolder data_;
 };
+
+TEST(ScoreServerSetting, NamesItsSchemeOrMeansPlainHttpAndRefusesAnythingElse) {
+  static_assert(ParseScoreServer("localhost:8480")->origin.empty(), "the old form has no scheme");
+  auto tls = ParseScoreServer("https://scores.example.org");
+  ASSERT_TRUE(tls);
+  EXPECT_TRUE(tls->tls);
+  EXPECT_EQ(tls->origin, "https://scores.example.org");
+  for (const char* good :
+       {"scores.example.org", "http://127.0.0.1:8480", "https://[::1]:8443", "page-origin"})
+    EXPECT_TRUE(ParseScoreServer(good)) << good;
+  for (const char* bad : {"", "ftp://host", "https://", "host:0", "host:65536", "host:", "host/path",
+                          "https://user@host", "[::1", "https://host:08", "-host", "host name"})
+    EXPECT_FALSE(ParseScoreServer(bad)) << bad;
+  EXPECT_EQ(kServer.substr(0, 7) == "http://" || kServer.substr(0, 8) == "https://", true);
+}
 
 TEST_F(SendScoreTest, TheGameBeforeLeavesTheMenuOnTheSendItemWithAScore) {
   const SimRun run = Run(ToSendItem() + "show\n");
@@ -178,7 +195,7 @@ TEST_F(SendScoreTest, CarriageReturnsAndEmptyDetailsAreSentAsTheyWereRead) {
 TEST_F(SendScoreTest, WithoutDetailsTheGameAsksForThemAndSendsNothing) {
   for (const char* config : {"", "\n", "none"}) {
     if (std::string(config) == "none") {
-      std::filesystem::remove(data_.path() / "config.dat");
+      std::filesystem::remove(data_.Path() / "config.dat");
     } else {
       WriteConfig(config);
     }
@@ -246,8 +263,8 @@ TEST_F(SendScoreTest, KeysPressedDuringTheSendAreHandledAfterwardsInTheMenu) {
 
 TEST_F(SendScoreTest, AMissingClipLeavesTheScreenAtOnceWithNothingSaid) {
   TempFolder data;
-  MakeGameData(data.path(), {}, {"game/say_config_first.vgz"});
-  const SimRun run = RunSim(data.path(), ToSendItem() + "key Enter\nkey Y\nshow\n");
+  MakeGameData(data.Path(), {}, {"game/say_config_first.vgz"});
+  const SimRun run = RunSim(data.Path(), ToSendItem() + "key Enter\nkey Y\nshow\n");
   const int at = run.Find("10000 state 8");
   ASSERT_GE(at, 0) << run.Text();
   const std::vector<std::string> expected = {
@@ -265,7 +282,7 @@ TEST_F(SendScoreTest, AMissingClipLeavesTheScreenAtOnceWithNothingSaid) {
 TEST_F(SendScoreTest, EveryWayOutReleasesTheClipsAndTheScreenCanBeEnteredAgain) {
   std::ostringstream transcript;
   SimOptions options;
-  options.dataFolder = data_.str();
+  options.dataFolder = data_.Str();
   Simulation sim(options, transcript);
   sim.Start();
   sim.Wait(500);
@@ -290,17 +307,19 @@ TEST_F(SendScoreTest, EveryWayOutReleasesTheClipsAndTheScreenCanBeEnteredAgain) 
   for (const Ending& ending : endings) {
     for (const auto& reply : ending.replies) sim.QueueReply(reply);
     sim.Key(vk::Enter);
-    ASSERT_EQ(sim.game().gameState, state::SendScore);
-    for (const SoundClip& clip : sim.game().sendScore.sendScoreClips) EXPECT_TRUE(static_cast<bool>(clip));
+    ASSERT_EQ(sim.RunningGame().gameState, state::SendScore);
+    for (const SoundClip& clip : sim.RunningGame().sendScore.sendScoreClips)
+      EXPECT_TRUE(static_cast<bool>(clip));
     sim.Wait(100);
     sim.Key(ending.key);
-    EXPECT_EQ(sim.game().gameState, state::Menu);
-    EXPECT_EQ(sim.game().menu.menuIndex, 8);
-    for (const SoundClip& clip : sim.game().sendScore.sendScoreClips) EXPECT_FALSE(static_cast<bool>(clip));
+    EXPECT_EQ(sim.RunningGame().gameState, state::Menu);
+    EXPECT_EQ(sim.RunningGame().menu.menuIndex, 8);
+    for (const SoundClip& clip : sim.RunningGame().sendScore.sendScoreClips)
+      EXPECT_FALSE(static_cast<bool>(clip));
     requests += ending.requests;
     sim.Wait(1000);
   }
-  EXPECT_EQ(sim.game().level.score, kScore);
+  EXPECT_EQ(sim.RunningGame().level.score, kScore);
   const std::string text = transcript.str();
   std::size_t gets = 0;
   for (std::size_t at = text.find(" get "); at != std::string::npos; at = text.find(" get ", at + 1)) ++gets;

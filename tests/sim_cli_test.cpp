@@ -29,23 +29,23 @@ std::uint32_t Le(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) 
 
 class SimProgramTest : public ::testing::Test {
  protected:
-  void SetUp() override { MakeGameData(data_.path()); }
+  void SetUp() override { MakeGameData(data_.Path()); }
 
   // Runs the program with `args` (already quoted as needed) and `script` on its input.
   Outcome Run(const std::string& args, const std::string& script = "") {
-    const std::filesystem::path in = work_.path() / "script.txt";
+    const std::filesystem::path in = work_.Path() / "script.txt";
     WriteFile(in, std::vector<std::uint8_t>(script.begin(), script.end()));
     const std::string command = std::string("'") + VESQUIN_BIN_DIR "/vesquin-sim' " + args + " < '" +
-                                in.string() + "' > '" + (work_.path() / "out").string() + "' 2> '" +
-                                (work_.path() / "err").string() + "'";
+                                in.string() + "' > '" + (work_.Path() / "out").string() + "' 2> '" +
+                                (work_.Path() / "err").string() + "'";
     const int raw = std::system(command.c_str());
     Outcome outcome;
     outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    outcome.out = Text(work_.path() / "out");
-    outcome.err = Text(work_.path() / "err");
+    outcome.out = Text(work_.Path() / "out");
+    outcome.err = Text(work_.Path() / "err");
     return outcome;
   }
-  std::string Data() const { return "--data '" + data_.str() + "'"; }
+  std::string Data() const { return "--data '" + data_.Str() + "'"; }
 
   TempFolder data_;
   TempFolder work_;
@@ -69,7 +69,7 @@ TEST_F(SimProgramTest, ABadCommandLineGivesStatus2) {
   for (const std::string& args : std::vector<std::string>{
            "--data", "--seed x " + Data(), "--seed -1 " + Data(), "--seed 4294967296 " + Data(),
            "--frames 5 " + Data(), Data() + " - extra", Data() + " /no/such/script",
-           Data() + " --wav /no/such/folder/out.wav", Data() + " '" + work_.str() + "'"}) {
+           Data() + " --wav /no/such/folder/out.wav", Data() + " '" + work_.Str() + "'"}) {
     SCOPED_TRACE(args);
     const Outcome outcome = Run(args, "wait 100\n");
     EXPECT_EQ(outcome.status, 2);
@@ -80,8 +80,8 @@ TEST_F(SimProgramTest, ABadCommandLineGivesStatus2) {
 
 TEST_F(SimProgramTest, AScriptFileAndStandardInputRunAlike) {
   const std::string script = "wait 1000\nkey Escape\n";
-  WriteFile(work_.path() / "file.txt", std::vector<std::uint8_t>(script.begin(), script.end()));
-  const Outcome fromFile = Run(Data() + " '" + (work_.path() / "file.txt").string() + "'");
+  WriteFile(work_.Path() / "file.txt", std::vector<std::uint8_t>(script.begin(), script.end()));
+  const Outcome fromFile = Run(Data() + " '" + (work_.Path() / "file.txt").string() + "'");
   const Outcome fromInput = Run(Data() + " -", script);
   const Outcome implicit = Run(Data(), script);
   EXPECT_EQ(fromFile.status, 0) << fromFile.err;
@@ -109,7 +109,7 @@ TEST_F(SimProgramTest, TheSeedIsOneUnlessGiven) {
 }
 
 TEST_F(SimProgramTest, TheWaveFileCoversTheWholeRun) {
-  const std::filesystem::path wav = work_.path() / "out.wav";
+  const std::filesystem::path wav = work_.Path() / "out.wav";
   for (const auto& [script, endMs] : std::vector<std::pair<std::string, std::uint32_t>>{
            {"wait 1000\nkey Ctrl\nwait 500\n", 1500}, {"wait 300\nkey Escape\nwait 900\n", 500}}) {
     SCOPED_TRACE(script);

@@ -23,7 +23,7 @@ bool NoTestClips(Game& game) {
 class SpeakerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    MakeGameData(data_.path(), {{"TestSpk/f_left.vgz", 300},
+    MakeGameData(data_.Path(), {{"TestSpk/f_left.vgz", 300},
                                 {"TestSpk/f_right.vgz", 400},
                                 {"TestSpk/f_left1.vgz", 500},
                                 {"TestSpk/f_right1.vgz", 600}});
@@ -52,7 +52,7 @@ class SpeakerTest : public ::testing::Test {
 TEST_F(SpeakerTest, FourPlacesInOrderEachFollowedByASecondThenKeysPressedMeanwhile) {
   // Escape included: state 4 ignores keys, and these arrive only once the menu is back.
   const SimRun run =
-      RunSim(data_.path(), std::string(kStart) + "wait 100\nkey Down\nwait 3000\nkey Down\nwait 5000\n");
+      RunSim(data_.Path(), std::string(kStart) + "wait 100\nkey Down\nwait 3000\nkey Down\nwait 5000\n");
   ASSERT_EQ(run.status, 0) << run.errors;
   std::vector<std::string> expected = kHeard;
   for (const char* line :
@@ -64,13 +64,13 @@ TEST_F(SpeakerTest, FourPlacesInOrderEachFollowedByASecondThenKeysPressedMeanwhi
 }
 
 TEST_F(SpeakerTest, ClipsAreReleasedAfterEveryRunAndABadClipEndsItSilently) {
-  LiveSim live(data_.path());
-  live.sim().Wait(500);
-  live.sim().Key(40);
+  LiveSim live(data_.Path());
+  live.Sim().Wait(500);
+  live.Sim().Key(40);
   for (int run = 0; run < 2; ++run) {
-    live.sim().Key(13);
-    EXPECT_EQ(live.game().gameState, 1);
-    EXPECT_TRUE(NoTestClips(live.game())) << "run " << run;
+    live.Sim().Key(13);
+    EXPECT_EQ(live.RunningGame().gameState, 1);
+    EXPECT_TRUE(NoTestClips(live.RunningGame())) << "run " << run;
   }
   std::vector<std::string> lines = live.Lines();
   EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
@@ -79,15 +79,15 @@ TEST_F(SpeakerTest, ClipsAreReleasedAfterEveryRunAndABadClipEndsItSilently) {
 
   // A stereo clip cannot be placed; a missing one cannot be loaded. Either way the test stops
   // before a sound, releases what it had loaded, and the menu stays silent in control.
-  WriteFile(data_.path() / "TestSpk" / "f_right1.vgz", MakeClipFile(300, 2));
-  const std::uint64_t stereoAt = live.sim().Now();
-  live.sim().Key(13);
-  EXPECT_TRUE(NoTestClips(live.game()));
-  std::filesystem::remove(data_.path() / "TestSpk" / "f_left1.vgz");
-  live.sim().Key(13);
-  EXPECT_TRUE(NoTestClips(live.game()));
-  EXPECT_EQ(live.sim().Now(), stereoAt);
-  live.sim().Key(40);
+  WriteFile(data_.Path() / "TestSpk" / "f_right1.vgz", MakeClipFile(300, 2));
+  const std::uint64_t stereoAt = live.Sim().Now();
+  live.Sim().Key(13);
+  EXPECT_TRUE(NoTestClips(live.RunningGame()));
+  std::filesystem::remove(data_.Path() / "TestSpk" / "f_left1.vgz");
+  live.Sim().Key(13);
+  EXPECT_TRUE(NoTestClips(live.RunningGame()));
+  EXPECT_EQ(live.Sim().Now(), stereoAt);
+  live.Sim().Key(40);
   const std::string t = std::to_string(stereoAt) + " ";
   lines = live.Lines();
   EXPECT_EQ(std::vector<std::string>(lines.end() - 7, lines.end()),

@@ -1,6 +1,6 @@
 // The 50 ms timer's deadlines, which every driver's loop keeps.
 
-#include "shell/tick_timer.h"
+#include "machine/tick_timer.h"
 
 #include <gtest/gtest.h>
 
@@ -29,11 +29,11 @@ TEST(TickTimerDeadlines, LateTicksDoNotPushLaterOnesBack) {
   ASSERT_TRUE(timer.Start(0, 50));
   std::uint64_t now = 0;
   for (int tick = 1; tick <= 1'000; ++tick) {
-    now = timer.nextDeadline() + static_cast<std::uint64_t>(tick % 17);  // handled up to 16 ms late
+    now = timer.NextDeadline() + static_cast<std::uint64_t>(tick % 17);  // handled up to 16 ms late
     ASSERT_TRUE(timer.Due(now));
     timer.Take(now);
   }
-  EXPECT_EQ(timer.nextDeadline(), 1'001u * 50u);
+  EXPECT_EQ(timer.NextDeadline(), 1'001u * 50u);
 }
 
 TEST(TickTimerDeadlines, TicksMissedWhileHeldAreMergedIntoOne) {

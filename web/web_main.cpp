@@ -20,13 +20,14 @@
 
 #include "details_file.h"
 #include "dom_keys.h"
+#include "machine/platform_window.h"
+#include "machine/random.h"
 #include "platform/borrowed_device.h"
 #include "platform/mixer.h"
 #include "platform/posix_files.h"
+#include "shell/event_pump.h"
 #include "shell/game.h"
-#include "shell/main_window.h"
-#include "shell/tick_timer.h"
-#include "sim/transcript_format.h"
+#include "sim/transcript.h"
 
 // The page's side: what the driver reports, and the two waits that hand the thread back to
 // the browser's event loop.
@@ -42,16 +43,19 @@ EM_JS(void, ReportEnded, (), {
 EM_JS(void, PersistFiles, (), {
   if (Module.persist) Module.persist();
 });
+// The body is JavaScript, whose arrows the formatter would split.
+// clang-format off
 EM_ASYNC_JS(void, WaitForInput, (double ms), {
-  await new Promise(resolve = > {
+  await new Promise(resolve => {
     const timer = setTimeout(resolve, ms);
-    Module.wakeLoop = () = > {
+    Module.wakeLoop = () => {
       clearTimeout(timer);
       resolve();
     };
   });
   Module.wakeLoop = null;
 });
+// clang-format on
 // Fetches a path of the page's origin. Returns the body's length with the body in a malloc'd
 // buffer at *body; -1 when no answer came, -2 when the answer came but its body could not be
 // read.
@@ -102,21 +106,17 @@ struct RenderOutput {
 };
 RenderOutput renderOutput;
 
-// A key event of the page, waiting for the game's thread.
-struct KeyEvent {
-  int code;
-  bool down;
-};
-
 class WebMachine final : public Clock,
-                         public Window,
+                         public PlatformWindow,
+                         public EventSource,
                          public FileSystem,
                          public Http,
-                         public Controller,
-                         public Random,
-                         public GameObserver {
+                         public Controller {
  public:
-  WebMachine() : origin_(Monotonic()) {
+  WebMachine()
+      : transcript([this] { return NowMs() - origin_; },
+                   [](std::string_view line) { ReportLine(std::string(line).c_str()); }),
+        origin_(Monotonic()) {
     mixer_.SetFirstFrameHook(
         [](void* out, std::uint64_t frame) {
           auto& o = *static_cast<RenderOutput*>(out);
@@ -125,37 +125,13 @@ class WebMachine final : public Clock,
         &renderOutput);
   }
 
-  Services services() { return Services{*this, *this, *this, *this, *this, *this, *this}; }
-
-  // The driver's loop: keys in the order they came, then at most one tick, then a wait for
-  // the next deadline or the next key.
-  void Run(Game& game) {
-    InitialiseWindow(game);
-    if (!closing_) PaintWindow(game);
-    while (!closing_) {
-      if (!keys_.empty()) {
-        const KeyEvent key = keys_.front();
-        keys_.pop_front();
-        if (key.down) {
-          KeyDownEvent(game, key.code);
-        } else {
-          KeyUpEvent(game, key.code);
-        }
-        continue;
-      }
-      const std::uint64_t now = NowMs();
-      if (timer_.Due(now)) {
-        timer_.Take(now);
-        TimerEvent(game, tickTimerId);
-        continue;
-      }
-      WaitForInput(timer_.WaitMs(now, kIdleWaitMs));
-    }
-    ShutdownWindow(game);
+  Services ServicesOn(Window& window) {
+    return Services{*this, *this, *this, window, *this, random, transcript};
   }
 
-  void QueueKey(int code, bool down) { keys_.push_back({code, down}); }
-  void Force(int value) { forced_.push_back(value); }
+  void QueueKey(int code, bool down) {
+    keys_.push_back({down ? WindowEvent::Kind::KeyDown : WindowEvent::Kind::KeyUp, code});
+  }
   void FixCalendar(double seconds) {
     calendarFixed_ = true;
     calendarSeconds_ = static_cast<std::int64_t>(seconds);
@@ -174,8 +150,6 @@ class WebMachine final : public Clock,
   }
   bool HasHrtf() const { return mixer_.HasHrtf(); }
   std::uint64_t Origin() const { return origin_; }
-  // The page's time of the next tick the game will take; 0 while the timer is stopped.
-  std::uint64_t NextTick() const { return timer_.running() ? timer_.nextDeadline() : 0; }
 
   // Clock
   std::uint64_t NowMs() override { return Monotonic(); }
@@ -184,28 +158,34 @@ class WebMachine final : public Clock,
     return calendarFixed_ ? calendarSeconds_ : static_cast<std::int64_t>(std::time(nullptr));
   }
 
-  // Window
+  // PlatformWindow
   std::optional<std::string> ExecutablePath() override { return std::string(kGameFolder) + "vesquin"; }
   std::unique_ptr<SoundDevice> CreateSoundDevice() override {
     return std::make_unique<BorrowedSoundDevice>(mixer_, nullptr);
   }
-  bool StartTimer(std::uint32_t id, std::uint32_t periodMs) override {
-    if (id != tickTimerId || !timer_.Start(NowMs(), periodMs)) return false;
+  void ShowError(const std::string& text) override { ReportError(text.c_str()); }
+
+  // EventSource: the page's keys, queued by vesquin_key while the game's thread waits.
+  std::optional<WindowEvent> PollEvent() override {
+    if (keys_.empty()) return std::nullopt;
+    const WindowEvent key = keys_.front();
+    keys_.pop_front();
+    return key;
+  }
+  std::optional<WindowEvent> WaitEvent(std::optional<std::uint64_t> deadlineMs) override {
+    double waitMs = kIdleWaitMs;
+    if (deadlineMs) {
+      const std::uint64_t now = NowMs();
+      waitMs = *deadlineMs > now ? static_cast<double>(*deadlineMs - now) : 0.0;
+    }
+    WaitForInput(waitMs);
+    return PollEvent();
+  }
+  void TimerStarted(std::uint64_t startMs) override {
     // Times count from the timer's start, whose ticks then fall at 50, 100, ... ms as in the
     // simulator's transcript.
-    if (!timerStarted_) origin_ = NowMs();
+    if (!timerStarted_) origin_ = startMs;
     timerStarted_ = true;
-    return true;
-  }
-  void KillTimer(std::uint32_t) override { timer_.Stop(); }
-  void ShowError(const std::string& text) override {
-    Line("message " + text);
-    ReportError(text.c_str());
-  }
-  void Close() override {
-    if (closing_) return;
-    closing_ = true;
-    Line("close");
   }
 
   // FileSystem: the page's files; a write goes on to the browser's storage.
@@ -230,7 +210,7 @@ class WebMachine final : public Clock,
 
   // Http: the score table of the server the page came from, whatever host the game names.
   std::optional<HttpReply> Get(const std::string& url) override {
-    Line("get " + url);
+    transcript.RequestMade(url);
     std::string path = url;
     if (const std::size_t scheme = url.find("://"); scheme != std::string::npos) {
       const std::size_t slash = url.find('/', scheme + 3);
@@ -253,61 +233,27 @@ class WebMachine final : public Clock,
   int Poll() override { return -1; }
   void Release() override {}
 
-  // Random
-  void Seed(std::uint32_t seed) override { seeded_.Seed(seed); }
-  int Next() override {
-    if (!forced_.empty()) {
-      const int value = forced_.front();
-      forced_.pop_front();
-      return value;
-    }
-    return seeded_.Next();
-  }
-
-  // GameObserver: the same lines as the simulator's transcript.
-  void StateChanged(int value) override { Line("state " + std::to_string(value)); }
-  void ClipPlayed(const std::string& name, std::int32_t pan, std::int32_t volume) override {
-    Line("play " + name + Levels(pan, volume));
-  }
-  void ClipLooped(const std::string& name, std::int32_t pan, std::int32_t volume) override {
-    Line("loop " + name + Levels(pan, volume));
-  }
-  void ClipResumed(const std::string& name, std::int32_t pan, std::int32_t volume) override {
-    Line("resume " + name + Levels(pan, volume));
-  }
-  void ClipStopped(const std::string& name) override { Line("stop " + name); }
-  void ClipPlaced(const std::string& name, float x, float y, float z, float minDistance) override {
-    Line("place " + name + " x=" + FormatCoordinate(x) + " y=" + FormatCoordinate(y) +
-         " z=" + FormatCoordinate(z) + " min=" + FormatCoordinate(minDistance));
-  }
+  // The same lines as the simulator's transcript.
+  Transcript transcript;
+  ForcedRandom random;
 
  private:
   static std::uint64_t Monotonic() { return static_cast<std::uint64_t>(std::floor(emscripten_get_now())); }
-  static std::string Levels(std::int32_t pan, std::int32_t volume) {
-    return " pan=" + std::to_string(pan) + " vol=" + std::to_string(volume);
-  }
-  void Line(const std::string& event) {
-    const std::string line = std::to_string(NowMs() - origin_) + ' ' + event;
-    ReportLine(line.c_str());
-  }
 
   std::uint64_t origin_;
   Mixer mixer_{kChannels, std::string(kGameFolder) + "hrtf.table"};
   PosixFileSystem files_;
-  TickTimer timer_;
-  std::deque<KeyEvent> keys_;
-  StandardRandom seeded_;
-  std::deque<int> forced_;
+  std::deque<WindowEvent> keys_;
   bool timerStarted_ = false;
   bool calendarFixed_ = false;
   std::int64_t calendarSeconds_ = 0;
-  bool closing_ = false;
 };
 
-// The one the page and the audio thread talk to, while the game runs. The audio thread says
+// The one the page and the audio thread talk to, while the game runs, and its window. The audio thread says
 // when it is inside a render, so that the game's end waits for that render before the
 // machine goes (both sequentially consistent: each sees the other's store).
 std::atomic<WebMachine*> machine{nullptr};
+EventPump* pump = nullptr;
 std::atomic<bool> rendering{false};
 
 void Retire() {
@@ -332,7 +278,7 @@ EMSCRIPTEN_KEEPALIVE void vesquin_key(int code, int down) {
 }
 
 EMSCRIPTEN_KEEPALIVE void vesquin_force_random(int value) {
-  if (auto* m = machine.load()) m->Force(value);
+  if (auto* m = machine.load()) m->random.Force({value});
 }
 
 // The audio thread's: the next `frames` frames, interleaved stereo floats, or null (silence)
@@ -380,9 +326,10 @@ EMSCRIPTEN_KEEPALIVE double vesquin_origin_ms() {
   return m != nullptr ? static_cast<double>(m->Origin()) : 0.0;
 }
 
+// The page's time of the next tick the game will take; 0 while the timer is stopped.
 EMSCRIPTEN_KEEPALIVE double vesquin_next_tick_ms() {
-  auto* m = machine.load();
-  return m != nullptr ? static_cast<double>(m->NextTick()) : 0.0;
+  if (machine.load() == nullptr || vesquin::pump == nullptr) return 0.0;
+  return static_cast<double>(vesquin::pump->NextTick().value_or(0));
 }
 
 EMSCRIPTEN_KEEPALIVE int vesquin_has_hrtf() {
@@ -418,11 +365,15 @@ int main(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::string(argv[i]) == "--calendar") web.FixCalendar(std::atof(argv[i + 1]));
   }
-  vesquin::Services services = web.services();
+  vesquin::EventPump pump(web, web, web, web.transcript);
+  vesquin::Services services = web.ServicesOn(pump);
   vesquin::Game game(services);
+  vesquin::pump = &pump;
   machine.store(&web);
-  web.Run(game);
+  pump.Start(game);
+  pump.Run(game);
   vesquin::Retire();
+  vesquin::pump = nullptr;
   ReportEnded();
   return 0;
 }

@@ -47,15 +47,15 @@ struct Measure {
 // make a short word like "eight" come out several LU too loud.
 Measure MeasureAudio(const Audio& a) {
   Measure m;
-  if (a.frames() == 0) return m;
+  if (a.Frames() == 0) return m;
   ebur128_state* st = ebur128_init(unsigned(a.channels), unsigned(a.rate),
                                    EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_SAMPLE_PEAK);
   if (!st) throw std::runtime_error("libebur128 refused the format");
   const std::size_t minFrames = std::size_t(std::ceil(kMeasureSeconds * a.rate));
   std::size_t fed = 0;
   do {
-    ebur128_add_frames_float(st, a.samples.data(), a.frames());
-    fed += a.frames();
+    ebur128_add_frames_float(st, a.samples.data(), a.Frames());
+    fed += a.Frames();
   } while (fed < minFrames);
   ebur128_loudness_global(st, &m.lufs);
   double tp = 0, sp = 0;
@@ -84,7 +84,7 @@ void Scale(Audio& a, double gain) {
 
 // Raised-cosine ramps, so that a cut or trim never clicks.
 void FadeIn(Audio& a, std::size_t frames) {
-  frames = std::min(frames, a.frames());
+  frames = std::min(frames, a.Frames());
   for (std::size_t f = 0; f < frames; ++f) {
     double g = 0.5 - 0.5 * std::cos(M_PI * (f + 0.5) / frames);
     for (int c = 0; c < a.channels; ++c) a.samples[f * a.channels + c] *= float(g);
@@ -92,8 +92,8 @@ void FadeIn(Audio& a, std::size_t frames) {
 }
 
 void FadeOut(Audio& a, std::size_t frames) {
-  frames = std::min(frames, a.frames());
-  const std::size_t n = a.frames();
+  frames = std::min(frames, a.Frames());
+  const std::size_t n = a.Frames();
   for (std::size_t i = 0; i < frames; ++i) {
     double g = 0.5 - 0.5 * std::cos(M_PI * (i + 0.5) / frames);
     std::size_t f = n - 1 - i;
@@ -102,7 +102,7 @@ void FadeOut(Audio& a, std::size_t frames) {
 }
 
 void KeepFrames(Audio& a, std::size_t from, std::size_t to) {
-  to = std::min(to, a.frames());
+  to = std::min(to, a.Frames());
   from = std::min(from, to);
   a.samples = std::vector<float>(a.samples.begin() + std::ptrdiff_t(from * a.channels),
                                  a.samples.begin() + std::ptrdiff_t(to * a.channels));
@@ -110,8 +110,8 @@ void KeepFrames(Audio& a, std::size_t from, std::size_t to) {
 
 void TrimSilence(Audio& a, double tailMs) {
   const float thr = float(DbToGain(kSilenceDb));
-  std::size_t first = 0, last = a.frames();
-  while (first < a.frames() && FramePeak(a, first) <= thr) ++first;
+  std::size_t first = 0, last = a.Frames();
+  while (first < a.Frames() && FramePeak(a, first) <= thr) ++first;
   while (last > first && FramePeak(a, last - 1) <= thr) --last;
   if (first >= last) throw std::runtime_error("the sound is silent");
   const std::size_t lead = std::size_t(kLeadKeepMs * a.rate / 1000);
@@ -119,12 +119,12 @@ void TrimSilence(Audio& a, double tailMs) {
   const std::size_t from = first > lead ? first - lead : 0;
   KeepFrames(a, from, last + tail);
   FadeIn(a, first - from);
-  FadeOut(a, std::min(tail, a.frames()));
+  FadeOut(a, std::min(tail, a.Frames()));
 }
 
 double WindowDb(const Audio& a, std::size_t from, std::size_t frames) {
   double sum = 0;
-  const std::size_t to = std::min(a.frames(), from + frames);
+  const std::size_t to = std::min(a.Frames(), from + frames);
   for (std::size_t i = from * a.channels; i < to * a.channels; ++i)
     sum += double(a.samples[i]) * a.samples[i];
   return 10.0 * std::log10(sum / double(std::max<std::size_t>(1, (to - from) * a.channels)) + 1e-20);
@@ -135,10 +135,10 @@ double WindowDb(const Audio& a, std::size_t from, std::size_t frames) {
 // sound. Returns `from` when the span is too short to hold a window.
 std::size_t FirstQuiet(const Audio& a, std::size_t from, std::size_t to) {
   const std::size_t window = std::size_t(kQuietWindowMs * a.rate / 1000), hop = std::size_t(a.rate / 1000);
-  to = std::min(to, a.frames());
+  to = std::min(to, a.Frames());
   if (to < from + window) return from;
   double loudest = -HUGE_VAL;
-  for (std::size_t f = 0; f + window <= a.frames(); f += hop)
+  for (std::size_t f = 0; f + window <= a.Frames(); f += hop)
     loudest = std::max(loudest, WindowDb(a, f, window));
   double floor = HUGE_VAL;
   for (std::size_t f = from; f + window <= to; f += hop) floor = std::min(floor, WindowDb(a, f, window));
@@ -153,7 +153,7 @@ std::size_t FirstQuiet(const Audio& a, std::size_t from, std::size_t to) {
 // it never exceeds what any frame in reach needs and never steps abruptly.
 void Limit(Audio& a, double ceilingDb) {
   const double ceiling = DbToGain(ceilingDb);
-  const std::size_t n = a.frames();
+  const std::size_t n = a.Frames();
   const std::size_t w = std::size_t(0.002 * a.rate);
   std::vector<double> need(n), lowest(n), smooth(n);
   for (std::size_t f = 0; f < n; ++f) {
@@ -186,7 +186,7 @@ Audio Quantised(const Audio& a) {
 double LeadMs(const Audio& a) {
   const float thr = float(DbToGain(-45.0));
   std::size_t f = 0;
-  while (f < a.frames() && FramePeak(a, f) <= thr) ++f;
+  while (f < a.Frames() && FramePeak(a, f) <= thr) ++f;
   return 1000.0 * double(f) / a.rate;
 }
 
@@ -196,7 +196,7 @@ int MeasureFiles(int argc, char** argv) {
     Audio a = vqa::ReadClip(argv[i]);
     Measure m = MeasureAudio(a);
     std::printf("%-32s %8.2f %8.2f %8.2f %8.3f %8.1f %3d\n", argv[i], m.lufs, m.truePeakDb, m.samplePeakDb,
-                a.seconds(), LeadMs(a), a.channels);
+                a.Seconds(), LeadMs(a), a.channels);
   }
   return 0;
 }

@@ -105,20 +105,20 @@ class Canvas {
     const std::uint32_t row = std::uint32_t((w_ * 3 + 3) & ~3), image = row * std::uint32_t(h_);
     std::vector<std::uint8_t> out;
     out.insert(out.end(), {'B', 'M'});
-    vqa::PutLe(out, 54 + image, 4);
-    vqa::PutLe(out, 0, 4);
-    vqa::PutLe(out, 54, 4);
-    vqa::PutLe(out, 40, 4);
-    vqa::PutLe(out, std::uint32_t(w_), 4);
-    vqa::PutLe(out, std::uint32_t(h_), 4);
-    vqa::PutLe(out, 1, 2);
-    vqa::PutLe(out, 24, 2);
-    vqa::PutLe(out, 0, 4);  // no compression
-    vqa::PutLe(out, image, 4);
-    vqa::PutLe(out, 2835, 4);  // 72 dots per inch
-    vqa::PutLe(out, 2835, 4);
-    vqa::PutLe(out, 0, 4);
-    vqa::PutLe(out, 0, 4);
+    vesquin::PutLittleEndian(out, 54 + image, 4);
+    vesquin::PutLittleEndian(out, 0, 4);
+    vesquin::PutLittleEndian(out, 54, 4);
+    vesquin::PutLittleEndian(out, 40, 4);
+    vesquin::PutLittleEndian(out, std::uint32_t(w_), 4);
+    vesquin::PutLittleEndian(out, std::uint32_t(h_), 4);
+    vesquin::PutLittleEndian(out, 1, 2);
+    vesquin::PutLittleEndian(out, 24, 2);
+    vesquin::PutLittleEndian(out, 0, 4);  // no compression
+    vesquin::PutLittleEndian(out, image, 4);
+    vesquin::PutLittleEndian(out, 2835, 4);  // 72 dots per inch
+    vesquin::PutLittleEndian(out, 2835, 4);
+    vesquin::PutLittleEndian(out, 0, 4);
+    vesquin::PutLittleEndian(out, 0, 4);
     for (int y = h_ - 1; y >= 0; --y) {
       for (int x = 0; x < w_; ++x) {
         Rgb c = Pixel(x, y);
@@ -154,49 +154,56 @@ void DrawDog(Canvas& c, double x, double y, double s) {
   for (double grow : {2.2 / s, 0.0}) {
     bool ink = grow > 0;
     Rgb body = ink ? kInk : kDog, ear = ink ? kInk : kDogEar;
-    auto P = [&](double u) { return u * s; };
-    c.Line(x + P(-20), y + P(-8), x + P(-33), y + P(-22), P(3.2) + grow, body);  // tail
-    c.Line(x + P(-13), y + P(6), x + P(-19), y + P(24), P(4) + grow, body);      // hind legs
-    c.Line(x + P(-6), y + P(6), x + P(-3), y + P(24), P(4) + grow, body);
-    c.Line(x + P(12), y + P(6), x + P(8), y + P(24), P(4) + grow, body);  // fore legs
-    c.Line(x + P(19), y + P(6), x + P(24), y + P(23), P(4) + grow, body);
-    c.Ellipse(x, y, P(24) + grow, P(12) + grow, body);                         // trunk
-    c.Line(x + P(16), y + P(-4), x + P(25), y + P(-16), P(7) + grow, body);    // neck
-    c.Ellipse(x + P(28), y + P(-20), P(11) + grow, P(10) + grow, body);        // head
-    c.Ellipse(x + P(38), y + P(-16), P(9) + grow, P(5.5) + grow, body, 0.25);  // muzzle
-    c.Ellipse(x + P(22), y + P(-16), P(4.5) + grow, P(10) + grow, ear, 0.35);  // ear
+    auto scaled = [&](double u) { return u * s; };
+    c.Line(x + scaled(-20), y + scaled(-8), x + scaled(-33), y + scaled(-22), scaled(3.2) + grow,
+           body);  // tail
+    c.Line(x + scaled(-13), y + scaled(6), x + scaled(-19), y + scaled(24), scaled(4) + grow,
+           body);  // hind legs
+    c.Line(x + scaled(-6), y + scaled(6), x + scaled(-3), y + scaled(24), scaled(4) + grow, body);
+    c.Line(x + scaled(12), y + scaled(6), x + scaled(8), y + scaled(24), scaled(4) + grow,
+           body);  // fore legs
+    c.Line(x + scaled(19), y + scaled(6), x + scaled(24), y + scaled(23), scaled(4) + grow, body);
+    c.Ellipse(x, y, scaled(24) + grow, scaled(12) + grow, body);                                      // trunk
+    c.Line(x + scaled(16), y + scaled(-4), x + scaled(25), y + scaled(-16), scaled(7) + grow, body);  // neck
+    c.Ellipse(x + scaled(28), y + scaled(-20), scaled(11) + grow, scaled(10) + grow, body);           // head
+    c.Ellipse(x + scaled(38), y + scaled(-16), scaled(9) + grow, scaled(5.5) + grow, body, 0.25);  // muzzle
+    c.Ellipse(x + scaled(22), y + scaled(-16), scaled(4.5) + grow, scaled(10) + grow, ear, 0.35);  // ear
   }
-  auto P = [&](double u) { return u * s; };
-  c.Ellipse(x + P(46), y + P(-15), P(3), P(2.6), kInk);    // nose
-  c.Ellipse(x + P(31), y + P(-24), P(2.4), P(2.4), kInk);  // eye
-  c.Ellipse(x + P(31.8), y + P(-24.8), P(0.8), P(0.8), kWhite);
+  auto scaled = [&](double u) { return u * s; };
+  c.Ellipse(x + scaled(46), y + scaled(-15), scaled(3), scaled(2.6), kInk);    // nose
+  c.Ellipse(x + scaled(31), y + scaled(-24), scaled(2.4), scaled(2.4), kInk);  // eye
+  c.Ellipse(x + scaled(31.8), y + scaled(-24.8), scaled(0.8), scaled(0.8), kWhite);
 }
 
 // Cat sitting, seen from the front, with its tail curled round.
 void DrawCat(Canvas& c, double x, double y, double s) {
-  auto P = [&](double u) { return u * s; };
+  auto scaled = [&](double u) { return u * s; };
   for (double grow : {2.2 / s, 0.0}) {
     bool ink = grow > 0;
     Rgb fur = ink ? kInk : kCat;
-    c.Line(x + P(10), y + P(18), x + P(24), y + P(10), P(3.5) + grow, fur);  // tail
-    c.Line(x + P(24), y + P(10), x + P(26), y + P(-4), P(3.5) + grow, fur);
-    c.Ellipse(x, y + P(8), P(14) + grow, P(16) + grow, fur);  // body
-    c.Triangle(x + P(-12) - grow, y + P(-14), x + P(-10), y + P(-32) - 1.5 * grow, x + P(-2) + grow,
-               y + P(-20), fur);
-    c.Triangle(x + P(12) + grow, y + P(-14), x + P(10), y + P(-32) - 1.5 * grow, x + P(2) - grow, y + P(-20),
-               fur);
-    c.Ellipse(x, y + P(-14), P(12) + grow, P(10.5) + grow, fur);  // head
+    c.Line(x + scaled(10), y + scaled(18), x + scaled(24), y + scaled(10), scaled(3.5) + grow, fur);  // tail
+    c.Line(x + scaled(24), y + scaled(10), x + scaled(26), y + scaled(-4), scaled(3.5) + grow, fur);
+    c.Ellipse(x, y + scaled(8), scaled(14) + grow, scaled(16) + grow, fur);  // body
+    c.Triangle(x + scaled(-12) - grow, y + scaled(-14), x + scaled(-10), y + scaled(-32) - 1.5 * grow,
+               x + scaled(-2) + grow, y + scaled(-20), fur);
+    c.Triangle(x + scaled(12) + grow, y + scaled(-14), x + scaled(10), y + scaled(-32) - 1.5 * grow,
+               x + scaled(2) - grow, y + scaled(-20), fur);
+    c.Ellipse(x, y + scaled(-14), scaled(12) + grow, scaled(10.5) + grow, fur);  // head
   }
-  for (double dy : {0.0, 8.0}) c.Line(x + P(-9), y + P(6 + dy), x + P(-3), y + P(4 + dy), P(1.6), kCatStripe);
-  for (double dy : {0.0, 8.0}) c.Line(x + P(9), y + P(6 + dy), x + P(3), y + P(4 + dy), P(1.6), kCatStripe);
+  for (double dy : {0.0, 8.0})
+    c.Line(x + scaled(-9), y + scaled(6 + dy), x + scaled(-3), y + scaled(4 + dy), scaled(1.6), kCatStripe);
+  for (double dy : {0.0, 8.0})
+    c.Line(x + scaled(9), y + scaled(6 + dy), x + scaled(3), y + scaled(4 + dy), scaled(1.6), kCatStripe);
   for (double side : {-1.0, 1.0}) {
-    c.Ellipse(x + side * P(5), y + P(-16), P(3), P(3.2), kInk);  // eyes
-    c.Ellipse(x + side * P(5), y + P(-16), P(1.9), P(2.6), kEye);
-    c.Ellipse(x + side * P(5), y + P(-16), P(0.7), P(2.4), kInk);
-    c.Line(x + side * P(4), y + P(-10), x + side * P(15), y + P(-12), P(0.5), kInk);  // whiskers
-    c.Line(x + side * P(4), y + P(-9), x + side * P(15), y + P(-7), P(0.5), kInk);
+    c.Ellipse(x + side * scaled(5), y + scaled(-16), scaled(3), scaled(3.2), kInk);  // eyes
+    c.Ellipse(x + side * scaled(5), y + scaled(-16), scaled(1.9), scaled(2.6), kEye);
+    c.Ellipse(x + side * scaled(5), y + scaled(-16), scaled(0.7), scaled(2.4), kInk);
+    c.Line(x + side * scaled(4), y + scaled(-10), x + side * scaled(15), y + scaled(-12), scaled(0.5),
+           kInk);  // whiskers
+    c.Line(x + side * scaled(4), y + scaled(-9), x + side * scaled(15), y + scaled(-7), scaled(0.5), kInk);
   }
-  c.Triangle(x + P(-2), y + P(-11), x + P(2), y + P(-11), x, y + P(-8.5), kInk);  // nose
+  c.Triangle(x + scaled(-2), y + scaled(-11), x + scaled(2), y + scaled(-11), x, y + scaled(-8.5),
+             kInk);  // nose
 }
 
 // Field with its top-right corner; the dog drives the cat into that corner.

@@ -102,11 +102,12 @@ Vowel VowelAt(const std::vector<std::pair<double, Vowel>>& keys, double u) {
 
 // Gain of a parallel bank of resonances at frequency f.
 double FormantGain(const Vowel& v, double f) {
-  static constexpr std::array<double, 4> weight = {1.0, 0.7, 0.45, 0.3};
+  static constexpr std::array<double, 4> kWeight = {1.0, 0.7, 0.45, 0.3};
   double g = 0;
   for (int i = 0; i < 4; ++i) {
-    double F = v.f[i], B = v.bw[i];
-    g += weight[i] * F * B / std::sqrt((F * F - f * f) * (F * F - f * f) + B * B * f * f);
+    double formant = v.f[i], bandwidth = v.bw[i];
+    g += kWeight[i] * formant * bandwidth /
+         std::sqrt((formant * formant - f * f) * (formant * formant - f * f) + bandwidth * bandwidth * f * f);
   }
   return g;
 }
@@ -117,7 +118,7 @@ Audio Voice(double seconds, const std::function<double(double)>& pitch,
             const std::function<Vowel(double)>& vowel, double tilt, double maxHz) {
   Audio a = Silence(seconds);
   std::vector<double> phase(64, 0.0);
-  for (std::size_t n = 0; n < a.frames(); ++n) {
+  for (std::size_t n = 0; n < a.Frames(); ++n) {
     double t = n / kRate, f0 = pitch(t);
     Vowel v = vowel(t);
     double s = 0;
@@ -131,7 +132,7 @@ Audio Voice(double seconds, const std::function<double(double)>& pitch,
 }
 
 void ApplyEnvelope(Audio& a, const std::function<double(double)>& env) {
-  for (std::size_t n = 0; n < a.frames(); ++n)
+  for (std::size_t n = 0; n < a.Frames(); ++n)
     for (int c = 0; c < a.channels; ++c) a.samples[n * a.channels + c] *= float(env(n / kRate));
 }
 
@@ -139,20 +140,20 @@ void ApplyEnvelope(Audio& a, const std::function<double(double)>& env) {
 // whose mouth opens from "m" through "ee" and "ah" to "ow". Its energy
 // reaches up to several kHz, where the ears tell left from right best.
 Audio Meow() {
-  const double T = 0.62;
+  const double duration = 0.62;
   const Vowel m{{260, 1200, 2600, 3800}, {80, 300, 400, 500}};
   const Vowel ee{{420, 2300, 3300, 4600}, {90, 140, 240, 350}};
   const Vowel ah{{950, 1700, 3000, 4400}, {110, 150, 250, 350}};
   const Vowel ow{{560, 1050, 2700, 4200}, {90, 130, 250, 350}};
   const std::vector<std::pair<double, Vowel>> keys = {{0.0, m}, {0.12, ee}, {0.45, ah}, {0.85, ow}};
   Audio a = Voice(
-      T,
+      duration,
       [&](double t) {
-        double u = t / T;
+        double u = t / duration;
         return (560 + 300 * std::pow(std::sin(M_PI * std::min(1.0, u / 0.9)), 1.3) - 60 * u) *
                (1 + 0.012 * std::sin(kTwoPi * 6.5 * t));
       },
-      [&](double t) { return VowelAt(keys, t / T); }, 0.6, 12000);
+      [&](double t) { return VowelAt(keys, t / duration); }, 0.6, 12000);
   // A breath of noise through the upper formants makes it crisper.
   Noise noise(0x6d656f77);
   Biquad hiss = Biquad::BandPass(3500, 1.2);
@@ -160,7 +161,7 @@ Audio Meow() {
   for (float v : a.samples) peak = std::max(peak, double(std::fabs(v)));
   for (float& v : a.samples) v = float(v / peak + 0.05 * hiss(noise.Uniform()));
   ApplyEnvelope(a, [&](double t) {
-    return Smooth(t / 0.035) * (0.55 + 0.45 * Smooth((t - 0.02) / 0.08)) * Smooth((T - t) / 0.12);
+    return Smooth(t / 0.035) * (0.55 + 0.45 * Smooth((t - 0.02) / 0.08)) * Smooth((duration - t) / 0.12);
   });
   return a;
 }
@@ -168,15 +169,15 @@ Audio Meow() {
 // The chaser's call: one gruff "woof". Low pitch that drops, a rough voice
 // (pitch wobble and noise) and a fast decay.
 Audio Bark() {
-  const double T = 0.34;
+  const double duration = 0.34;
   const Vowel w{{380, 800, 2400, 3400}, {120, 160, 300, 400}};
   const Vowel o{{720, 1250, 2500, 3500}, {150, 200, 320, 420}};
   Noise jitterSource(0x776f6f66);
   Biquad jitterFilter = Biquad::LowPass(60, 0.7);
-  std::vector<double> jitter(std::size_t(T * kRate) + 1);
+  std::vector<double> jitter(std::size_t(duration * kRate) + 1);
   for (double& j : jitter) j = jitterFilter(jitterSource.Uniform());
   Audio a = Voice(
-      T,
+      duration,
       [&](double t) {
         return (240 + 190 * std::exp(-t / 0.07)) * (1 + 0.6 * jitter[std::size_t(t * kRate)]);
       },
@@ -193,12 +194,12 @@ Audio Bark() {
 // One step in the grass: a soft heel thud, a lighter toe a moment later,
 // and the rustle of the grass, all gone within a fifth of a second.
 Audio Step() {
-  const double T = 0.2;
-  Audio a = Silence(T);
+  const double duration = 0.2;
+  Audio a = Silence(duration);
   Noise noise(0x73746570);
   Biquad body = Biquad::BandPass(420, 0.9), toe = Biquad::BandPass(700, 1.0);
   Biquad rustleHi = Biquad::HighPass(2500, 0.7), rustleLo = Biquad::LowPass(7000, 0.7);
-  for (std::size_t n = 0; n < a.frames(); ++n) {
+  for (std::size_t n = 0; n < a.Frames(); ++n) {
     double t = n / kRate, x = noise.Uniform();
     double heel = body(x) * Smooth(t / 0.003) * std::exp(-t / 0.025);
     double thud = std::sin(kTwoPi * 85 * t) * Smooth(t / 0.004) * std::exp(-t / 0.03);
@@ -207,17 +208,17 @@ Audio Step() {
     double grass = rustleLo(rustleHi(noise.Uniform())) * Smooth(t / 0.01) * std::exp(-t / 0.05);
     a.samples[n] = float(heel + 0.8 * thud + ball + 0.5 * grass);
   }
-  ApplyEnvelope(a, [&](double t) { return Smooth((T - t) / 0.03); });
+  ApplyEnvelope(a, [&](double t) { return Smooth((duration - t) / 0.03); });
   return a;
 }
 
 // A bell-like note: a few inharmonic partials, the higher ones dying sooner.
 void AddBell(Audio& a, double start, double hz, double gain, double decay) {
-  static constexpr std::array<std::pair<double, double>, 5> partials = {
+  static constexpr std::array<std::pair<double, double>, 5> kPartials = {
       {{1.0, 1.0}, {2.0, 0.45}, {3.0, 0.22}, {4.16, 0.12}, {5.43, 0.06}}};
-  for (std::size_t n = std::size_t(start * kRate); n < a.frames(); ++n) {
+  for (std::size_t n = std::size_t(start * kRate); n < a.Frames(); ++n) {
     double t = n / kRate - start, s = 0;
-    for (auto [ratio, amp] : partials)
+    for (auto [ratio, amp] : kPartials)
       s += amp * std::sin(kTwoPi * hz * ratio * t) * std::exp(-t * ratio / decay);
     a.samples[n] += float(gain * s * Smooth(t / 0.004));
   }
@@ -226,11 +227,11 @@ void AddBell(Audio& a, double start, double hz, double gain, double decay) {
 // Victory: a rising major arpeggio that settles on a bright chord.
 Audio Jingle() {
   Audio a = Silence(2.1);
-  const double G4 = 392.00, C5 = 523.25, E5 = 659.26, G5 = 783.99, C6 = 1046.50;
-  const double steps[] = {G4, C5, E5, G5};
+  constexpr double kG4 = 392.00, kC5 = 523.25, kE5 = 659.26, kG5 = 783.99, kC6 = 1046.50;
+  const double steps[] = {kG4, kC5, kE5, kG5};
   for (int i = 0; i < 4; ++i) AddBell(a, 0.13 * i, steps[i], 0.8, 0.35);
-  for (double hz : {C5, E5, G5}) AddBell(a, 0.55, hz, 0.45, 0.9);
-  AddBell(a, 0.55, C6, 0.8, 0.8);
+  for (double hz : {kC5, kE5, kG5}) AddBell(a, 0.55, hz, 0.45, 0.9);
+  AddBell(a, 0.55, kC6, 0.8, 0.8);
   ApplyEnvelope(a, [&](double t) { return Smooth((2.1 - t) / 0.3); });
   return a;
 }
@@ -243,8 +244,8 @@ double OnGrid(double hz, double period) { return std::round(hz * period) / perio
 // partial and every swell repeats exactly once per loop, so it loops without
 // a seam.
 Audio MenuLoop() {
-  const double T = 6.0;
-  Audio a = Silence(T, 2);
+  const double duration = 6.0;
+  Audio a = Silence(duration, 2);
   struct Tone {
     double hz, pan, phase;
   };
@@ -255,10 +256,10 @@ Audio MenuLoop() {
       {130.81, 0.4, 0.5}, {196.00, -0.6, 0.5}, {246.94, 0.2, 0.5}, {329.63, -0.3, 0.5}};
   for (const auto* chord : {&first, &second}) {
     for (const Tone& tone : *chord) {
-      double f = OnGrid(tone.hz, T), beat = OnGrid(tone.hz + 0.25, T);
-      for (std::size_t n = 0; n < a.frames(); ++n) {
+      double f = OnGrid(tone.hz, duration), beat = OnGrid(tone.hz + 0.25, duration);
+      for (std::size_t n = 0; n < a.Frames(); ++n) {
         double t = n / kRate;
-        double swell = 0.5 - 0.5 * std::cos(kTwoPi * (t / T + tone.phase));
+        double swell = 0.5 - 0.5 * std::cos(kTwoPi * (t / duration + tone.phase));
         double s = std::sin(kTwoPi * f * t) + 0.25 * std::sin(kTwoPi * 2 * f * t) +
                    0.6 * std::sin(kTwoPi * beat * t);
         double l = std::sqrt(0.5 * (1 - tone.pan)), r = std::sqrt(0.5 * (1 + tone.pan));
@@ -275,8 +276,8 @@ Audio MenuLoop() {
 // last second is cross-faded into the first (equal power, as the two are
 // unrelated), which makes the end run on into the beginning.
 Audio FieldLoop() {
-  const double T = 6.0, fade = 1.0, warmUp = 1.0;
-  const std::size_t loop = std::size_t(T * kRate), over = std::size_t(fade * kRate),
+  const double duration = 6.0, fade = 1.0, warmUp = 1.0;
+  const std::size_t loop = std::size_t(duration * kRate), over = std::size_t(fade * kRate),
                     skip = std::size_t(warmUp * kRate);
   Noise noise(0x6669656c64);
   Biquad gust = Biquad::BandPass(400, 0.7), rumble = Biquad::LowPass(180, 0.7),
@@ -285,12 +286,12 @@ Audio FieldLoop() {
   for (std::size_t n = 0; n < x.size(); ++n) {
     double t = (double(n) - double(skip)) / kRate;
     // Sweep and strength repeat every loop, so both sides of the seam match.
-    double sweep = 0.5 + 0.5 * std::sin(kTwoPi * t / T) * std::cos(kTwoPi * 2 * t / T);
+    double sweep = 0.5 + 0.5 * std::sin(kTwoPi * t / duration) * std::cos(kTwoPi * 2 * t / duration);
     if (n % 64 == 0) gust.Retune(250 + 350 * sweep, 0.8, 2);
     double w = noise.Uniform();
     x[n] = (0.6 + 0.4 * sweep) * gust(w) + 0.8 * rumble(noise.Uniform()) + 0.05 * sweep * leaves(w);
   }
-  Audio a = Silence(T);
+  Audio a = Silence(duration);
   for (std::size_t n = 0; n < loop; ++n) {
     double v = x[skip + n];
     if (n < over) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "sound/wave_header.h"
+
 namespace vqa {
 
 constexpr int kRate = 48000;
@@ -25,18 +27,14 @@ struct Audio {
   int channels = 1;
   std::vector<float> samples;
 
-  std::size_t frames() const { return channels ? samples.size() / channels : 0; }
-  double seconds() const { return double(frames()) / rate; }
+  std::size_t Frames() const { return channels ? samples.size() / channels : 0; }
+  double Seconds() const { return double(Frames()) / rate; }
 };
 
 inline std::uint32_t ReadLe(const std::uint8_t* p, int n) {
   std::uint32_t v = 0;
   for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
   return v;
-}
-
-inline void PutLe(std::vector<std::uint8_t>& out, std::uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) out.push_back(std::uint8_t(v >> (8 * i)));
 }
 
 inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
@@ -95,7 +93,7 @@ inline Audio ParseWave(const std::vector<std::uint8_t>& b, const std::string& wh
   } else {
     throw std::runtime_error(what + ": only 16-bit PCM or 32-bit float samples are read");
   }
-  a.samples.resize(a.frames() * channels);
+  a.samples.resize(a.Frames() * channels);
   return a;
 }
 
@@ -115,26 +113,13 @@ inline std::int16_t ToPcm16(float v) {
   return std::int16_t(std::clamp(s, -32768.0, 32767.0));
 }
 
-// Canonical 44-byte header: RIFF, a 16-byte fmt chunk, data. Nothing else, so
-// that the game's fixed-offset loader reads it.
+// The canonical 44-byte header, so that the game's fixed-offset loader reads it.
 inline std::vector<std::uint8_t> EncodePcm16(const Audio& a) {
   const std::uint32_t dataLen = std::uint32_t(a.samples.size() * 2);
-  const std::uint32_t blockAlign = std::uint32_t(a.channels * 2);
-  std::vector<std::uint8_t> out;
+  std::vector<std::uint8_t> out =
+      vesquin::WaveHeader(vesquin::kWavePcm, std::uint16_t(a.channels), std::uint32_t(a.rate), 16, dataLen);
   out.reserve(kHeaderBytes + dataLen);
-  out.insert(out.end(), {'R', 'I', 'F', 'F'});
-  PutLe(out, 36 + dataLen, 4);
-  out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  PutLe(out, 16, 4);
-  PutLe(out, 1, 2);
-  PutLe(out, std::uint32_t(a.channels), 2);
-  PutLe(out, std::uint32_t(a.rate), 4);
-  PutLe(out, std::uint32_t(a.rate) * blockAlign, 4);
-  PutLe(out, blockAlign, 2);
-  PutLe(out, 16, 2);
-  out.insert(out.end(), {'d', 'a', 't', 'a'});
-  PutLe(out, dataLen, 4);
-  for (float v : a.samples) PutLe(out, std::uint16_t(ToPcm16(v)), 2);
+  for (float v : a.samples) vesquin::PutLittleEndian(out, std::uint16_t(ToPcm16(v)), 2);
   return out;
 }
 
@@ -145,23 +130,12 @@ inline void WriteClip(const std::string& path, const Audio& a) {
 // Float WAVE for handing unrounded sound from one tool to the next.
 inline void WriteFloatWave(const std::string& path, const Audio& a) {
   const std::uint32_t dataLen = std::uint32_t(a.samples.size() * 4);
-  std::vector<std::uint8_t> out;
-  out.insert(out.end(), {'R', 'I', 'F', 'F'});
-  PutLe(out, 36 + dataLen, 4);
-  out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  PutLe(out, 16, 4);
-  PutLe(out, 3, 2);
-  PutLe(out, std::uint32_t(a.channels), 2);
-  PutLe(out, std::uint32_t(a.rate), 4);
-  PutLe(out, std::uint32_t(a.rate * a.channels * 4), 4);
-  PutLe(out, std::uint32_t(a.channels * 4), 2);
-  PutLe(out, 32, 2);
-  out.insert(out.end(), {'d', 'a', 't', 'a'});
-  PutLe(out, dataLen, 4);
+  std::vector<std::uint8_t> out =
+      vesquin::WaveHeader(vesquin::kWaveFloat, std::uint16_t(a.channels), std::uint32_t(a.rate), 32, dataLen);
   for (float v : a.samples) {
     std::uint32_t u;
     std::memcpy(&u, &v, 4);
-    PutLe(out, u, 4);
+    vesquin::PutLittleEndian(out, u, 4);
   }
   WriteFileBytes(path, out);
 }

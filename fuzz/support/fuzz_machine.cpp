@@ -60,9 +60,9 @@ FuzzMachine::~FuzzMachine() {
 }
 
 std::unique_ptr<Game> FuzzMachine::NewGame() {
-  auto game = std::make_unique<Game>(services());
+  auto game = std::make_unique<Game>(MachineServices());
   game->dataFolder = folder_;
-  game->sound.SetDevice(sim_.game().soundDevice.get());
+  game->sound.SetDevice(sim_.RunningGame().soundDevice.get());
   return game;
 }
 

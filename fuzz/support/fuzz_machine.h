@@ -36,9 +36,9 @@ class FuzzMachine {
   ~FuzzMachine();
 
   // The data folder, with its trailing separator; every clip the game loads lasts 20 ms.
-  const std::string& folder() const { return folder_; }
-  Services& services() { return sim_.services(); }
-  Simulation& sim() { return sim_; }
+  const std::string& Folder() const { return folder_; }
+  Services& MachineServices() { return sim_.MachineServices(); }
+  Simulation& Sim() { return sim_; }
   // A game on the machine's services, with the data folder set and the sound device lent.
   std::unique_ptr<Game> NewGame();
   // What the simulator printed since the last call.

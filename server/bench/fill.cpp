@@ -40,7 +40,7 @@ template <class S>
 int OpenAndFill(const std::string& db, long n) {
   auto store = S::Open(db);
   if (!store) {
-    std::fprintf(stderr, "scored-bench-fill: %s\n", store.error().c_str());
+    std::fprintf(stderr, "scored-bench-fill: %s\n", store.Error().c_str());
     return 1;
   }
   return Fill(**store, n);

@@ -38,8 +38,8 @@ int ConnectFrom(const std::string& source, int port, bool nonblocking) {
 struct Attacker {
   std::string source;
   int fd = -1;
-  Clock::time_point next_line;
-  bool sent_request_line = false;
+  Clock::time_point nextLine;
+  bool sentRequestLine = false;
 };
 
 // One request on a fresh connection; the latency, or a negative value for a failure.
@@ -47,13 +47,13 @@ double NormalRequest(const AttackSettings& s) {
   auto start = Clock::now();
   int fd = ConnectFrom("127.0.0.250", s.port, false);
   if (fd < 0) return -1;
-  std::string request = "GET " + s.normal_path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  std::string request = "GET " + s.normalPath + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
   if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
     ::close(fd);
     return -1;
   }
   std::string answer;
-  auto deadline = start + s.normal_timeout;
+  auto deadline = start + s.normalTimeout;
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd p{fd, POLLIN, 0};
@@ -71,8 +71,8 @@ double NormalRequest(const AttackSettings& s) {
 }  // namespace
 
 double AttackReport::Percentile(double p) const {
-  if (latencies_ms.empty()) return 0;
-  std::vector<double> sorted = latencies_ms;
+  if (latenciesMs.empty()) return 0;
+  std::vector<double> sorted = latenciesMs;
   std::sort(sorted.begin(), sorted.end());
   auto index = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(sorted.size()))) - 1;
   return sorted[std::min(index, sorted.size() - 1)];
@@ -85,7 +85,7 @@ AttackReport RunSlowClientAttack(const AttackSettings& s) {
 
   const auto start = Clock::now();
   const auto end = start + s.duration;
-  std::atomic<bool> attack_up{false};
+  std::atomic<bool> attackUp{false};
   std::thread attack([&] {
     char scratch[4096];
     // Connections are opened in waves as the real attack does, a few per millisecond.
@@ -95,22 +95,22 @@ AttackReport RunSlowClientAttack(const AttackSettings& s) {
       for (auto& a : attackers) {
         if (a.fd < 0) {
           a.fd = ConnectFrom(a.source, s.port, true);
-          a.sent_request_line = false;
-          a.next_line = now;
-          if (a.fd >= 0) ++report.attack_connections;
+          a.sentRequestLine = false;
+          a.nextLine = now;
+          if (a.fd >= 0) ++report.attackConnections;
         }
-        if (a.fd >= 0 && now >= a.next_line) {
+        if (a.fd >= 0 && now >= a.nextLine) {
           std::string line =
-              a.sent_request_line ? "X-Slow: still here\r\n" : "GET /vesquin/ HTTP/1.1\r\nHost: x\r\n";
+              a.sentRequestLine ? "X-Slow: still here\r\n" : "GET /vesquin/ HTTP/1.1\r\nHost: x\r\n";
           // A socket still connecting refuses the write; it is tried again on the next round.
           if (::send(a.fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT) > 0) {
-            a.sent_request_line = true;
-            a.next_line = now + s.line_interval;
+            a.sentRequestLine = true;
+            a.nextLine = now + s.lineInterval;
           }
         }
         fds.push_back({a.fd, POLLIN, 0});
       }
-      attack_up = true;
+      attackUp = true;
       ::poll(fds.data(), fds.size(), 50);
       for (std::size_t i = 0; i < fds.size(); ++i) {
         if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
@@ -123,22 +123,22 @@ AttackReport RunSlowClientAttack(const AttackSettings& s) {
     }
     for (auto& a : attackers) {
       if (a.fd >= 0) {
-        ++report.attack_open_at_end;
+        ++report.attackOpenAtEnd;
         ::close(a.fd);
       }
     }
   });
 
-  while (!attack_up) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (!attackUp) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   // The attack holds its sockets before the measurement starts.
   std::this_thread::sleep_for(std::min(s.duration / 8, std::chrono::milliseconds(2000)));
-  while (Clock::now() + s.normal_timeout / 5 < end) {
+  while (Clock::now() + s.normalTimeout / 5 < end) {
     double ms = NormalRequest(s);
     if (ms < 0)
-      ++report.normal_failures;
+      ++report.normalFailures;
     else
-      report.latencies_ms.push_back(ms);
-    std::this_thread::sleep_for(s.normal_pause);
+      report.latenciesMs.push_back(ms);
+    std::this_thread::sleep_for(s.normalPause);
   }
   attack.join();
   return report;

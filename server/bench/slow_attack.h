@@ -14,19 +14,19 @@ struct AttackSettings {
   int port = 0;
   int sockets = 200;
   int addresses = 25;  // sources 127.0.0.10, 127.0.0.11, ...
-  std::chrono::milliseconds line_interval{5000};
+  std::chrono::milliseconds lineInterval{5000};
   std::chrono::milliseconds duration{40000};
   // The normal client: a fresh connection per request from 127.0.0.250, one after another.
-  std::string normal_path = "/vesquin/top.json";
-  std::chrono::milliseconds normal_pause{20};
-  std::chrono::milliseconds normal_timeout{5000};
+  std::string normalPath = "/vesquin/top.json";
+  std::chrono::milliseconds normalPause{20};
+  std::chrono::milliseconds normalTimeout{5000};
 };
 
 struct AttackReport {
-  std::vector<double> latencies_ms;  // the normal client's answered requests
-  int normal_failures = 0;           // no complete answer in time, or not 200
-  int attack_connections = 0;        // connections the attack opened, first ones and reconnects
-  int attack_open_at_end = 0;
+  std::vector<double> latenciesMs;  // the normal client's answered requests
+  int normalFailures = 0;           // no complete answer in time, or not 200
+  int attackConnections = 0;        // connections the attack opened, first ones and reconnects
+  int attackOpenAtEnd = 0;
   double Percentile(double p) const;
 };
 

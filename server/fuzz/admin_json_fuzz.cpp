@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view input(reinterpret_cast<const char*>(data), size);
   auto dump = DumpFromJson(input);
   if (!dump) {
-    Require(!dump.error().empty());
+    Require(!dump.Error().empty());
     return 0;
   }
   (void)CheckDump(*dump);

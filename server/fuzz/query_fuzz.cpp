@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto parsed = ParseSubmission(input);
   if (parsed) {
     Require(parsed->score >= kMinScore && parsed->score <= kMaxScore);
-    for (const std::string* f : {&parsed->player.first_name, &parsed->player.last_name, &parsed->player.addr,
+    for (const std::string* f : {&parsed->player.firstName, &parsed->player.lastName, &parsed->player.addr,
                                  &parsed->player.country}) {
       Require(f->size() <= kMaxFieldBytes);
       for (unsigned char c : *f) Require(c >= 0x20 && c != 0x7F);
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Require(again && *again == *f);
     }
   } else {
-    Require(!parsed.error().empty() && parsed.error().find('\n') == std::string::npos);
+    Require(!parsed.Error().empty() && parsed.Error().find('\n') == std::string::npos);
   }
 
   if (auto pairs = ParseQuery(input)) {

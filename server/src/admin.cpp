@@ -16,6 +16,7 @@
 #include "admin_json.h"
 #include "admin_sqlite.h"
 #include "admin_store.h"
+#include "new_file.h"
 #include "rate_limit.h"
 #include "text.h"
 #include "trusted_proxies.h"
@@ -69,8 +70,7 @@ Words Split(const std::vector<std::string>& args) {
 
 class Command {
  public:
-  Command(Words words, std::vector<std::string> allowed, std::size_t min_positional,
-          std::size_t max_positional)
+  Command(Words words, std::vector<std::string> allowed, std::size_t minPositional, std::size_t maxPositional)
       : w_(std::move(words)) {
     for (const auto& [key, value] : w_.options)
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
@@ -79,8 +79,8 @@ class Command {
       if (flag != "--help" && std::find(allowed.begin(), allowed.end(), flag) == allowed.end())
         throw UsageError{"unknown option " + flag + " for " + w_.positional[0]};
     std::size_t n = w_.positional.size() - 1;
-    if (n < min_positional) throw UsageError{w_.positional[0] + ": too few arguments"};
-    if (n > max_positional)
+    if (n < minPositional) throw UsageError{w_.positional[0] + ": too few arguments"};
+    if (n > maxPositional)
       throw UsageError{w_.positional[0] + ": unexpected argument '" + w_.positional[n] + "'"};
   }
   const std::string* Option(const std::string& key) const {
@@ -141,7 +141,7 @@ std::string Time(std::int64_t ms) {
 
 // Fields are shown escaped, as in the server's log: a player's bytes never reach the terminal raw.
 std::string Fields(const Player& p) {
-  return EscapeForLog(p.first_name) + "\t" + EscapeForLog(p.last_name) + "\t" + EscapeForLog(p.addr) + "\t" +
+  return EscapeForLog(p.firstName) + "\t" + EscapeForLog(p.lastName) + "\t" + EscapeForLog(p.addr) + "\t" +
          EscapeForLog(p.country);
 }
 
@@ -150,13 +150,13 @@ struct Context {
   std::istream& in;
   std::ostream& out;
   std::ostream& err;
-  std::int64_t now_ms;
+  std::int64_t nowMs;
 };
 
 std::unique_ptr<AdminStore> OpenOrReport(const Context& c, const std::string& db, bool create) {
   auto store = OpenAdminStore(db, create);
   if (!store) {
-    c.err << "vesquin-scored admin: " << store.error() << "\n";
+    c.err << "vesquin-scored admin: " << store.Error() << "\n";
     return nullptr;
   }
   return std::move(*store);
@@ -175,10 +175,10 @@ int Table(const Context& c, const Command& cmd) {
   auto store = OpenOrReport(c, c.db, false);
   if (!store) return kFailed;
   auto lines = store->ListTable(q);
-  if (!lines) return Failed(c, lines.error());
+  if (!lines) return Failed(c, lines.Error());
   c.out << "place\tline\tscore\treached\tfirst_name\tlast_name\taddr\tcountry\n";
   for (const PlacedLine& p : *lines)
-    c.out << p.place << "\t" << p.line.id << "\t" << p.line.best_score << "\t" << Time(p.line.reached_at_ms)
+    c.out << p.place << "\t" << p.line.id << "\t" << p.line.bestScore << "\t" << Time(p.line.reachedAtMs)
           << "\t" << Fields(p.line.player) << "\n";
   return kDone;
 }
@@ -187,16 +187,16 @@ int Log(const Context& c, const Command& cmd) {
   LogQuery q;
   std::int64_t limit = 100;
   std::string network;  // a /64: matched here, since the stored text of its addresses varies
-  if (auto v = cmd.Option("--line")) q.player_id = Number(*v, "--line", 1);
+  if (auto v = cmd.Option("--line")) q.playerId = Number(*v, "--line", 1);
   if (auto v = cmd.Option("--name")) q.name = *v;
-  if (auto v = cmd.Option("--since")) q.since_ms = ParseTime(*v, "--since");
-  if (auto v = cmd.Option("--until")) q.until_ms = ParseTime(*v, "--until");
-  if (auto v = cmd.Option("--after")) q.after_id = Number(*v, "--after", 0);
+  if (auto v = cmd.Option("--since")) q.sinceMs = ParseTime(*v, "--since");
+  if (auto v = cmd.Option("--until")) q.untilMs = ParseTime(*v, "--until");
+  if (auto v = cmd.Option("--after")) q.afterId = Number(*v, "--after", 0);
   if (auto v = cmd.Option("--limit")) limit = Number(*v, "--limit", 1);
   if (auto v = cmd.Option("--client")) {
     if (v->find('/') != std::string::npos) {
       auto key = BanKey(*v);
-      if (!key) throw UsageError{"--client: " + key.error()};
+      if (!key) throw UsageError{"--client: " + key.Error()};
       network = *key;
     } else {
       auto canonical = CanonicalAddress(*v);
@@ -211,13 +211,13 @@ int Log(const Context& c, const Command& cmd) {
   q.limit = network.empty() ? limit : kPageSize;
   while (shown < limit) {
     auto page = store->ListLog(q);
-    if (!page) return Failed(c, page.error());
+    if (!page) return Failed(c, page.Error());
     for (const LogRecord& r : *page) {
-      q.after_id = r.id;
+      q.afterId = r.id;
       if (!network.empty() && RateLimitKey(r.client) != network) continue;
-      c.out << r.id << "\t" << Time(r.received_at_ms) << "\t" << EscapeForLog(r.client) << "\t" << r.score
-            << "\t" << (r.player_id ? std::to_string(*r.player_id) : "-") << "\t"
-            << (r.removed_at_ms ? Time(*r.removed_at_ms) : "-") << "\t" << Fields(r.player) << "\n";
+      c.out << r.id << "\t" << Time(r.receivedAtMs) << "\t" << EscapeForLog(r.client) << "\t" << r.score
+            << "\t" << (r.playerId ? std::to_string(*r.playerId) : "-") << "\t"
+            << (r.removedAtMs ? Time(*r.removedAtMs) : "-") << "\t" << Fields(r.player) << "\n";
       if (++shown == limit) break;
     }
     if (static_cast<std::int64_t>(page->size()) < q.limit || network.empty()) break;
@@ -226,16 +226,16 @@ int Log(const Context& c, const Command& cmd) {
 }
 
 void Report(const Context& c, const Removal& r) {
-  c.out << "removed " << r.lines << (r.lines == 1 ? " line" : " lines") << "; " << r.log_entries
-        << (r.log_entries == 1 ? " log entry" : " log entries") << " kept, marked removed\n";
+  c.out << "removed " << r.lines << (r.lines == 1 ? " line" : " lines") << "; " << r.logEntries
+        << (r.logEntries == 1 ? " log entry" : " log entries") << " kept, marked removed\n";
 }
 
 int RemoveLine(const Context& c, const Command& cmd) {
   std::int64_t id = Number(cmd.Arg(0), "the line", 1);
   auto store = OpenOrReport(c, c.db, false);
   if (!store) return kFailed;
-  auto removal = store->RemoveLine(id, c.now_ms);
-  if (!removal) return Failed(c, removal.error());
+  auto removal = store->RemoveLine(id, c.nowMs);
+  if (!removal) return Failed(c, removal.Error());
   Report(c, *removal);
   return kDone;
 }
@@ -245,14 +245,14 @@ int RemovePlayer(const Context& c, const Command& cmd) {
   auto first = cmd.Option("--first-name");
   auto last = cmd.Option("--last-name");
   if (!first || !last) throw UsageError{"remove-player needs --first-name and --last-name"};
-  m.first_name = *first;
-  m.last_name = *last;
+  m.firstName = *first;
+  m.lastName = *last;
   if (auto v = cmd.Option("--addr")) m.addr = *v;
   if (auto v = cmd.Option("--country")) m.country = *v;
   auto store = OpenOrReport(c, c.db, false);
   if (!store) return kFailed;
-  auto removal = store->RemovePlayer(m, c.now_ms);
-  if (!removal) return Failed(c, removal.error());
+  auto removal = store->RemovePlayer(m, c.nowMs);
+  if (!removal) return Failed(c, removal.Error());
   if (removal->lines == 0) return Failed(c, "no line has those details");
   Report(c, *removal);
   return kDone;
@@ -260,16 +260,16 @@ int RemovePlayer(const Context& c, const Command& cmd) {
 
 std::string KeyOrThrow(const std::string& text) {
   auto key = BanKey(text);
-  if (!key) throw UsageError{key.error()};
+  if (!key) throw UsageError{key.Error()};
   return *key;
 }
 
 int Ban(const Context& c, const Command& cmd) {
-  BanRecord ban{KeyOrThrow(cmd.Arg(0)), cmd.Option("--reason") ? *cmd.Option("--reason") : "", c.now_ms};
+  BanRecord ban{KeyOrThrow(cmd.Arg(0)), cmd.Option("--reason") ? *cmd.Option("--reason") : "", c.nowMs};
   auto store = OpenOrReport(c, c.db, false);
   if (!store) return kFailed;
   auto added = store->Ban(ban);
-  if (!added) return Failed(c, added.error());
+  if (!added) return Failed(c, added.Error());
   c.out << (*added ? "banned " : "already banned: ") << ban.network << "\n";
   return kDone;
 }
@@ -279,7 +279,7 @@ int Unban(const Context& c, const Command& cmd) {
   auto store = OpenOrReport(c, c.db, false);
   if (!store) return kFailed;
   auto lifted = store->Unban(key);
-  if (!lifted) return Failed(c, lifted.error());
+  if (!lifted) return Failed(c, lifted.Error());
   if (!*lifted) return Failed(c, "no ban on " + key);
   c.out << "unbanned " << key << "\n";
   return kDone;
@@ -289,10 +289,21 @@ int Bans(const Context& c, const Command&) {
   auto store = OpenOrReport(c, c.db, false);
   if (!store) return kFailed;
   auto bans = store->ListBans();
-  if (!bans) return Failed(c, bans.error());
+  if (!bans) return Failed(c, bans.Error());
   c.out << "network\tsince\treason\n";
   for (const BanRecord& b : *bans)
-    c.out << b.network << "\t" << Time(b.created_at_ms) << "\t" << EscapeForLog(b.reason) << "\n";
+    c.out << b.network << "\t" << Time(b.createdAtMs) << "\t" << EscapeForLog(b.reason) << "\n";
+  return kDone;
+}
+
+int Purge(const Context& c, const Command& cmd) {
+  std::int64_t days = kDefaultKeepAddressesDays;
+  if (auto v = cmd.Option("--keep-addresses")) days = Number(*v, "--keep-addresses", 1);
+  auto store = OpenOrReport(c, c.db, false);
+  if (!store) return kFailed;
+  auto forgotten = ForgetOldAddresses(*store, static_cast<unsigned>(days), c.nowMs);
+  if (!forgotten) return Failed(c, forgotten.Error());
+  c.out << "forgot the addresses of " << *forgotten << " log entries older than " << days << " days\n";
   return kDone;
 }
 
@@ -301,25 +312,12 @@ std::string Summary(const Dump& d) {
          std::to_string(d.bans.size()) + " bans";
 }
 
-// Written beside the target and moved into place once complete, so a failure leaves no half file.
+// Written beside the target and linked into place once complete, so a failure leaves no half file.
 Status WriteNewFile(const std::string& path, const std::string& bytes) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return Status::Fail(path + " already exists");
-  std::string partial = path + ".partial";
-  {
-    std::ofstream f(partial, std::ios::binary | std::ios::trunc);
-    f << bytes;
-    f.flush();
-    if (!f) {
-      std::remove(partial.c_str());
-      return Status::Fail("cannot write " + partial);
-    }
-  }
-  if (std::rename(partial.c_str(), path.c_str()) != 0) {
-    std::remove(partial.c_str());
-    return Status::Fail("cannot create " + path);
-  }
-  return Status::Ok();
+  auto file = NewFile::Create(path);
+  if (!file) return Status::Fail(file.Error());
+  if (auto st = file->Write(bytes); !st) return st;
+  return file->Commit();
 }
 
 int Export(const Context& c, const Command& cmd) {
@@ -327,7 +325,7 @@ int Export(const Context& c, const Command& cmd) {
   auto store = OpenOrReport(c, c.db, false);
   if (!store) return kFailed;
   auto dump = store->Export();
-  if (!dump) return Failed(c, dump.error());
+  if (!dump) return Failed(c, dump.Error());
   std::string json = DumpToJson(*dump);
   if (target == "-") {
     c.out << json;
@@ -348,7 +346,7 @@ int Load(const Context& c, const Dump& dump, const std::string& db, bool replace
   if (auto st = target->Import(dump, replace); !st)
     return Failed(c, "refused, nothing imported: " + st.error);
   auto back = target->Export();
-  if (!back) return Failed(c, "imported, but cannot read it back: " + back.error());
+  if (!back) return Failed(c, "imported, but cannot read it back: " + back.Error());
   // A server writing meanwhile may have added entries; what was imported must be there unchanged.
   bool same = back->lines.size() >= dump.lines.size() && back->log.size() >= dump.log.size() &&
               std::equal(dump.log.begin(), dump.log.end(), back->log.begin());
@@ -369,7 +367,7 @@ int Import(const Context& c, const Command& cmd) {
     if (f.bad()) return Failed(c, "cannot read " + source);
   }
   auto dump = DumpFromJson(text);
-  if (!dump) return Failed(c, "refused, nothing imported: " + dump.error());
+  if (!dump) return Failed(c, "refused, nothing imported: " + dump.Error());
   // The target must exist like any other admin target; importing is no way to create a mistyped file.
   if (!OpenOrReport(c, c.db, false)) return kFailed;
   return Load(c, *dump, c.db, cmd.Flag("--replace"));
@@ -382,7 +380,7 @@ int Migrate(const Context& c, const Command& cmd) {
   auto source = OpenOrReport(c, c.db, false);
   if (!source) return kFailed;
   auto dump = source->Export();
-  if (!dump) return Failed(c, dump.error());
+  if (!dump) return Failed(c, dump.Error());
   return Load(c, *dump, *to, cmd.Flag("--replace"));
 }
 
@@ -392,7 +390,7 @@ int Backup(const Context& c, const Command& cmd) {
   struct stat st {};
   if (::stat(c.db.c_str(), &st) != 0) return Failed(c, c.db + ": no such database file");
   auto store = SqliteAdminStore::Open(c.db);
-  if (!store) return Failed(c, store.error());
+  if (!store) return Failed(c, store.Error());
   if (auto done = (*store)->Backup(cmd.Arg(0)); !done) return Failed(c, done.error);
   c.out << "backed up " << c.db << " to " << cmd.Arg(0) << "\n";
   return kDone;
@@ -400,7 +398,7 @@ int Backup(const Context& c, const Command& cmd) {
 
 struct CommandEntry {
   std::vector<std::string> options;
-  std::size_t min_args, max_args;
+  std::size_t minArgs, maxArgs;
   std::function<int(const Context&, const Command&)> run;
 };
 
@@ -417,6 +415,7 @@ const std::map<std::string, CommandEntry>& Commands() {
       {"import", {{"--replace"}, 1, 1, Import}},
       {"migrate", {{"--to", "--replace"}, 0, 0, Migrate}},
       {"backup", {{}, 1, 1, Backup}},
+      {"purge", {{"--keep-addresses"}, 0, 0, Purge}},
   };
   return commands;
 }
@@ -442,17 +441,19 @@ std::string AdminUsage() {
          "  migrate --to DB [--replace]                     copy everything into another store\n"
          "  backup FILE                                     a consistent copy of a SQLite file, while it is "
          "in use\n"
+         "  purge [--keep-addresses DAYS]                   empty the client and postal addresses of log\n"
+         "                                                  entries older than DAYS (default 30)\n"
          "  TIME is YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ (UTC). --name matches part of a first or last name.\n"
          "  Exit status: 0 done, 1 refused or failed (nothing changed), 2 usage error.\n";
 }
 
 int RunAdmin(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
-             std::int64_t now_ms) {
+             std::int64_t nowMs) {
   try {
     // --db may stand before or after the command.
     std::vector<std::string> rest;
     std::string db = "scores.db";
-    bool db_given = false;
+    bool dbGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
       std::string value;
       if (args[i] == "--db") {
@@ -464,10 +465,10 @@ int RunAdmin(const std::vector<std::string>& args, std::istream& in, std::ostrea
         rest.push_back(args[i]);
         continue;
       }
-      if (db_given) throw UsageError{"--db given twice"};
+      if (dbGiven) throw UsageError{"--db given twice"};
       if (value.empty()) throw UsageError{"--db needs a value"};
       db = value;
-      db_given = true;
+      dbGiven = true;
     }
     Words words = Split(rest);
     if (words.positional.empty()) {
@@ -484,8 +485,8 @@ int RunAdmin(const std::vector<std::string>& args, std::istream& in, std::ostrea
       return kDone;
     }
     const CommandEntry& entry = it->second;
-    Command cmd(std::move(words), entry.options, entry.min_args, entry.max_args);
-    Context c{db, in, out, err, now_ms};
+    Command cmd(std::move(words), entry.options, entry.minArgs, entry.maxArgs);
+    Context c{db, in, out, err, nowMs};
     return entry.run(c, cmd);
   } catch (const UsageError& e) {
     err << "vesquin-scored admin: " << e.what << "\n" << AdminUsage();

@@ -13,6 +13,6 @@ std::string AdminUsage();
 // Runs one command; `args` are the words after "admin". Returns the exit status: 0 done,
 // 1 refused or failed (nothing changed), 2 a usage error.
 int RunAdmin(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
-             std::int64_t now_ms);
+             std::int64_t nowMs);
 
 }  // namespace vesquin::scored

@@ -19,21 +19,21 @@ namespace vesquin::scored {
 struct LineRecord {
   std::int64_t id = 0;
   Player player;
-  int best_score = 0;
-  std::int64_t reached_at_ms = 0;
-  std::int64_t reached_submission = 0;  // id of the log entry that reached best_score; orders ties
+  int bestScore = 0;
+  std::int64_t reachedAtMs = 0;
+  std::int64_t reachedSubmission = 0;  // id of the log entry that reached best_score; orders ties
   bool operator==(const LineRecord&) const = default;
 };
 
 // One entry of the submission log (`submissions`).
 struct LogRecord {
   std::int64_t id = 0;
-  std::int64_t received_at_ms = 0;
+  std::int64_t receivedAtMs = 0;
   std::string client;  // numeric address the submission came from
   Player player;
   int score = 0;
-  std::optional<std::int64_t> player_id;      // its table line; empty once that line is removed
-  std::optional<std::int64_t> removed_at_ms;  // when an operator removed the line it belonged to
+  std::optional<std::int64_t> playerId;     // its table line; empty once that line is removed
+  std::optional<std::int64_t> removedAtMs;  // when an operator removed the line it belonged to
   bool operator==(const LogRecord&) const = default;
 };
 
@@ -41,7 +41,7 @@ struct LogRecord {
 struct BanRecord {
   std::string network;
   std::string reason;
-  std::int64_t created_at_ms = 0;
+  std::int64_t createdAtMs = 0;
   bool operator==(const BanRecord&) const = default;
 };
 
@@ -59,26 +59,26 @@ struct TableQuery {
 };
 
 struct LogQuery {
-  std::optional<std::int64_t> player_id;
-  std::string client;                    // exact address text as stored; empty: any
-  std::string name;                      // as in TableQuery
-  std::optional<std::int64_t> since_ms;  // received_at >= since
-  std::optional<std::int64_t> until_ms;  // received_at < until
-  std::int64_t after_id = 0;             // only entries with a greater id: the next page
-  std::int64_t limit = 100;              // entries in ascending id order
+  std::optional<std::int64_t> playerId;
+  std::string client;                   // exact address text as stored; empty: any
+  std::string name;                     // as in TableQuery
+  std::optional<std::int64_t> sinceMs;  // received_at >= since
+  std::optional<std::int64_t> untilMs;  // received_at < until
+  std::int64_t afterId = 0;             // only entries with a greater id: the next page
+  std::int64_t limit = 100;             // entries in ascending id order
 };
 
 // Which lines RemovePlayer takes: first and last name exactly, and addr/country if given.
 struct PlayerMatch {
-  std::string first_name;
-  std::string last_name;
+  std::string firstName;
+  std::string lastName;
   std::optional<std::string> addr;
   std::optional<std::string> country;
 };
 
 struct Removal {
-  std::int64_t lines = 0;        // table lines deleted
-  std::int64_t log_entries = 0;  // log entries marked removed (none is deleted)
+  std::int64_t lines = 0;       // table lines deleted
+  std::int64_t logEntries = 0;  // log entries marked removed (none is deleted)
 };
 
 // Everything a store holds, as one consistent snapshot: lines by id, log by id, bans by network.
@@ -100,15 +100,19 @@ class AdminStore {
   // Deletes the line and marks its log entries removed (removed_at = now, player_id = NULL).
   // A line that does not exist is a failure ("no line N"). A later submission from the same
   // player starts a new line.
-  virtual Result<Removal> RemoveLine(std::int64_t line_id, std::int64_t now_ms) = 0;
+  virtual Result<Removal> RemoveLine(std::int64_t lineId, std::int64_t nowMs) = 0;
   // The same for every line that matches; matching none is not a failure (lines = 0).
-  virtual Result<Removal> RemovePlayer(const PlayerMatch& match, std::int64_t now_ms) = 0;
+  virtual Result<Removal> RemovePlayer(const PlayerMatch& match, std::int64_t nowMs) = 0;
 
   // True when the ban is new; false when the network was already banned (its reason is kept).
   virtual Result<bool> Ban(const BanRecord& ban) = 0;
   // True when a ban was lifted; false when there was none.
   virtual Result<bool> Unban(std::string_view network) = 0;
   virtual Result<std::vector<BanRecord>> ListBans() = 0;
+
+  // Empties the client address and the postal address of every log entry received before then,
+  // in small transactions so that submissions never wait long; the number of entries emptied.
+  virtual Result<std::int64_t> ForgetAddresses(std::int64_t receivedBeforeMs) = 0;
 
   // Reads everything within one snapshot, consistent while the server keeps writing.
   virtual Result<Dump> Export() = 0;
@@ -121,7 +125,14 @@ class AdminStore {
 // The key a ban is stored and looked up under: an IPv4 address as it is, any IPv6 address as
 // its /64 ("2001:db8:1:2::/64"), IPv4-mapped IPv6 as IPv4; the same keys the rate limit counts
 // by. Accepts "ADDR" and, for IPv6, "ADDR/64". Anything else is an error.
-Result<std::string> BanKey(std::string_view address_or_network);
+Result<std::string> BanKey(std::string_view addressOrNetwork);
+
+// How long the log keeps the addresses of a submission unless told otherwise: long enough for an
+// operator to find and ban an abuser.
+inline constexpr unsigned kDefaultKeepAddressesDays = 30;
+inline constexpr std::int64_t kMsPerDay = 24LL * 60 * 60 * 1000;
+// The log entries whose addresses are older than `days` lose them; the number of them.
+Result<std::int64_t> ForgetOldAddresses(AdminStore& store, unsigned days, std::int64_t nowMs);
 
 // Refuses a dump that a store could not hold as it stands: a field over 99 bytes, a score out of
 // 1..100, a repeated id or player, a log entry tied to a missing line, a line whose

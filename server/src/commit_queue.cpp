@@ -4,8 +4,8 @@
 
 namespace vesquin::scored {
 
-CommitQueue::CommitQueue(std::size_t max_entries_per_commit, std::chrono::milliseconds bound, CommitFn commit)
-    : max_entries_(max_entries_per_commit), bound_(bound), commit_(std::move(commit)) {
+CommitQueue::CommitQueue(std::size_t maxEntriesPerCommit, std::chrono::milliseconds bound, CommitFn commit)
+    : maxEntries_(maxEntriesPerCommit), bound_(bound), commit_(std::move(commit)) {
   writer_ = std::thread([this] { WriterLoop(); });
 }
 
@@ -19,18 +19,18 @@ CommitQueue::~CommitQueue() {
   if (writer_.joinable()) writer_.join();
 }
 
-void CommitQueue::SubmitAsync(Submission submission, std::string client, std::int64_t now_ms,
+void CommitQueue::SubmitAsync(Submission submission, std::string client, std::int64_t nowMs,
                               Store::Done done) {
   Job job;
-  job.entries.push_back({std::move(submission), std::move(client), now_ms});
+  job.entries.push_back({std::move(submission), std::move(client), nowMs});
   job.done = std::move(done);
   Enqueue(std::move(job));
 }
 
 Status CommitQueue::SubmitBatch(std::span<const Submission> submissions, std::string_view client,
-                                std::int64_t now_ms) {
+                                std::int64_t nowMs) {
   Job job;
-  for (const Submission& s : submissions) job.entries.push_back({s, std::string(client), now_ms});
+  for (const Submission& s : submissions) job.entries.push_back({s, std::string(client), nowMs});
   std::promise<Status> outcome;
   auto result = outcome.get_future();
   job.done = [&outcome](Status st) { outcome.set_value(std::move(st)); };
@@ -56,7 +56,7 @@ void CommitQueue::WriterLoop() {
       if (queue_.empty()) return;  // stopping, and nothing left to commit
       // A job is never split: one larger than the limit goes alone.
       std::size_t entries = 0;
-      while (!queue_.empty() && (jobs.empty() || entries + queue_.front().entries.size() <= max_entries_)) {
+      while (!queue_.empty() && (jobs.empty() || entries + queue_.front().entries.size() <= maxEntries_)) {
         entries += queue_.front().entries.size();
         jobs.push_back(std::move(queue_.front()));
         queue_.pop_front();

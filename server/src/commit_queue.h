@@ -26,7 +26,7 @@ class CommitQueue {
   struct Entry {
     Submission submission;
     std::string client;
-    std::int64_t received_at_ms = 0;
+    std::int64_t receivedAtMs = 0;
   };
   struct Job {
     std::vector<Entry> entries;
@@ -39,21 +39,21 @@ class CommitQueue {
 
   // Starts the writer thread. A job is refused unwritten when it waited longer than `bound`
   // before its batch was taken to commit.
-  CommitQueue(std::size_t max_entries_per_commit, std::chrono::milliseconds bound, CommitFn commit);
+  CommitQueue(std::size_t maxEntriesPerCommit, std::chrono::milliseconds bound, CommitFn commit);
   // Commits everything queued before it, then ends the writer.
   ~CommitQueue();
   CommitQueue(const CommitQueue&) = delete;
   CommitQueue& operator=(const CommitQueue&) = delete;
 
-  void SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Store::Done done);
+  void SubmitAsync(Submission submission, std::string client, std::int64_t nowMs, Store::Done done);
   // Many submissions in one job, so one transaction; waits for the commit.
-  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t now_ms);
+  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t nowMs);
 
  private:
   void Enqueue(Job job);
   void WriterLoop();
 
-  const std::size_t max_entries_;
+  const std::size_t maxEntries_;
   const std::chrono::milliseconds bound_;
   const CommitFn commit_;
   std::mutex mutex_;

@@ -8,7 +8,8 @@
 // - Every served connection must have sent its whole request head within `request_deadline`
 //   of being served (or of its previous answer, on a kept-alive connection), whatever it trickles.
 // - When the slots are full, a newcomer takes the slot of an idle connection of an address that
-//   holds at least two more than the newcomer's, so a few addresses can never crowd out the rest.
+//   holds at least two more than the newcomer's, so a few addresses can never crowd out the rest;
+//   failing that, the slot of the connection kept alive idle the longest since its last answer.
 
 #include <chrono>
 #include <cstdint>
@@ -20,10 +21,10 @@
 namespace vesquin::scored {
 
 struct ConnectionLimits {
-  unsigned max_active = 64;
-  unsigned max_per_address = 8;
-  unsigned max_waiting = 256;
-  std::chrono::milliseconds request_deadline{5000};
+  unsigned maxActive = 64;
+  unsigned maxPerAddress = 8;
+  unsigned maxWaiting = 256;
+  std::chrono::milliseconds requestDeadline{5000};
 };
 
 class ConnectionTable {
@@ -40,7 +41,7 @@ class ConnectionTable {
   explicit ConnectionTable(ConnectionLimits limits) : limits_(limits) {}
 
   // `exempt`: not held to the per-address limit nor evicted for fairness (a trusted proxy).
-  Admission Arrive(Id id, const std::string& address_key, bool exempt, Clock::time_point now);
+  Admission Arrive(Id id, const std::string& addressKey, bool exempt, Clock::time_point now);
   // The request head is complete: the connection is busy and no longer subject to the deadline.
   void RequestStarted(Id id);
   // The answer is sent; a kept-alive connection has a fresh deadline for its next request.
@@ -52,9 +53,11 @@ class ConnectionTable {
   // The connection is gone (closed by either side).
   void Closed(Id id);
 
-  bool CanHoldMore() const { return waiting_ < limits_.max_waiting; }
-  std::size_t active() const { return active_; }
-  std::size_t waiting() const { return waiting_; }
+  // Whether the connection's request head is complete and its answer not yet sent.
+  bool InRequest(Id id) const;
+  bool CanHoldMore() const { return waiting_ < limits_.maxWaiting; }
+  std::size_t Active() const { return active_; }
+  std::size_t Waiting() const { return waiting_; }
 
  private:
   enum class State { kWaiting, kActive, kClosing };
@@ -62,7 +65,8 @@ class ConnectionTable {
     std::string key;
     bool exempt = false;
     State state = State::kWaiting;
-    bool in_request = false;
+    bool inRequest = false;
+    bool answered = false;       // has had an answer: between requests it idles, kept alive
     Clock::time_point since;     // when it arrived or was last served
     Clock::time_point deadline;  // for an active connection not in a request
   };
@@ -73,11 +77,12 @@ class ConnectionTable {
 
   void SetState(Entry& e, State state);
   void Serve(Entry& e, Clock::time_point now);
-  std::optional<Id> EvictionCandidate(const std::string& for_key, State among);
+  std::optional<Id> EvictionCandidate(const std::string& forKey, State among);
+  std::optional<Id> LongestIdle() const;
 
   ConnectionLimits limits_;
   std::unordered_map<Id, Entry> entries_;
-  std::unordered_map<std::string, Counts> by_address_;
+  std::unordered_map<std::string, Counts> byAddress_;
   std::size_t active_ = 0;
   std::size_t waiting_ = 0;
 };

@@ -2,6 +2,7 @@
 // The HTTP front: an accept loop of its own that decides who gets a connection slot (see
 // connection_table.h), libmicrohttpd for the protocol, the raw query, the request log.
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -11,17 +12,19 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "connection_table.h"
+#include "log_budget.h"
+#include "platform/unique_fd.h"
 #include "refusal_log.h"
 #include "result.h"
 #include "service.h"
 #include "trusted_proxies.h"
-#include "unique_fd.h"
 
 struct MHD_Daemon;
 
@@ -30,11 +33,11 @@ namespace vesquin::scored {
 struct ServerOptions {
   std::string listen = "127.0.0.1:8480";  // ADDR:PORT, [IPv6]:PORT; port 0 picks a free one
   unsigned threads = 4;
-  unsigned max_connections = 64;
-  unsigned max_per_address = 8;
-  unsigned timeout_seconds = 10;             // a connection that stalls (sends or reads nothing) is closed
-  unsigned request_timeout_seconds = 5;      // the whole request head must arrive within this
-  std::vector<std::string> trusted_proxies;  // ADDR[/PREFIX]
+  unsigned maxConnections = 64;
+  unsigned maxPerAddress = 8;
+  unsigned timeoutSeconds = 10;             // a connection that stalls (sends or reads nothing) is closed
+  unsigned requestTimeoutSeconds = 5;       // the whole request head must arrive within this
+  std::vector<std::string> trustedProxies;  // ADDR[/PREFIX]
 };
 
 struct ListenAddress {
@@ -56,7 +59,7 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  std::uint16_t port() const { return port_; }
+  std::uint16_t Port() const { return port_; }
 
   // Stops accepting connections, lets requests under way finish for up to `drain`,
   // then closes every connection. Safe to call more than once.
@@ -68,9 +71,11 @@ class HttpServer {
     UniqueFd fd;     // the socket while it waits here; libmicrohttpd owns it once served
     UniqueFd watch;  // a duplicate kept while served, to cut the connection short
     sockaddr_storage address{};
-    socklen_t address_length = 0;
+    socklen_t addressLength = 0;
     std::string peer;
-    bool closed_here = false;  // this side cut it (and noted why)
+    bool closedHere = false;  // this side cut it (and noted why)
+    // When the client was seen to have closed its side while served between requests.
+    std::optional<std::chrono::steady_clock::time_point> peerClosedAt;
   };
   struct DaemonStopper {
     void operator()(MHD_Daemon* d) const;
@@ -82,10 +87,14 @@ class HttpServer {
   void Log(const std::string& line);
   void NoteRefusal(const std::string& reason, const std::string& client);
   void AcceptLoop();
-  void AcceptReady(std::vector<ConnectionTable::Id>& to_serve);
-  // With slots_mutex_ held: closes a connection this side gave up on.
+  void AcceptReady(std::vector<ConnectionTable::Id>& toServe);
+  // With slotsMutex_ held: closes a connection this side gave up on.
   void CloseLocked(ConnectionTable::Id id);
   void Serve(ConnectionTable::Id id);
+  // With slotsMutex_ held: closes the connections whose clients closed their side before a whole
+  // request head came, since such a connection can never be answered.
+  void DropDeserted(const std::vector<pollfd>& polled, const std::vector<ConnectionTable::Id>& ids,
+                    std::vector<std::string>& peers);
   void Wake();
 
   Service& service_;
@@ -99,17 +108,18 @@ class HttpServer {
   std::atomic<bool> stopping_{false};
   std::uint16_t port_ = 0;
 
-  std::mutex slots_mutex_;
+  std::mutex slotsMutex_;
   ConnectionTable table_;
   std::unordered_map<ConnectionTable::Id, Slot> slots_;
   std::unordered_map<int, ConnectionTable::Id> starting_;  // libmicrohttpd's socket -> slot, until it starts
-  ConnectionTable::Id next_id_ = 1;
+  ConnectionTable::Id nextId_ = 1;
   RefusalLog refusals_;
+  LogBudget logBudget_;
 
-  std::mutex inflight_mutex_;
-  std::condition_variable inflight_done_;
+  std::mutex inflightMutex_;
+  std::condition_variable inflightDone_;
   int inflight_ = 0;
-  int pending_replies_ = 0;  // answers the service still owes
+  int pendingReplies_ = 0;  // answers the service still owes
 };
 
 }  // namespace vesquin::scored

@@ -13,11 +13,11 @@ Result<std::unique_ptr<Store>> OpenStore(const std::string& db) {
   using R = Result<std::unique_ptr<Store>>;
   if (postgres::IsConnectionUri(db)) {
     auto s = PostgresStore::Open(db);
-    if (!s) return R::Fail(s.error());
+    if (!s) return R::Fail(s.Error());
     return R::Ok(std::move(*s));
   }
   auto s = SqliteStore::Open(db);
-  if (!s) return R::Fail(s.error());
+  if (!s) return R::Fail(s.Error());
   return R::Ok(std::move(*s));
 }
 

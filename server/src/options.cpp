@@ -23,7 +23,9 @@ std::string Usage() {
          "  --db FILE|URI           the score table: an SQLite file (default ./scores.db), or a\n"
          "                          PostgreSQL database as postgresql://... (several servers may share it)\n"
          "  --listen ADDR:PORT      address to serve on (default 127.0.0.1:8480; [::]:PORT for IPv6)\n"
-         "  --rate-limit N          top1 submissions per minute per address, 0 for none (default 10)\n"
+         "  --rate-limit N          top1 submissions (and top2 asks) per minute per address, 0 for none\n"
+         "                          (default 10)\n"
+         "  --keep-addresses DAYS   the log keeps client and postal addresses this long (default 30)\n"
          "  --threads N             worker threads (default 4)\n"
          "  --max-connections N     open connections in all (default 64)\n"
          "  --max-per-address N     open connections per client address (default 8)\n"
@@ -69,23 +71,25 @@ Result<Options> ParseOptions(const std::vector<std::string>& args) {
       ok = ParseListenAddress(value).operator bool();
       o.server.listen = value;
     } else if (key == "--rate-limit") {
-      ok = number(0, 1000000, o.rate_limit_per_minute);
+      ok = number(0, 1000000, o.rateLimitPerMinute);
+    } else if (key == "--keep-addresses") {
+      ok = number(1, 36500, o.keepAddressesDays);
     } else if (key == "--threads") {
       ok = number(1, 256, o.server.threads);
     } else if (key == "--max-connections") {
-      ok = number(1, 100000, o.server.max_connections);
+      ok = number(1, 100000, o.server.maxConnections);
     } else if (key == "--max-per-address") {
-      ok = number(1, 100000, o.server.max_per_address);
+      ok = number(1, 100000, o.server.maxPerAddress);
     } else if (key == "--play") {
       ok = !value.empty();
       o.play = value;
     } else if (key == "--timeout") {
-      ok = number(1, 3600, o.server.timeout_seconds);
+      ok = number(1, 3600, o.server.timeoutSeconds);
     } else if (key == "--request-timeout") {
-      ok = number(1, 3600, o.server.request_timeout_seconds);
+      ok = number(1, 3600, o.server.requestTimeoutSeconds);
     } else if (key == "--trusted-proxy") {
       ok = TrustedProxies().Add(value).ok;
-      o.server.trusted_proxies.push_back(value);
+      o.server.trustedProxies.push_back(value);
     } else {
       return R::Fail("unknown option " + key);
     }

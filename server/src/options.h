@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "admin_store.h"
 #include "http_server.h"
 #include "result.h"
 
@@ -12,7 +13,8 @@ namespace vesquin::scored {
 struct Options {
   std::string db = "scores.db";
   ServerOptions server;
-  unsigned rate_limit_per_minute = 10;
+  unsigned rateLimitPerMinute = 10;
+  unsigned keepAddressesDays = kDefaultKeepAddressesDays;
   std::string play;  // folder of the game's browser build
   bool help = false;
   bool version = false;

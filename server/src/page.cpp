@@ -7,8 +7,8 @@
 
 namespace vesquin::scored {
 
-std::string FormatDate(std::int64_t unix_ms) {
-  std::time_t seconds = static_cast<std::time_t>(unix_ms / 1000);
+std::string FormatDate(std::int64_t unixMs) {
+  std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
   std::tm tm{};
   if (gmtime_r(&seconds, &tm) == nullptr) return "";
   char buf[32];
@@ -51,9 +51,9 @@ std::string RenderHtml(const std::vector<TableRow>& rows) {
         "</thead>\n"
         "<tbody>\n";
     for (const auto& r : rows) {
-      std::string date = FormatDate(r.reached_at_ms);
+      std::string date = FormatDate(r.reachedAtMs);
       html += "<tr><th scope=\"row\" class=\"n\">" + std::to_string(r.place) + "</th><td>" +
-              HtmlEscape(DisplayText(r.first_name)) + "</td><td>" + HtmlEscape(DisplayText(r.last_name)) +
+              HtmlEscape(DisplayText(r.firstName)) + "</td><td>" + HtmlEscape(DisplayText(r.lastName)) +
               "</td><td>" + HtmlEscape(DisplayText(r.country)) + "</td><td class=\"n\">" +
               std::to_string(r.score) + "</td><td><time datetime=\"" + date + "\">" + date +
               "</time></td></tr>\n";
@@ -71,10 +71,10 @@ std::string RenderJson(const std::vector<TableRow>& rows) {
     if (!first) json += ',';
     first = false;
     json += "{\"place\":" + std::to_string(r.place) +
-            ",\"first_name\":" + JsonString(DisplayText(r.first_name)) +
-            ",\"last_name\":" + JsonString(DisplayText(r.last_name)) +
+            ",\"first_name\":" + JsonString(DisplayText(r.firstName)) +
+            ",\"last_name\":" + JsonString(DisplayText(r.lastName)) +
             ",\"country\":" + JsonString(DisplayText(r.country)) + ",\"score\":" + std::to_string(r.score) +
-            ",\"date\":\"" + FormatDate(r.reached_at_ms) + "\"}";
+            ",\"date\":\"" + FormatDate(r.reachedAtMs) + "\"}";
   }
   json += "]}\n";
   return json;

@@ -12,7 +12,7 @@ namespace vesquin::scored {
 inline constexpr int kPageRows = 100;
 
 // YYYY-MM-DD in UTC.
-std::string FormatDate(std::int64_t unix_ms);
+std::string FormatDate(std::int64_t unixMs);
 
 // A complete, script-free, accessible document. Field bytes go through DisplayText and HtmlEscape.
 std::string RenderHtml(const std::vector<TableRow>& rows);

@@ -16,6 +16,10 @@
 
 namespace vesquin::scored::postgres {
 
+// Every node holds this advisory lock shared on its writer's session while it serves, so that a
+// command that replaces the whole table can tell the table is served and refuse.
+inline constexpr const char* kServingLockKey = "7365617476";
+
 // True for "postgresql://..." and "postgres://...", the URIs libpq accepts.
 bool IsConnectionUri(std::string_view text);
 // The URI fit for a log: any password in it replaced by "***".
@@ -27,7 +31,7 @@ class Rows {
   Rows() = default;
   explicit Rows(PGresult* r) : r_(r) {}
 
-  int size() const { return r_ ? PQntuples(r_.get()) : 0; }
+  int Size() const { return r_ ? PQntuples(r_.get()) : 0; }
   bool IsNull(int row, int column) const { return PQgetisnull(r_.get(), row, column) != 0; }
   // A binary int2, int4 or int8 column; a boolean reads as 0 or 1.
   std::int64_t Int(int row, int column) const;
@@ -65,7 +69,7 @@ class Connection {
  public:
   static Result<Connection> Open(const std::string& uri);
 
-  bool ok() const { return conn_ && PQstatus(conn_.get()) == CONNECTION_OK; }
+  bool Ok() const { return conn_ && PQstatus(conn_.get()) == CONNECTION_OK; }
   // Statements without parameters or rows of interest (transaction control, DDL, SET).
   Status Exec(const std::string& sql);
   // Simple-protocol query whose rows come back as text (schema checks at start-up only).
@@ -89,7 +93,7 @@ class RollbackUnlessCommitted {
  public:
   explicit RollbackUnlessCommitted(Connection& c) : c_(c) {}
   ~RollbackUnlessCommitted() {
-    if (c_.ok() && c_.InTransaction()) c_.Exec("ROLLBACK");
+    if (c_.Ok() && c_.InTransaction()) c_.Exec("ROLLBACK");
   }
   RollbackUnlessCommitted(const RollbackUnlessCommitted&) = delete;
   RollbackUnlessCommitted& operator=(const RollbackUnlessCommitted&) = delete;

@@ -68,6 +68,10 @@ const Prepared kStatements[] = {
      "INSERT INTO bans(network, reason, created_at) VALUES($1::text, $2::text, $3::bigint) ON CONFLICT DO "
      "NOTHING"},
     {"unban", "DELETE FROM bans WHERE network = $1::text"},
+    // A thousand entries a statement, so that the nodes' commits never wait long for the rows.
+    {"forget_addresses",
+     "UPDATE submissions SET client = '', addr = ''::bytea WHERE id IN (SELECT id FROM submissions "
+     "WHERE received_at < $1::bigint AND (client <> '' OR length(addr) > 0) LIMIT 1000)"},
     {"all_bans", kAllBans},
     {"all_lines", kAllLines.c_str()},
     {"all_log", kAllLog.c_str()},
@@ -94,27 +98,27 @@ LineRecord LineAt(const Rows& r, int row, int first) {
   line.id = r.Int(row, first);
   line.player = {r.Bytes(row, first + 1), r.Bytes(row, first + 2), r.Bytes(row, first + 3),
                  r.Bytes(row, first + 4)};
-  line.best_score = static_cast<int>(r.Int(row, first + 5));
-  line.reached_at_ms = r.Int(row, first + 6);
-  line.reached_submission = r.Int(row, first + 7);
+  line.bestScore = static_cast<int>(r.Int(row, first + 5));
+  line.reachedAtMs = r.Int(row, first + 6);
+  line.reachedSubmission = r.Int(row, first + 7);
   return line;
 }
 
 LogRecord LogAt(const Rows& r, int row) {
   LogRecord e;
   e.id = r.Int(row, 0);
-  e.received_at_ms = r.Int(row, 1);
+  e.receivedAtMs = r.Int(row, 1);
   e.client = r.Bytes(row, 2);
   e.player = {r.Bytes(row, 3), r.Bytes(row, 4), r.Bytes(row, 5), r.Bytes(row, 6)};
   e.score = static_cast<int>(r.Int(row, 7));
-  if (!r.IsNull(row, 8)) e.player_id = r.Int(row, 8);
-  if (!r.IsNull(row, 9)) e.removed_at_ms = r.Int(row, 9);
+  if (!r.IsNull(row, 8)) e.playerId = r.Int(row, 8);
+  if (!r.IsNull(row, 9)) e.removedAtMs = r.Int(row, 9);
   return e;
 }
 
 Params MatchParams(const PlayerMatch& m) {
   Params p;
-  p.Bytes(m.first_name).Bytes(m.last_name);
+  p.Bytes(m.firstName).Bytes(m.lastName);
   p.Maybe(m.addr, &Params::Bytes).Maybe(m.country, &Params::Bytes);
   return p;
 }
@@ -122,9 +126,9 @@ Params MatchParams(const PlayerMatch& m) {
 Result<std::vector<BanRecord>> ReadBans(Connection& c) {
   using R = Result<std::vector<BanRecord>>;
   auto rows = c.Run("all_bans");
-  if (!rows) return R::Fail(rows.error());
+  if (!rows) return R::Fail(rows.Error());
   std::vector<BanRecord> bans;
-  for (int i = 0; i < rows->size(); ++i)
+  for (int i = 0; i < rows->Size(); ++i)
     bans.push_back({rows->Bytes(i, 0), rows->Bytes(i, 1), rows->Int(i, 2)});
   return R::Ok(std::move(bans));
 }
@@ -134,7 +138,7 @@ Result<std::vector<BanRecord>> ReadBans(Connection& c) {
 Result<std::unique_ptr<PostgresAdminStore>> PostgresAdminStore::Open(const std::string& uri) {
   using R = Result<std::unique_ptr<PostgresAdminStore>>;
   auto c = Connection::Open(uri);
-  if (!c) return R::Fail(c.error());
+  if (!c) return R::Fail(c.Error());
   if (auto st = PostgresStore::Migrate(*c); !st) return R::Fail("PostgreSQL schema: " + st.error);
   for (const Prepared& p : kStatements)
     if (auto st = c->Prepare(p.name, p.sql); !st) return R::Fail(st.error);
@@ -144,69 +148,76 @@ Result<std::unique_ptr<PostgresAdminStore>> PostgresAdminStore::Open(const std::
 Result<std::vector<PlacedLine>> PostgresAdminStore::ListTable(const TableQuery& query) {
   using R = Result<std::vector<PlacedLine>>;
   auto rows = c_.Run("list_table", Params().Bytes(query.name).Int(query.offset).Int(query.limit));
-  if (!rows) return R::Fail(rows.error());
+  if (!rows) return R::Fail(rows.Error());
   std::vector<PlacedLine> lines;
-  for (int i = 0; i < rows->size(); ++i) lines.push_back({rows->Int(i, 0), LineAt(*rows, i, 1)});
+  for (int i = 0; i < rows->Size(); ++i) lines.push_back({rows->Int(i, 0), LineAt(*rows, i, 1)});
   return R::Ok(std::move(lines));
 }
 
 Result<std::vector<LogRecord>> PostgresAdminStore::ListLog(const LogQuery& query) {
   using R = Result<std::vector<LogRecord>>;
   Params p;
-  p.Bytes(query.name).Maybe(query.player_id, &Params::Int).Text(query.client);
-  p.Maybe(query.since_ms, &Params::Int)
-      .Maybe(query.until_ms, &Params::Int)
-      .Int(query.after_id)
-      .Int(query.limit);
+  p.Bytes(query.name).Maybe(query.playerId, &Params::Int).Text(query.client);
+  p.Maybe(query.sinceMs, &Params::Int).Maybe(query.untilMs, &Params::Int).Int(query.afterId).Int(query.limit);
   auto rows = c_.Run("list_log", p);
-  if (!rows) return R::Fail(rows.error());
+  if (!rows) return R::Fail(rows.Error());
   std::vector<LogRecord> log;
-  for (int i = 0; i < rows->size(); ++i) log.push_back(LogAt(*rows, i));
+  for (int i = 0; i < rows->Size(); ++i) log.push_back(LogAt(*rows, i));
   return R::Ok(std::move(log));
 }
 
-Result<Removal> PostgresAdminStore::RemoveLine(std::int64_t line_id, std::int64_t now_ms) {
+Result<Removal> PostgresAdminStore::RemoveLine(std::int64_t lineId, std::int64_t nowMs) {
   using R = Result<Removal>;
   if (auto st = c_.Exec("BEGIN"); !st) return R::Fail(st.error);
   RollbackUnlessCommitted guard(c_);
   if (auto st = c_.Exec(kWriteLock); !st) return R::Fail(st.error);
-  auto marked = c_.Run("mark_line_log", Params().Int(line_id).Int(now_ms));
-  if (!marked) return R::Fail(marked.error());
-  auto deleted = c_.Run("delete_line", Params().Int(line_id));
-  if (!deleted) return R::Fail(deleted.error());
-  if (deleted->Affected() == 0) return R::Fail("no line " + std::to_string(line_id));
+  auto marked = c_.Run("mark_line_log", Params().Int(lineId).Int(nowMs));
+  if (!marked) return R::Fail(marked.Error());
+  auto deleted = c_.Run("delete_line", Params().Int(lineId));
+  if (!deleted) return R::Fail(deleted.Error());
+  if (deleted->Affected() == 0) return R::Fail("no line " + std::to_string(lineId));
   if (auto st = c_.Exec("COMMIT"); !st) return R::Fail(st.error);
   return R::Ok(Removal{deleted->Affected(), marked->Affected()});
 }
 
-Result<Removal> PostgresAdminStore::RemovePlayer(const PlayerMatch& match, std::int64_t now_ms) {
+Result<Removal> PostgresAdminStore::RemovePlayer(const PlayerMatch& match, std::int64_t nowMs) {
   using R = Result<Removal>;
   if (auto st = c_.Exec("BEGIN"); !st) return R::Fail(st.error);
   RollbackUnlessCommitted guard(c_);
   if (auto st = c_.Exec(kWriteLock); !st) return R::Fail(st.error);
   Params mark = MatchParams(match);
-  mark.Int(now_ms);
+  mark.Int(nowMs);
   auto marked = c_.Run("mark_player_log", mark);
-  if (!marked) return R::Fail(marked.error());
+  if (!marked) return R::Fail(marked.Error());
   auto deleted = c_.Run("delete_player", MatchParams(match));
-  if (!deleted) return R::Fail(deleted.error());
+  if (!deleted) return R::Fail(deleted.Error());
   if (auto st = c_.Exec("COMMIT"); !st) return R::Fail(st.error);
   return R::Ok(Removal{deleted->Affected(), marked->Affected()});
 }
 
 Result<bool> PostgresAdminStore::Ban(const BanRecord& ban) {
-  auto r = c_.Run("ban", Params().Text(ban.network).Text(ban.reason).Int(ban.created_at_ms));
-  if (!r) return Result<bool>::Fail(r.error());
+  auto r = c_.Run("ban", Params().Text(ban.network).Text(ban.reason).Int(ban.createdAtMs));
+  if (!r) return Result<bool>::Fail(r.Error());
   return Result<bool>::Ok(r->Affected() == 1);
 }
 
 Result<bool> PostgresAdminStore::Unban(std::string_view network) {
   auto r = c_.Run("unban", Params().Text(network));
-  if (!r) return Result<bool>::Fail(r.error());
+  if (!r) return Result<bool>::Fail(r.Error());
   return Result<bool>::Ok(r->Affected() > 0);
 }
 
 Result<std::vector<BanRecord>> PostgresAdminStore::ListBans() { return ReadBans(c_); }
+
+Result<std::int64_t> PostgresAdminStore::ForgetAddresses(std::int64_t receivedBeforeMs) {
+  std::int64_t total = 0;
+  for (;;) {
+    auto r = c_.Run("forget_addresses", Params().Int(receivedBeforeMs));
+    if (!r) return Result<std::int64_t>::Fail(r.Error());
+    total += r->Affected();
+    if (r->Affected() == 0) return Result<std::int64_t>::Ok(total);
+  }
+}
 
 Result<Dump> PostgresAdminStore::Export() {
   using R = Result<Dump>;
@@ -215,13 +226,13 @@ Result<Dump> PostgresAdminStore::Export() {
   RollbackUnlessCommitted guard(c_);
   Dump dump;
   auto lines = c_.Run("all_lines");
-  if (!lines) return R::Fail(lines.error());
-  for (int i = 0; i < lines->size(); ++i) dump.lines.push_back(LineAt(*lines, i, 0));
+  if (!lines) return R::Fail(lines.Error());
+  for (int i = 0; i < lines->Size(); ++i) dump.lines.push_back(LineAt(*lines, i, 0));
   auto log = c_.Run("all_log");
-  if (!log) return R::Fail(log.error());
-  for (int i = 0; i < log->size(); ++i) dump.log.push_back(LogAt(*log, i));
+  if (!log) return R::Fail(log.Error());
+  for (int i = 0; i < log->Size(); ++i) dump.log.push_back(LogAt(*log, i));
   auto bans = ReadBans(c_);
-  if (!bans) return R::Fail(bans.error());
+  if (!bans) return R::Fail(bans.Error());
   dump.bans = std::move(*bans);
   if (auto st = c_.Exec("COMMIT"); !st) return R::Fail(st.error);
   return R::Ok(std::move(dump));
@@ -232,10 +243,15 @@ Status PostgresAdminStore::Import(const Dump& dump, bool replace) {
   RollbackUnlessCommitted guard(c_);
   if (auto st = c_.Exec("LOCK TABLE players, submissions, bans IN EXCLUSIVE MODE"); !st) return st;
   if (replace) {
+    // Replacing a served table would delete what its nodes answered meanwhile.
+    // A node that just stopped may take a moment to leave the database: wait that long for it.
+    if (!c_.Exec("SET LOCAL lock_timeout = 2000") ||
+        !c_.Exec(std::string("SELECT pg_advisory_xact_lock(") + postgres::kServingLockKey + ")"))
+      return Status::Fail("the table is being served by vesquin-scored: stop every node on it first");
     if (auto st = c_.Exec("DELETE FROM submissions; DELETE FROM players; DELETE FROM bans"); !st) return st;
   } else {
     auto occupied = c_.Run("occupied");
-    if (!occupied) return Status::Fail(occupied.error());
+    if (!occupied) return Status::Fail(occupied.Error());
     if (occupied->Int(0, 0) != 0)
       return Status::Fail(
           "the store is not empty (it holds lines, log entries or bans); import with replace to overwrite "
@@ -244,28 +260,28 @@ Status PostgresAdminStore::Import(const Dump& dump, bool replace) {
   for (const LineRecord& l : dump.lines) {
     Params p;
     p.Int(l.id)
-        .Bytes(l.player.first_name)
-        .Bytes(l.player.last_name)
+        .Bytes(l.player.firstName)
+        .Bytes(l.player.lastName)
         .Bytes(l.player.addr)
         .Bytes(l.player.country);
-    p.Int(l.best_score).Int(l.reached_at_ms).Int(l.reached_submission);
+    p.Int(l.bestScore).Int(l.reachedAtMs).Int(l.reachedSubmission);
     if (auto r = c_.Run("insert_line", p); !r)
-      return Status::Fail("line " + std::to_string(l.id) + ": " + r.error());
+      return Status::Fail("line " + std::to_string(l.id) + ": " + r.Error());
   }
   for (const LogRecord& e : dump.log) {
     Params p;
-    p.Int(e.id).Int(e.received_at_ms).Text(e.client);
-    p.Bytes(e.player.first_name).Bytes(e.player.last_name).Bytes(e.player.addr).Bytes(e.player.country);
-    p.Int(e.score).Maybe(e.player_id, &Params::Int).Maybe(e.removed_at_ms, &Params::Int);
+    p.Int(e.id).Int(e.receivedAtMs).Text(e.client);
+    p.Bytes(e.player.firstName).Bytes(e.player.lastName).Bytes(e.player.addr).Bytes(e.player.country);
+    p.Int(e.score).Maybe(e.playerId, &Params::Int).Maybe(e.removedAtMs, &Params::Int);
     if (auto r = c_.Run("insert_log", p); !r)
-      return Status::Fail("log entry " + std::to_string(e.id) + ": " + r.error());
+      return Status::Fail("log entry " + std::to_string(e.id) + ": " + r.Error());
   }
   for (const BanRecord& b : dump.bans) {
-    if (auto r = c_.Run("insert_ban", Params().Text(b.network).Text(b.reason).Int(b.created_at_ms)); !r)
-      return Status::Fail("ban " + b.network + ": " + r.error());
+    if (auto r = c_.Run("insert_ban", Params().Text(b.network).Text(b.reason).Int(b.createdAtMs)); !r)
+      return Status::Fail("ban " + b.network + ": " + r.Error());
   }
   for (const char* renumber : {"renumber_lines", "renumber_log"})
-    if (auto r = c_.Run(renumber); !r) return Status::Fail(r.error());
+    if (auto r = c_.Run(renumber); !r) return Status::Fail(r.Error());
   return c_.Exec("COMMIT");
 }
 

@@ -17,11 +17,12 @@ class PostgresAdminStore final : public AdminStore {
 
   Result<std::vector<PlacedLine>> ListTable(const TableQuery& query) override;
   Result<std::vector<LogRecord>> ListLog(const LogQuery& query) override;
-  Result<Removal> RemoveLine(std::int64_t line_id, std::int64_t now_ms) override;
-  Result<Removal> RemovePlayer(const PlayerMatch& match, std::int64_t now_ms) override;
+  Result<Removal> RemoveLine(std::int64_t lineId, std::int64_t nowMs) override;
+  Result<Removal> RemovePlayer(const PlayerMatch& match, std::int64_t nowMs) override;
   Result<bool> Ban(const BanRecord& ban) override;
   Result<bool> Unban(std::string_view network) override;
   Result<std::vector<BanRecord>> ListBans() override;
+  Result<std::int64_t> ForgetAddresses(std::int64_t receivedBeforeMs) override;
   Result<Dump> Export() override;
   Status Import(const Dump& dump, bool replace) override;
 

@@ -87,8 +87,10 @@ constexpr Prepared kStoreSubmission{
 // Ten rows off the rank index, each flagged whether it is the player's: one snapshot, no scan.
 constexpr Prepared kPlaceQuery{
     "place",
-    "SELECT COALESCE(id = (SELECT id FROM players WHERE first_name = $1::bytea AND last_name = $2::bytea "
-    "AND addr = $3::bytea AND country = $4::bytea), false) "
+    "SELECT COALESCE(id = (SELECT p.id FROM players p WHERE p.first_name = $1::bytea "
+    "AND p.last_name = $2::bytea AND p.addr = $3::bytea AND p.country = $4::bytea AND ($5::text IS NULL "
+    "OR EXISTS (SELECT 1 FROM submissions s WHERE s.player_id = p.id AND s.client = $5::text "
+    "AND s.score = $6::bigint AND s.received_at >= $7::bigint))), false) "
     "FROM players ORDER BY best_score DESC, reached_submission ASC LIMIT 10"};
 constexpr Prepared kTopQuery{"top",
                              "SELECT first_name, last_name, country, best_score, reached_at FROM players "
@@ -101,7 +103,7 @@ constexpr Prepared kVersionQuery{"schema_version", "SELECT version::bigint FROM 
 
 Params PlayerParams(const Player& p) {
   Params params;
-  params.Bytes(p.first_name).Bytes(p.last_name).Bytes(p.addr).Bytes(p.country);
+  params.Bytes(p.firstName).Bytes(p.lastName).Bytes(p.addr).Bytes(p.country);
   return params;
 }
 
@@ -113,7 +115,7 @@ Status PostgresStore::Migrate(Connection& c) {
   if (auto st = c.Exec(kMigrationLock); !st) return st;
   if (auto st = c.Exec("CREATE TABLE IF NOT EXISTS schema_version(version INTEGER NOT NULL)"); !st) return st;
   auto rows = c.QueryText("SELECT version FROM schema_version");
-  if (!rows) return Status::Fail(rows.error());
+  if (!rows) return Status::Fail(rows.Error());
   if (rows->size() > 1) return Status::Fail("the table schema_version has more than one row");
   int version = 0;
   if (rows->empty()) {
@@ -137,23 +139,15 @@ Status PostgresStore::Migrate(Connection& c) {
   return c.Exec("COMMIT");
 }
 
-class PostgresStore::Lease {
- public:
-  Lease(PostgresStore* store, std::unique_ptr<Connection> c) : store_(store), c_(std::move(c)) {}
-  Lease(Lease&&) = default;
-  Lease& operator=(Lease&&) = delete;
-  ~Lease() {
-    if (c_) store_->Release(std::move(c_));
-  }
-  Connection& operator*() { return *c_; }
-  Connection* operator->() { return c_.get(); }
-
- private:
-  PostgresStore* store_;
-  std::unique_ptr<Connection> c_;
-};
-
-PostgresStore::PostgresStore(std::string uri) : uri_(std::move(uri)) {}
+PostgresStore::PostgresStore(std::string uri)
+    : uri_(std::move(uri)),
+      readers_([this] { return OpenConnection(false); },
+               [](Connection& c) {
+                 // A broken connection is dropped; the next request opens a fresh one.
+                 if (!c.Ok()) return false;
+                 if (c.InTransaction()) c.Exec("ROLLBACK");
+                 return true;
+               }) {}
 
 PostgresStore::~PostgresStore() {
   // Commits what is still queued, so nothing accepted is dropped; its writer is gone before the
@@ -166,16 +160,16 @@ Result<std::unique_ptr<PostgresStore>> PostgresStore::Open(const std::string& ur
   std::unique_ptr<PostgresStore> store(new PostgresStore(uri));
   {
     auto c = Connection::Open(uri);
-    if (!c) return R::Fail(c.error());
+    if (!c) return R::Fail(c.Error());
     if (auto st = Migrate(*c); !st) return R::Fail("PostgreSQL schema: " + st.error);
   }
   // Both kinds of connection open now, so that a bad database fails at start-up.
   auto writer = store->OpenConnection(true);
-  if (!writer) return R::Fail(writer.error());
-  store->writer_connection_ = std::move(*writer);
+  if (!writer) return R::Fail(writer.Error());
+  store->writerConnection_ = std::move(*writer);
   auto reader = store->OpenConnection(false);
-  if (!reader) return R::Fail(reader.error());
-  store->Release(std::move(*reader));
+  if (!reader) return R::Fail(reader.Error());
+  store->readers_.Release(std::move(*reader));
   store->queue_ = std::make_unique<CommitQueue>(
       kMaxEntriesPerCommit, kWriteBound,
       [s = store.get()](const std::vector<CommitQueue::Job>& jobs) { return s->Commit(jobs); });
@@ -185,7 +179,7 @@ Result<std::unique_ptr<PostgresStore>> PostgresStore::Open(const std::string& ur
 Result<std::unique_ptr<Connection>> PostgresStore::OpenConnection(bool writer) {
   using R = Result<std::unique_ptr<Connection>>;
   auto c = Connection::Open(uri_);
-  if (!c) return R::Fail(c.error());
+  if (!c) return R::Fail(c.Error());
   auto connection = std::make_unique<Connection>(std::move(*c));
   if (writer) {
     // A submission is answered only once it is on disk, whatever the database's default; a
@@ -195,6 +189,10 @@ Result<std::unique_ptr<Connection>> PostgresStore::OpenConnection(bool writer) {
     for (const char* setting : {"SET synchronous_commit = on", "SET statement_timeout = 2000",
                                 "SET lock_timeout = 2000", "SET idle_in_transaction_session_timeout = 5000"})
       if (auto st = connection->Exec(setting); !st) return R::Fail(st.error);
+    if (auto held = connection->QueryText(std::string("SELECT pg_advisory_lock_shared(") +
+                                          postgres::kServingLockKey + ")");
+        !held)
+      return R::Fail(held.Error());
     for (const Prepared& p : {kStoreSubmission})
       if (auto st = connection->Prepare(p.name, p.sql); !st) return R::Fail(st.error);
   } else {
@@ -204,58 +202,35 @@ Result<std::unique_ptr<Connection>> PostgresStore::OpenConnection(bool writer) {
   return R::Ok(std::move(connection));
 }
 
-Result<PostgresStore::Lease> PostgresStore::Acquire() {
-  {
-    std::lock_guard lock(pool_mutex_);
-    if (!idle_.empty()) {
-      auto c = std::move(idle_.back());
-      idle_.pop_back();
-      return Result<Lease>::Ok(Lease(this, std::move(c)));
-    }
-  }
-  auto c = OpenConnection(false);
-  if (!c) return Result<Lease>::Fail(c.error());
-  return Result<Lease>::Ok(Lease(this, std::move(*c)));
-}
-
-void PostgresStore::Release(std::unique_ptr<Connection> connection) {
-  // A broken connection is dropped; the next request opens a fresh one.
-  if (!connection->ok()) return;
-  if (connection->InTransaction()) connection->Exec("ROLLBACK");
-  std::lock_guard lock(pool_mutex_);
-  idle_.push_back(std::move(connection));
-}
-
 template <class T, class F>
 Result<T> PostgresStore::Read(F read) {
   for (int attempt = 0;; ++attempt) {
-    auto lease = Acquire();
-    if (!lease) return Result<T>::Fail(lease.error());
+    auto lease = readers_.Acquire();
+    if (!lease) return Result<T>::Fail(lease.Error());
     Result<T> r = read(**lease);
-    if (r || (*lease)->ok() || attempt == 1) return r;
+    if (r || (*lease)->Ok() || attempt == 1) return r;
     // The connection broke: every idle one very likely did too.
-    std::lock_guard lock(pool_mutex_);
-    idle_.clear();
+    readers_.Clear();
   }
 }
 
-void PostgresStore::SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) {
-  queue_->SubmitAsync(std::move(submission), std::move(client), now_ms, std::move(done));
+void PostgresStore::SubmitAsync(Submission submission, std::string client, std::int64_t nowMs, Done done) {
+  queue_->SubmitAsync(std::move(submission), std::move(client), nowMs, std::move(done));
 }
 
 Status PostgresStore::SubmitBatch(std::span<const Submission> submissions, std::string_view client,
-                                  std::int64_t now_ms) {
-  return queue_->SubmitBatch(submissions, client, now_ms);
+                                  std::int64_t nowMs) {
+  return queue_->SubmitBatch(submissions, client, nowMs);
 }
 
 Status PostgresStore::Commit(const std::vector<CommitQueue::Job>& jobs) {
-  if (!writer_connection_ || !writer_connection_->ok()) {
-    writer_connection_.reset();
+  if (!writerConnection_ || !writerConnection_->Ok()) {
+    writerConnection_.reset();
     auto c = OpenConnection(true);
-    if (!c) return Status::Fail(c.error());
-    writer_connection_ = std::move(*c);
+    if (!c) return Status::Fail(c.Error());
+    writerConnection_ = std::move(*c);
   }
-  Connection& c = *writer_connection_;
+  Connection& c = *writerConnection_;
   postgres::RollbackUnlessCommitted guard(c);
   // One writer at a time over all nodes: submission numbers are then handed out in commit order,
   // which the tie rule relies on. Readers take a weaker lock that this one does not block.
@@ -264,22 +239,27 @@ Status PostgresStore::Commit(const std::vector<CommitQueue::Job>& jobs) {
     for (const CommitQueue::Entry& e : job.entries) {
       const Submission& s = e.submission;
       Params p;
-      p.Int(e.received_at_ms).Text(e.client);
-      p.Bytes(s.player.first_name).Bytes(s.player.last_name).Bytes(s.player.addr).Bytes(s.player.country);
+      p.Int(e.receivedAtMs).Text(e.client);
+      p.Bytes(s.player.firstName).Bytes(s.player.lastName).Bytes(s.player.addr).Bytes(s.player.country);
       p.Int(s.score);
-      if (auto r = c.Run(kStoreSubmission.name, p); !r) return Status::Fail(r.error());
+      if (auto r = c.Run(kStoreSubmission.name, p); !r) return Status::Fail(r.Error());
     }
   }
   // Only a successful COMMIT is reported as stored.
   return c.Exec("COMMIT");
 }
 
-Result<std::optional<int>> PostgresStore::PlaceInTopTen(const Player& player) {
+Result<std::optional<int>> PostgresStore::PlaceInTopTen(const Player& player, const PlaceAsker* asker) {
   using T = std::optional<int>;
-  return Read<T>([&player](Connection& c) {
-    auto rows = c.Run(kPlaceQuery.name, PlayerParams(player));
-    if (!rows) return Result<T>::Fail(rows.error());
-    for (int i = 0; i < rows->size(); ++i)
+  return Read<T>([&player, asker](Connection& c) {
+    Params params = PlayerParams(player);
+    if (asker)
+      params.Text(asker->client).Int(asker->score).Int(asker->sinceMs);
+    else
+      params.Null().Null().Null();
+    auto rows = c.Run(kPlaceQuery.name, params);
+    if (!rows) return Result<T>::Fail(rows.Error());
+    for (int i = 0; i < rows->Size(); ++i)
       if (rows->Int(i, 0) == 1) return Result<T>::Ok(i + 1);
     return Result<T>::Ok(std::nullopt);
   });
@@ -289,16 +269,16 @@ Result<std::vector<TableRow>> PostgresStore::Top(int limit) {
   using T = std::vector<TableRow>;
   return Read<T>([limit](Connection& c) {
     auto rows = c.Run(kTopQuery.name, Params().Int(limit));
-    if (!rows) return Result<T>::Fail(rows.error());
+    if (!rows) return Result<T>::Fail(rows.Error());
     T table;
-    for (int i = 0; i < rows->size(); ++i) {
+    for (int i = 0; i < rows->Size(); ++i) {
       TableRow row;
       row.place = i + 1;
-      row.first_name = rows->Bytes(i, 0);
-      row.last_name = rows->Bytes(i, 1);
+      row.firstName = rows->Bytes(i, 0);
+      row.lastName = rows->Bytes(i, 1);
       row.country = rows->Bytes(i, 2);
       row.score = static_cast<int>(rows->Int(i, 3));
-      row.reached_at_ms = rows->Int(i, 4);
+      row.reachedAtMs = rows->Int(i, 4);
       table.push_back(std::move(row));
     }
     return Result<T>::Ok(std::move(table));
@@ -308,7 +288,7 @@ Result<std::vector<TableRow>> PostgresStore::Top(int limit) {
 Result<StoreCounts> PostgresStore::Counts() {
   return Read<StoreCounts>([](Connection& c) {
     auto rows = c.Run(kCountsQuery.name);
-    if (!rows) return Result<StoreCounts>::Fail(rows.error());
+    if (!rows) return Result<StoreCounts>::Fail(rows.Error());
     return Result<StoreCounts>::Ok(StoreCounts{rows->Int(0, 0), rows->Int(0, 1), rows->Int(0, 2)});
   });
 }
@@ -316,16 +296,16 @@ Result<StoreCounts> PostgresStore::Counts() {
 Result<bool> PostgresStore::IsBanned(std::string_view key) {
   return Read<bool>([key](Connection& c) {
     auto rows = c.Run(kBannedQuery.name, Params().Text(key));
-    if (!rows) return Result<bool>::Fail(rows.error());
-    return Result<bool>::Ok(rows->size() > 0);
+    if (!rows) return Result<bool>::Fail(rows.Error());
+    return Result<bool>::Ok(rows->Size() > 0);
   });
 }
 
 Result<int> PostgresStore::SchemaVersion() {
   return Read<int>([](Connection& c) {
     auto rows = c.Run(kVersionQuery.name);
-    if (!rows) return Result<int>::Fail(rows.error());
-    if (rows->size() != 1) return Result<int>::Fail("the table schema_version does not have one row");
+    if (!rows) return Result<int>::Fail(rows.Error());
+    if (rows->Size() != 1) return Result<int>::Fail("the table schema_version does not have one row");
     return Result<int>::Ok(static_cast<int>(rows->Int(0, 0)));
   });
 }

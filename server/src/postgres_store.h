@@ -9,6 +9,7 @@
 #include <span>
 
 #include "commit_queue.h"
+#include "connection_pool.h"
 #include "postgres.h"
 #include "store.h"
 
@@ -26,11 +27,12 @@ class PostgresStore final : public Store {
   PostgresStore(const PostgresStore&) = delete;
   PostgresStore& operator=(const PostgresStore&) = delete;
 
-  void SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) override;
+  void SubmitAsync(Submission submission, std::string client, std::int64_t nowMs, Done done) override;
   // Many submissions in one transaction (bulk imports, benchmarks); waits for the commit.
-  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t now_ms);
+  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t nowMs);
 
-  Result<std::optional<int>> PlaceInTopTen(const Player& player) override;
+  using Store::PlaceInTopTen;
+  Result<std::optional<int>> PlaceInTopTen(const Player& player, const PlaceAsker* asker) override;
   Result<std::vector<TableRow>> Top(int limit) override;
   Result<StoreCounts> Counts() override;
   Result<bool> IsBanned(std::string_view key) override;
@@ -40,12 +42,8 @@ class PostgresStore final : public Store {
   static Status Migrate(postgres::Connection& c);
 
  private:
-  class Lease;
-
   explicit PostgresStore(std::string uri);
   Result<std::unique_ptr<postgres::Connection>> OpenConnection(bool writer);
-  Result<Lease> Acquire();
-  void Release(std::unique_ptr<postgres::Connection> connection);
   // Runs `read` on a pooled connection; once more on a fresh one if the first was broken
   // (a database restart drops every connection at once).
   template <class T, class F>
@@ -53,10 +51,9 @@ class PostgresStore final : public Store {
   Status Commit(const std::vector<CommitQueue::Job>& jobs);
 
   std::string uri_;
-  std::mutex pool_mutex_;
-  std::vector<std::unique_ptr<postgres::Connection>> idle_;
+  ConnectionPool<postgres::Connection> readers_;
 
-  std::unique_ptr<postgres::Connection> writer_connection_;  // writer thread only
+  std::unique_ptr<postgres::Connection> writerConnection_;  // writer thread only
 
   // Its writer uses everything above, so it is declared last, to be destroyed first.
   std::unique_ptr<CommitQueue> queue_;

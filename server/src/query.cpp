@@ -85,8 +85,8 @@ std::optional<std::vector<QueryPair>> ParseQuery(std::string_view raw) {
   return pairs;
 }
 
-Result<Submission> ParseSubmission(std::string_view raw_query) {
-  auto pairs = ParseQuery(raw_query);
+Result<Submission> ParseSubmission(std::string_view rawQuery) {
+  auto pairs = ParseQuery(rawQuery);
   if (!pairs) return Result<Submission>::Fail("malformed percent-encoding in the query");
 
   Submission s;
@@ -95,16 +95,16 @@ Result<Submission> ParseSubmission(std::string_view raw_query) {
     std::string* target;
     bool seen = false;
   };
-  std::array<Field, 4> fields{{{"first_name", &s.player.first_name},
-                               {"last_name", &s.player.last_name},
+  std::array<Field, 4> fields{{{"first_name", &s.player.firstName},
+                               {"last_name", &s.player.lastName},
                                {"addr", &s.player.addr},
                                {"country", &s.player.country}}};
-  std::optional<std::string> score_text;
+  std::optional<std::string> scoreText;
 
   for (auto& [key, value] : *pairs) {
     if (key == "score") {
-      if (score_text) return Result<Submission>::Fail("score is given more than once");
-      score_text = std::move(value);
+      if (scoreText) return Result<Submission>::Fail("score is given more than once");
+      scoreText = std::move(value);
       continue;
     }
     for (auto& f : fields) {
@@ -126,8 +126,8 @@ Result<Submission> ParseSubmission(std::string_view raw_query) {
     for (unsigned char c : *f.target)
       if (IsControl(c)) return Result<Submission>::Fail(std::string(f.key) + " holds a control character");
   }
-  if (!score_text) return Result<Submission>::Fail("missing score");
-  auto score = ParseScore(*score_text);
+  if (!scoreText) return Result<Submission>::Fail("missing score");
+  auto score = ParseScore(*scoreText);
   if (!score) return Result<Submission>::Fail("score must be a whole number from 1 to 100, plain digits");
   s.score = *score;
   return Result<Submission>::Ok(std::move(s));

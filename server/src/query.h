@@ -16,8 +16,8 @@ inline constexpr int kMaxScore = 100;
 
 // The four details that identify a player, byte for byte as sent.
 struct Player {
-  std::string first_name;
-  std::string last_name;
+  std::string firstName;
+  std::string lastName;
   std::string addr;
   std::string country;
   bool operator==(const Player&) const = default;
@@ -45,6 +45,6 @@ std::string PercentEncode(std::string_view bytes);
 std::optional<std::vector<QueryPair>> ParseQuery(std::string_view raw);
 
 // Checks a query as the game builds it. The error is a one-line reason fit for a client.
-Result<Submission> ParseSubmission(std::string_view raw_query);
+Result<Submission> ParseSubmission(std::string_view rawQuery);
 
 }  // namespace vesquin::scored

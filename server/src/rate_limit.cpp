@@ -12,23 +12,25 @@ constexpr auto kWindow = std::chrono::minutes(1);
 }
 
 bool RateLimiter::Allow(std::string_view address, Clock::time_point now) {
-  if (per_minute_ == 0) return true;
+  if (perMinute_ == 0) return true;
   std::lock_guard lock(mutex_);
-  if (now - last_sweep_ >= kWindow) Sweep(now);
-
+  ForgetExpired(now);
   auto it = hits_.find(std::string(address));
   if (it == hits_.end()) {
-    // Memory stays bounded under a flood from many addresses; newcomers wait for the next sweep.
     if (hits_.size() >= kMaxTrackedAddresses) {
-      Sweep(now);
-      if (hits_.size() >= kMaxTrackedAddresses) return false;
+      hits_.erase(recency_.front());
+      recency_.pop_front();
     }
-    it = hits_.emplace(std::string(address), std::deque<Clock::time_point>{}).first;
+    recency_.emplace_back(address);
+    it = hits_.emplace(std::string(address), Entry{{}, std::prev(recency_.end())}).first;
   }
-  auto& times = it->second;
-  while (!times.empty() && now - times.front() >= kWindow) times.pop_front();
-  if (times.size() >= per_minute_) return false;
+  auto& times = it->second.times;
+  std::size_t expired = 0;
+  while (expired < times.size() && now - times[expired] >= kWindow) ++expired;
+  times.erase(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(expired));
+  if (times.size() >= perMinute_) return false;
   times.push_back(now);
+  recency_.splice(recency_.end(), recency_, it->second.recency);
   return true;
 }
 
@@ -37,17 +39,18 @@ std::size_t RateLimiter::TrackedAddresses() {
   return hits_.size();
 }
 
-void RateLimiter::Sweep(Clock::time_point now) {
-  last_sweep_ = now;
-  for (auto it = hits_.begin(); it != hits_.end();) {
-    auto& times = it->second;
-    while (!times.empty() && now - times.front() >= kWindow) times.pop_front();
-    it = times.empty() ? hits_.erase(it) : std::next(it);
+// The addresses whose last counted hit is a minute old have nothing left to count.
+void RateLimiter::ForgetExpired(Clock::time_point now) {
+  while (!recency_.empty()) {
+    auto it = hits_.find(recency_.front());
+    if (!it->second.times.empty() && now - it->second.times.back() < kWindow) break;
+    hits_.erase(it);
+    recency_.pop_front();
   }
 }
 
-std::string RateLimitKey(std::string_view numeric_address) {
-  std::string text(numeric_address);
+std::string RateLimitKey(std::string_view numericAddress) {
+  std::string text(numericAddress);
   std::array<unsigned char, 16> v6{};
   if (inet_pton(AF_INET6, text.c_str(), v6.data()) != 1) return text;
   static constexpr std::array<unsigned char, 12> kMapped = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};

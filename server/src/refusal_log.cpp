@@ -13,7 +13,7 @@ std::optional<std::string> RefusalLog::Note(std::string_view kind, std::string_v
     return std::string(line);
   }
   ++it->second.counted;
-  it->second.last_line = line;
+  it->second.lastLine = line;
   return std::nullopt;
 }
 
@@ -22,7 +22,7 @@ std::vector<std::string> RefusalLog::Flush(Clock::time_point now) {
   std::vector<std::string> lines;
   for (auto it = kinds_.begin(); it != kinds_.end();) {
     Kind& k = it->second;
-    if (now - k.window_start < window_) {
+    if (now - k.windowStart < window_) {
       ++it;
       continue;
     }
@@ -31,10 +31,10 @@ std::vector<std::string> RefusalLog::Flush(Clock::time_point now) {
       continue;
     }
     auto seconds =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now - k.window_start).count() / 1000.0;
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - k.windowStart).count() / 1000.0;
     char span[32];
     std::snprintf(span, sizeof span, "%.1f", seconds);
-    lines.push_back(std::to_string(k.counted) + " more in " + span + " s like: " + k.last_line);
+    lines.push_back(std::to_string(k.counted) + " more in " + span + " s like: " + k.lastLine);
     k = Kind{now, 0, {}};
     ++it;
   }

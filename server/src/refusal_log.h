@@ -25,9 +25,9 @@ class RefusalLog {
 
  private:
   struct Kind {
-    Clock::time_point window_start;
+    Clock::time_point windowStart;
     unsigned counted = 0;
-    std::string last_line;
+    std::string lastLine;
   };
   const std::chrono::milliseconds window_;
   std::mutex mutex_;

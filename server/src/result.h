@@ -18,7 +18,7 @@ class Result {
   const T& operator*() const { return *value_; }
   T* operator->() { return &*value_; }
   const T* operator->() const { return &*value_; }
-  const std::string& error() const { return error_; }
+  const std::string& Error() const { return error_; }
 
  private:
   Result(std::optional<T> value, std::string error) : value_(std::move(value)), error_(std::move(error)) {}

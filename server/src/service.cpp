@@ -22,6 +22,16 @@ HttpResponse Unavailable(const std::string& why) {
   return Text(503, "storage unavailable\n", "store: " + why);
 }
 
+// The game asks for its place 6 s after its submission was answered; a place is told only to the
+// address that sent the same submission within this, so guessing a player's details learns nothing.
+constexpr std::int64_t kPlaceWindowMs = 60'000;
+
+HttpResponse RateLimited() {
+  HttpResponse r = Text(429, "too many requests from this address; try again in a minute\n", "rate limited");
+  r.headers.emplace_back("Retry-After", "60");
+  return r;
+}
+
 void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
   for (std::size_t pos = s.find(from); pos != std::string::npos; pos = s.find(from, pos + to.size()))
     s.replace(pos, from.size(), to);
@@ -30,14 +40,17 @@ void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
 }  // namespace
 
 Service::Service(Store& store, ServiceOptions options)
-    : store_(store), options_(std::move(options)), limiter_(options_.rate_limit_per_minute) {
-  if (!options_.now_ms)
-    options_.now_ms = [] {
+    : store_(store),
+      options_(std::move(options)),
+      limiter_(options_.rateLimitPerMinute),
+      placeLimiter_(options_.rateLimitPerMinute) {
+  if (!options_.nowMs)
+    options_.nowMs = [] {
       return std::chrono::duration_cast<std::chrono::milliseconds>(
                  std::chrono::system_clock::now().time_since_epoch())
           .count();
     };
-  if (!options_.steady_now) options_.steady_now = [] { return RateLimiter::Clock::now(); };
+  if (!options_.steadyNow) options_.steadyNow = [] { return RateLimiter::Clock::now(); };
 }
 
 void Service::Handle(const HttpRequest& request, Reply reply) noexcept {
@@ -64,16 +77,18 @@ void Service::Handle(const HttpRequest& request, Reply reply) noexcept {
 }
 
 std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& reply) {
-  if (request.raw_uri.size() > kMaxUriBytes) return Text(414, "URL longer than 4096 bytes\n", "uri too long");
-  if (request.headers_too_large) return Text(431, "request headers too large\n", "headers too large");
+  if (request.rawUri.size() > kMaxUriBytes) return Text(414, "URL longer than 4096 bytes\n", "uri too long");
+  if (request.headersTooLarge) return Text(431, "request headers too large\n", "headers too large");
+  if (!request.malformed.empty())
+    return Text(400, std::string(request.malformed) + "\n", "malformed: " + std::string(request.malformed));
   if (request.method != "GET" && request.method != "HEAD") {
     HttpResponse r = Text(405, "only GET is served\n", "method");
     r.headers.emplace_back("Allow", "GET, HEAD");
     return r;
   }
-  if (request.has_body) return Text(413, "requests must not carry a body\n", "body");
+  if (request.hasBody) return Text(413, "requests must not carry a body\n", "body");
 
-  std::string_view path = request.raw_uri;
+  std::string_view path = request.rawUri;
   std::string_view query;
   if (auto q = path.find('?'); q != std::string_view::npos) {
     query = path.substr(q + 1);
@@ -88,10 +103,10 @@ std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& re
     }
     return SubmitScore(query, request.client, reply);
   }
-  if (path == "/vesquin/top2.php") return AnswerPlace(query);
+  if (path == "/vesquin/top2.php") return AnswerPlace(query, request.client);
   if (path == "/vesquin/") return Page(false);
   if (path == "/vesquin/top.json") return Page(true);
-  if (auto play = ServePlayFile(options_.play_folder, path)) return std::move(*play);
+  if (auto play = ServePlayFile(options_.playFolder, path, request.conditions)) return std::move(*play);
   if (path == "/vesquin" || path == "/") {
     HttpResponse r = Text(301, "", "redirect");
     r.headers.emplace_back("Location", "/vesquin/");
@@ -103,19 +118,15 @@ std::optional<HttpResponse> Service::Route(const HttpRequest& request, Reply& re
 std::optional<HttpResponse> Service::SubmitScore(std::string_view query, std::string_view client,
                                                  Reply& reply) {
   auto submission = ParseSubmission(query);
-  if (!submission) return Text(400, submission.error() + "\n", "rejected: " + submission.error());
+  if (!submission) return Text(400, submission.Error() + "\n", "rejected: " + submission.Error());
   // Before the rate limit, so that a banned sender's attempts do not count against its neighbours.
   std::string key = RateLimitKey(client);
   auto banned = store_.IsBanned(key);
-  if (!banned) return Unavailable(banned.error());
+  if (!banned) return Unavailable(banned.Error());
   if (*banned) return Text(403, "scores from this address are not accepted\n", "banned " + key);
-  if (!limiter_.Allow(key, options_.steady_now())) {
-    HttpResponse r = Text(429, "too many scores from this address; try again in a minute\n", "rate limited");
-    r.headers.emplace_back("Retry-After", "60");
-    return r;
-  }
+  if (!limiter_.Allow(key, options_.steadyNow())) return RateLimited();
   int score = submission->score;
-  store_.SubmitAsync(std::move(*submission), std::string(client), options_.now_ms(),
+  store_.SubmitAsync(std::move(*submission), std::string(client), options_.nowMs(),
                      [reply = std::move(reply), score](Status st) {
                        if (!st) {
                          reply(Unavailable(st.error));
@@ -128,26 +139,28 @@ std::optional<HttpResponse> Service::SubmitScore(std::string_view query, std::st
   return std::nullopt;
 }
 
-HttpResponse Service::AnswerPlace(std::string_view query) {
+HttpResponse Service::AnswerPlace(std::string_view query, std::string_view client) {
+  if (!placeLimiter_.Allow(RateLimitKey(client), options_.steadyNow())) return RateLimited();
   HttpResponse r = Text(200, "");
   r.headers.emplace_back("Cache-Control", "no-store");
   auto submission = ParseSubmission(query);
   // The game reads an empty body as "no place"; that is all an invalid query can get.
   if (!submission) {
-    r.note = "invalid: " + submission.error();
+    r.note = "invalid: " + submission.Error();
     return r;
   }
-  auto place = store_.PlaceInTopTen(submission->player);
-  if (!place) return Unavailable(place.error());
+  const PlaceAsker asker{client, submission->score, options_.nowMs() - kPlaceWindowMs};
+  auto place = store_.PlaceInTopTen(submission->player, &asker);
+  if (!place) return Unavailable(place.Error());
   if (!*place) {
     // A client that swaps every "top1.php" in its URL for "top2.php" also changes such text
     // inside the details; look for the line under the details as they were first sent.
     Player original = submission->player;
-    for (std::string* f : {&original.first_name, &original.last_name, &original.addr, &original.country})
+    for (std::string* f : {&original.firstName, &original.lastName, &original.addr, &original.country})
       ReplaceAll(*f, "top2.php", "top1.php");
     if (!(original == submission->player)) {
-      place = store_.PlaceInTopTen(original);
-      if (!place) return Unavailable(place.error());
+      place = store_.PlaceInTopTen(original, &asker);
+      if (!place) return Unavailable(place.Error());
     }
   }
   if (*place) {
@@ -161,13 +174,13 @@ HttpResponse Service::AnswerPlace(std::string_view query) {
 
 HttpResponse Service::Page(bool json) {
   auto rows = store_.Top(kPageRows);
-  if (!rows) return Unavailable(rows.error());
+  if (!rows) return Unavailable(rows.Error());
   HttpResponse r;
   if (json) {
-    r.content_type = "application/json";
+    r.contentType = "application/json";
     r.body = RenderJson(*rows);
   } else {
-    r.content_type = "text/html; charset=utf-8";
+    r.contentType = "text/html; charset=utf-8";
     r.body = RenderHtml(*rows);
   }
   r.headers.emplace_back("Cache-Control", "no-cache");

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "rate_limit.h"
 #include "store.h"
 
@@ -16,27 +17,41 @@ namespace vesquin::scored {
 
 inline constexpr std::size_t kMaxUriBytes = 4096;
 
+// The request headers that make a file's answer conditional or partial.
+struct RequestConditions {
+  std::string_view ifNoneMatch;
+  std::string_view ifModifiedSince;
+  std::string_view range;
+  std::string_view ifRange;
+};
+
 struct HttpRequest {
   std::string_view method;
-  std::string_view raw_uri;  // path and query exactly as received
-  std::string_view client;   // numeric address of the client (the peer, or as a trusted proxy says)
-  bool has_body = false;
-  bool headers_too_large = false;
+  std::string_view rawUri;  // path and query exactly as received
+  std::string_view client;  // numeric address of the client (the peer, or as a trusted proxy says)
+  bool hasBody = false;
+  bool headersTooLarge = false;
+  std::string_view malformed = {};  // why the request cannot be read safely (answered 400), if it cannot
+  RequestConditions conditions = {};
 };
 
 struct HttpResponse {
   unsigned status = 200;
-  std::string content_type = "text/plain; charset=utf-8";
+  std::string contentType = "text/plain; charset=utf-8";
   std::string body;
+  // A body read from a file instead, `fileLength` bytes from `fileOffset`, sent without a copy.
+  UniqueFd file;
+  std::uint64_t fileOffset = 0;
+  std::uint64_t fileLength = 0;
   std::vector<std::pair<std::string, std::string>> headers;
   std::string note;  // short outcome for the request log
 };
 
 struct ServiceOptions {
-  unsigned rate_limit_per_minute = 10;
-  std::function<std::int64_t()> now_ms;                        // wall clock; defaults to the system clock
-  std::function<RateLimiter::Clock::time_point()> steady_now;  // for the rate limit; defaults to steady_clock
-  std::string play_folder;  // the browser build of the game, served at /vesquin/play/; empty: not served
+  unsigned rateLimitPerMinute = 10;
+  std::function<std::int64_t()> nowMs;                        // wall clock; defaults to the system clock
+  std::function<RateLimiter::Clock::time_point()> steadyNow;  // for the rate limit; defaults to steady_clock
+  std::string playFolder = {};  // the browser build of the game, served at /vesquin/play/; empty: not served
 };
 
 class Service {
@@ -52,12 +67,13 @@ class Service {
   // Empty when the answer comes later through `reply`.
   std::optional<HttpResponse> Route(const HttpRequest& request, Reply& reply);
   std::optional<HttpResponse> SubmitScore(std::string_view query, std::string_view client, Reply& reply);
-  HttpResponse AnswerPlace(std::string_view query);
+  HttpResponse AnswerPlace(std::string_view query, std::string_view client);
   HttpResponse Page(bool json);
 
   Store& store_;
   ServiceOptions options_;
   RateLimiter limiter_;
+  RateLimiter placeLimiter_;  // top2, so that guesses cost as much as submissions
 };
 
 }  // namespace vesquin::scored

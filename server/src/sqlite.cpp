@@ -1,8 +1,20 @@
 #include "sqlite.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "new_file.h"
+
 namespace vesquin::scored::sqlite {
 
 Result<Database> Database::Open(const std::string& path) {
+  // The table holds players' postal addresses: a new file is its owner's alone.
+  if (path != ":memory:" && !path.empty()) {
+    if (auto st = CreatePrivateFileIfMissing(path); !st) return Result<Database>::Fail(st.error);
+  }
   sqlite3* raw = nullptr;
   // NOMUTEX: each connection is used by one thread at a time (the store's pool sees to it).
   int rc = sqlite3_open_v2(path.c_str(), &raw,
@@ -30,7 +42,7 @@ std::string Database::LastError() const { return sqlite3_errmsg(db_.get()); }
 
 Result<Statement> Statement::Prepare(const Database& db, std::string_view sql) {
   sqlite3_stmt* raw = nullptr;
-  int rc = sqlite3_prepare_v3(db.get(), sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+  int rc = sqlite3_prepare_v3(db.Get(), sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
                               &raw, nullptr);
   Statement s;
   s.stmt_.reset(raw);
@@ -67,5 +79,26 @@ std::string Statement::ColumnBytes(int column) const {
   if (p == nullptr || n <= 0) return {};
   return std::string(static_cast<const char*>(p), static_cast<std::size_t>(n));
 }
+
+namespace {
+Result<UniqueFd> Lock(const std::string& path, int operation) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return Result<UniqueFd>::Fail("cannot open " + path + ": " + std::strerror(errno));
+  int rc;
+  while ((rc = ::flock(fd.Get(), operation)) != 0 && errno == EINTR) {
+  }
+  if (rc != 0) {
+    if (errno == EWOULDBLOCK)
+      return Result<UniqueFd>::Fail(path +
+                                    " is being served by vesquin-scored: stop every server on it first");
+    return Result<UniqueFd>::Fail("cannot lock " + path + ": " + std::strerror(errno));
+  }
+  return Result<UniqueFd>::Ok(std::move(fd));
+}
+}  // namespace
+
+Result<UniqueFd> HoldWhileServing(const std::string& path) { return Lock(path, LOCK_SH); }
+
+Result<UniqueFd> HoldUnserved(const std::string& path) { return Lock(path, LOCK_EX | LOCK_NB); }
 
 }  // namespace vesquin::scored::sqlite

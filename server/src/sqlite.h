@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_fd.h"
 #include "result.h"
 
 namespace vesquin::scored::sqlite {
@@ -16,7 +17,7 @@ class Database {
  public:
   static Result<Database> Open(const std::string& path);
 
-  sqlite3* get() const { return db_.get(); }
+  sqlite3* Get() const { return db_.get(); }
   // Runs statements that return no rows (DDL, pragmas, transaction control).
   Status Exec(const char* sql);
   std::string LastError() const;
@@ -46,7 +47,7 @@ class Statement {
 
   std::int64_t ColumnInt(int column) const;
   std::string ColumnBytes(int column) const;
-  sqlite3_stmt* get() const { return stmt_.get(); }
+  sqlite3_stmt* Get() const { return stmt_.get(); }
 
  private:
   struct Finalizer {
@@ -66,5 +67,11 @@ class ResetOnExit {
  private:
   Statement& s_;
 };
+
+// Every server holds its table's file under a shared lock while it runs, so that a command that
+// replaces the whole table can tell it is served and refuse rather than delete what was answered.
+Result<UniqueFd> HoldWhileServing(const std::string& path);
+// The file locked against servers: fails, saying so, while a server holds it.
+Result<UniqueFd> HoldUnserved(const std::string& path);
 
 }  // namespace vesquin::scored::sqlite

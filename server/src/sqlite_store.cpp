@@ -73,23 +73,25 @@ constexpr const char* kLinkSubmission =
     "AND addr = ?3 AND country = ?4) WHERE id = ?5";
 // Ten rows off the rank index, each flagged whether it is the player's: one snapshot, no scan.
 constexpr const char* kPlaceQuery =
-    "SELECT id = (SELECT id FROM players WHERE first_name = ?1 AND last_name = ?2 AND addr = ?3 "
-    "AND country = ?4) FROM players ORDER BY best_score DESC, reached_submission ASC LIMIT 10";
+    "SELECT id = (SELECT p.id FROM players p WHERE p.first_name = ?1 AND p.last_name = ?2 AND p.addr = ?3 "
+    "AND p.country = ?4 AND (?5 IS NULL OR EXISTS (SELECT 1 FROM submissions s WHERE s.player_id = p.id "
+    "AND s.client = ?5 AND s.score = ?6 AND s.received_at >= ?7))) "
+    "FROM players ORDER BY best_score DESC, reached_submission ASC LIMIT 10";
 constexpr const char* kBannedQuery = "SELECT 1 FROM bans WHERE network = ?1";
 constexpr const char* kTopQuery =
     "SELECT first_name, last_name, country, best_score, reached_at FROM players "
     "ORDER BY best_score DESC, reached_submission ASC LIMIT ?1";
 
-void BindPlayer(sqlite::Statement& s, const Player& p, int first_index) {
-  s.BindBlob(first_index, p.first_name);
-  s.BindBlob(first_index + 1, p.last_name);
-  s.BindBlob(first_index + 2, p.addr);
-  s.BindBlob(first_index + 3, p.country);
+void BindPlayer(sqlite::Statement& s, const Player& p, int firstIndex) {
+  s.BindBlob(firstIndex, p.firstName);
+  s.BindBlob(firstIndex + 1, p.lastName);
+  s.BindBlob(firstIndex + 2, p.addr);
+  s.BindBlob(firstIndex + 3, p.country);
 }
 
 Result<std::int64_t> QueryInt(sqlite::Database& db, const char* sql) {
   auto s = sqlite::Statement::Prepare(db, sql);
-  if (!s) return Result<std::int64_t>::Fail(s.error());
+  if (!s) return Result<std::int64_t>::Fail(s.Error());
   if (s->Step() != SQLITE_ROW) return Result<std::int64_t>::Fail(db.LastError());
   return Result<std::int64_t>::Ok(s->ColumnInt(0));
 }
@@ -103,7 +105,7 @@ Status SqliteStore::Migrate(sqlite::Database& db) {
     return Status::Fail(std::move(why));
   };
   auto version = QueryInt(db, "PRAGMA user_version");
-  if (!version) return fail(version.error());
+  if (!version) return fail(version.Error());
   if (*version > SqliteStore::kSchemaVersion)
     return fail("the database has schema version " + std::to_string(*version) +
                 ", newer than this server's " + std::to_string(SqliteStore::kSchemaVersion));
@@ -121,33 +123,24 @@ Status SqliteStore::Migrate(sqlite::Database& db) {
 
 struct SqliteStore::Connection {
   sqlite::Database db;
-  sqlite::Statement insert_submission, upsert_player, link_submission, place, top, banned;
+  sqlite::Statement insertSubmission, upsertPlayer, linkSubmission, place, top, banned;
 };
 
-class SqliteStore::Lease {
- public:
-  Lease(SqliteStore* store, std::unique_ptr<Connection> c) : store_(store), c_(std::move(c)) {}
-  Lease(Lease&&) = default;
-  Lease& operator=(Lease&&) = delete;
-  ~Lease() {
-    if (c_) store_->Release(std::move(c_));
-  }
-  Connection& operator*() { return *c_; }
-  Connection* operator->() { return c_.get(); }
-
- private:
-  SqliteStore* store_;
-  std::unique_ptr<Connection> c_;
-};
-
-SqliteStore::SqliteStore(std::string path) : path_(std::move(path)) {}
+SqliteStore::SqliteStore(std::string path)
+    : path_(std::move(path)),
+      readers_([this] { return OpenConnection(kReadBusyTimeoutMs); },
+               [](Connection& c) {
+                 // A connection left inside a transaction by a failure is rolled back before reuse.
+                 if (!sqlite3_get_autocommit(c.db.Get())) c.db.Exec("ROLLBACK");
+                 return true;
+               }) {}
 
 SqliteStore::~SqliteStore() {
   {
-    std::lock_guard lock(checkpoint_mutex_);
-    checkpointer_stopping_ = true;
+    std::lock_guard lock(checkpointMutex_);
+    checkpointerStopping_ = true;
   }
-  checkpoint_wanted_.notify_all();
+  checkpointWanted_.notify_all();
   // Commits what is still queued, so nothing accepted is dropped; its writer is gone before the
   // connection and the gate it uses.
   queue_.reset();
@@ -159,92 +152,74 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::Open(const std::string& path) 
   std::unique_ptr<SqliteStore> store(new SqliteStore(path));
   {
     auto db = sqlite::Database::Open(path);
-    if (!db) return R::Fail(db.error());
-    sqlite3_busy_timeout(db->get(), kReadBusyTimeoutMs);
+    if (!db) return R::Fail(db.Error());
+    sqlite3_busy_timeout(db->Get(), kReadBusyTimeoutMs);
     // WAL lets readers (top2, the page) run while a submission commits.
     {
       auto s = sqlite::Statement::Prepare(*db, "PRAGMA journal_mode=WAL");
-      if (!s) return R::Fail(path + ": " + s.error());
+      if (!s) return R::Fail(path + ": " + s.Error());
       if (s->Step() != SQLITE_ROW || s->ColumnBytes(0) != "wal")
         return R::Fail(path + ": cannot switch to WAL mode: " + db->LastError());
     }
     if (auto st = Migrate(*db); !st) return R::Fail(path + ": " + st.error);
   }
+  auto serving = sqlite::HoldWhileServing(path);
+  if (!serving) return R::Fail(serving.Error());
+  store->servingLock_ = std::move(*serving);
   // Both kinds of connection open now, so that a bad file fails at start-up, not at the first request.
   auto writer = store->OpenConnection(static_cast<int>(kWriteBound.count()));
-  if (!writer) return R::Fail(path + ": " + writer.error());
-  store->writer_connection_ = std::move(*writer);
+  if (!writer) return R::Fail(path + ": " + writer.Error());
+  store->writerConnection_ = std::move(*writer);
   auto checkpointer = store->OpenConnection(kReadBusyTimeoutMs);
-  if (!checkpointer) return R::Fail(path + ": " + checkpointer.error());
-  store->checkpoint_connection_ = std::move(*checkpointer);
+  if (!checkpointer) return R::Fail(path + ": " + checkpointer.Error());
+  store->checkpointConnection_ = std::move(*checkpointer);
   // Replaces SQLite's automatic checkpoint, which would run inside a commit.
-  sqlite3_wal_hook(store->writer_connection_->db.get(), &SqliteStore::OnWalCommit, store.get());
+  sqlite3_wal_hook(store->writerConnection_->db.Get(), &SqliteStore::OnWalCommit, store.get());
   auto reader = store->OpenConnection(kReadBusyTimeoutMs);
-  if (!reader) return R::Fail(path + ": " + reader.error());
-  store->Release(std::move(*reader));
+  if (!reader) return R::Fail(path + ": " + reader.Error());
+  store->readers_.Release(std::move(*reader));
   store->checkpointer_ = std::thread([s = store.get()] { s->CheckpointLoop(); });
   store->queue_ = std::make_unique<CommitQueue>(kMaxEntriesPerCommit, kWriteBound,
                                                 [s = store.get()](const std::vector<CommitQueue::Job>& jobs) {
-                                                  std::lock_guard gate(s->commit_gate_);
+                                                  std::lock_guard gate(s->commitGate_);
                                                   return s->Commit(jobs);
                                                 });
   return R::Ok(std::move(store));
 }
 
-Result<std::unique_ptr<SqliteStore::Connection>> SqliteStore::OpenConnection(int busy_timeout_ms) {
+Result<std::unique_ptr<SqliteStore::Connection>> SqliteStore::OpenConnection(int busyTimeoutMs) {
   using R = Result<std::unique_ptr<Connection>>;
   auto db = sqlite::Database::Open(path_);
-  if (!db) return R::Fail(db.error());
+  if (!db) return R::Fail(db.Error());
   auto c = std::make_unique<Connection>();
   c->db = std::move(*db);
-  sqlite3_busy_timeout(c->db.get(), busy_timeout_ms);
+  sqlite3_busy_timeout(c->db.Get(), busyTimeoutMs);
   // FULL: a submission answered 200 survives even a power cut, not only a crash of this process.
   if (auto st = c->db.Exec("PRAGMA synchronous=FULL"); !st) return R::Fail(st.error);
   struct {
     sqlite::Statement* target;
     const char* sql;
-  } statements[] = {{&c->insert_submission, kInsertSubmission},
-                    {&c->upsert_player, kUpsertPlayer},
-                    {&c->link_submission, kLinkSubmission},
+  } statements[] = {{&c->insertSubmission, kInsertSubmission},
+                    {&c->upsertPlayer, kUpsertPlayer},
+                    {&c->linkSubmission, kLinkSubmission},
                     {&c->place, kPlaceQuery},
                     {&c->top, kTopQuery},
                     {&c->banned, kBannedQuery}};
   for (auto& [target, sql] : statements) {
     auto s = sqlite::Statement::Prepare(c->db, sql);
-    if (!s) return R::Fail(s.error());
+    if (!s) return R::Fail(s.Error());
     *target = std::move(*s);
   }
   return R::Ok(std::move(c));
 }
 
-Result<SqliteStore::Lease> SqliteStore::Acquire() {
-  {
-    std::lock_guard lock(pool_mutex_);
-    if (!idle_.empty()) {
-      auto c = std::move(idle_.back());
-      idle_.pop_back();
-      return Result<Lease>::Ok(Lease(this, std::move(c)));
-    }
-  }
-  auto c = OpenConnection(kReadBusyTimeoutMs);
-  if (!c) return Result<Lease>::Fail(c.error());
-  return Result<Lease>::Ok(Lease(this, std::move(*c)));
-}
-
-void SqliteStore::Release(std::unique_ptr<Connection> connection) {
-  // A connection left inside a transaction by a failure is rolled back before reuse.
-  if (!sqlite3_get_autocommit(connection->db.get())) connection->db.Exec("ROLLBACK");
-  std::lock_guard lock(pool_mutex_);
-  idle_.push_back(std::move(connection));
-}
-
-void SqliteStore::SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) {
-  queue_->SubmitAsync(std::move(submission), std::move(client), now_ms, std::move(done));
+void SqliteStore::SubmitAsync(Submission submission, std::string client, std::int64_t nowMs, Done done) {
+  queue_->SubmitAsync(std::move(submission), std::move(client), nowMs, std::move(done));
 }
 
 Status SqliteStore::SubmitBatch(std::span<const Submission> submissions, std::string_view client,
-                                std::int64_t now_ms) {
-  return queue_->SubmitBatch(submissions, client, now_ms);
+                                std::int64_t nowMs) {
+  return queue_->SubmitBatch(submissions, client, nowMs);
 }
 
 int SqliteStore::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
@@ -253,10 +228,10 @@ int SqliteStore::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
   if (frames >= kCheckpointFrames) {
     auto* store = static_cast<SqliteStore*>(self);
     {
-      std::lock_guard lock(store->checkpoint_mutex_);
-      store->wal_grown_ = true;
+      std::lock_guard lock(store->checkpointMutex_);
+      store->walGrown_ = true;
     }
-    store->checkpoint_wanted_.notify_one();
+    store->checkpointWanted_.notify_one();
   }
   return SQLITE_OK;
 }
@@ -264,58 +239,58 @@ int SqliteStore::OnWalCommit(void* self, sqlite3*, const char*, int frames) {
 void SqliteStore::CheckpointLoop() {
   for (;;) {
     {
-      std::unique_lock lock(checkpoint_mutex_);
-      checkpoint_wanted_.wait(lock, [this] { return checkpointer_stopping_ || wal_grown_; });
-      if (checkpointer_stopping_) return;
-      wal_grown_ = false;
+      std::unique_lock lock(checkpointMutex_);
+      checkpointWanted_.wait(lock, [this] { return checkpointerStopping_ || walGrown_; });
+      if (checkpointerStopping_) return;
+      walGrown_ = false;
     }
     // PASSIVE copies what no reader still needs and never blocks the writer. The log only starts
     // over once everything in it is copied, which a busy writer would never let happen; so a
     // second pass, between two commits, copies the little that was added meanwhile.
-    sqlite3* db = checkpoint_connection_->db.get();
+    sqlite3* db = checkpointConnection_->db.Get();
     sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-    std::lock_guard gate(commit_gate_);
+    std::lock_guard gate(commitGate_);
     sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
   }
 }
 
 Status SqliteStore::Commit(const std::vector<CommitQueue::Job>& jobs) {
-  Connection& c = *writer_connection_;
+  Connection& c = *writerConnection_;
   if (auto st = c.db.Exec("BEGIN IMMEDIATE"); !st) return st;
   // Rolls back on any early return.
   struct RollbackUnlessCommitted {
     sqlite::Database& db;
     ~RollbackUnlessCommitted() {
-      if (!sqlite3_get_autocommit(db.get())) db.Exec("ROLLBACK");
+      if (!sqlite3_get_autocommit(db.Get())) db.Exec("ROLLBACK");
     }
   } guard{c.db};
 
   for (const CommitQueue::Job& job : jobs) {
     for (const CommitQueue::Entry& e : job.entries) {
       const Submission& s = e.submission;
-      std::int64_t submission_id;
+      std::int64_t submissionId;
       {
-        sqlite::ResetOnExit reset(c.insert_submission);
-        c.insert_submission.BindInt(1, e.received_at_ms);
-        c.insert_submission.BindText(2, e.client);
-        BindPlayer(c.insert_submission, s.player, 3);
-        c.insert_submission.BindInt(7, s.score);
-        if (c.insert_submission.Step() != SQLITE_DONE) return Status::Fail(c.db.LastError());
-        submission_id = sqlite3_last_insert_rowid(c.db.get());
+        sqlite::ResetOnExit reset(c.insertSubmission);
+        c.insertSubmission.BindInt(1, e.receivedAtMs);
+        c.insertSubmission.BindText(2, e.client);
+        BindPlayer(c.insertSubmission, s.player, 3);
+        c.insertSubmission.BindInt(7, s.score);
+        if (c.insertSubmission.Step() != SQLITE_DONE) return Status::Fail(c.db.LastError());
+        submissionId = sqlite3_last_insert_rowid(c.db.Get());
       }
       {
-        sqlite::ResetOnExit reset(c.upsert_player);
-        BindPlayer(c.upsert_player, s.player, 1);
-        c.upsert_player.BindInt(5, s.score);
-        c.upsert_player.BindInt(6, e.received_at_ms);
-        c.upsert_player.BindInt(7, submission_id);
-        if (c.upsert_player.Step() != SQLITE_DONE) return Status::Fail(c.db.LastError());
+        sqlite::ResetOnExit reset(c.upsertPlayer);
+        BindPlayer(c.upsertPlayer, s.player, 1);
+        c.upsertPlayer.BindInt(5, s.score);
+        c.upsertPlayer.BindInt(6, e.receivedAtMs);
+        c.upsertPlayer.BindInt(7, submissionId);
+        if (c.upsertPlayer.Step() != SQLITE_DONE) return Status::Fail(c.db.LastError());
       }
       {
-        sqlite::ResetOnExit reset(c.link_submission);
-        BindPlayer(c.link_submission, s.player, 1);
-        c.link_submission.BindInt(5, submission_id);
-        if (c.link_submission.Step() != SQLITE_DONE) return Status::Fail(c.db.LastError());
+        sqlite::ResetOnExit reset(c.linkSubmission);
+        BindPlayer(c.linkSubmission, s.player, 1);
+        c.linkSubmission.BindInt(5, submissionId);
+        if (c.linkSubmission.Step() != SQLITE_DONE) return Status::Fail(c.db.LastError());
       }
     }
   }
@@ -324,13 +299,18 @@ Status SqliteStore::Commit(const std::vector<CommitQueue::Job>& jobs) {
   return Status::Ok();
 }
 
-Result<std::optional<int>> SqliteStore::PlaceInTopTen(const Player& player) {
+Result<std::optional<int>> SqliteStore::PlaceInTopTen(const Player& player, const PlaceAsker* asker) {
   using R = Result<std::optional<int>>;
-  auto lease = Acquire();
-  if (!lease) return R::Fail(lease.error());
+  auto lease = readers_.Acquire();
+  if (!lease) return R::Fail(lease.Error());
   auto& s = (*lease)->place;
   sqlite::ResetOnExit reset(s);
   BindPlayer(s, player, 1);
+  if (asker) {
+    s.BindText(5, asker->client);
+    s.BindInt(6, asker->score);
+    s.BindInt(7, asker->sinceMs);
+  }
   std::optional<int> place;
   for (int row = 1;; ++row) {
     int rc = s.Step();
@@ -343,8 +323,8 @@ Result<std::optional<int>> SqliteStore::PlaceInTopTen(const Player& player) {
 
 Result<std::vector<TableRow>> SqliteStore::Top(int limit) {
   using R = Result<std::vector<TableRow>>;
-  auto lease = Acquire();
-  if (!lease) return R::Fail(lease.error());
+  auto lease = readers_.Acquire();
+  if (!lease) return R::Fail(lease.Error());
   auto& s = (*lease)->top;
   sqlite::ResetOnExit reset(s);
   s.BindInt(1, limit);
@@ -355,11 +335,11 @@ Result<std::vector<TableRow>> SqliteStore::Top(int limit) {
     if (rc != SQLITE_ROW) return R::Fail((*lease)->db.LastError());
     TableRow row;
     row.place = static_cast<int>(rows.size()) + 1;
-    row.first_name = s.ColumnBytes(0);
-    row.last_name = s.ColumnBytes(1);
+    row.firstName = s.ColumnBytes(0);
+    row.lastName = s.ColumnBytes(1);
     row.country = s.ColumnBytes(2);
     row.score = static_cast<int>(s.ColumnInt(3));
-    row.reached_at_ms = s.ColumnInt(4);
+    row.reachedAtMs = s.ColumnInt(4);
     rows.push_back(std::move(row));
   }
   return R::Ok(std::move(rows));
@@ -367,20 +347,20 @@ Result<std::vector<TableRow>> SqliteStore::Top(int limit) {
 
 Result<StoreCounts> SqliteStore::Counts() {
   using R = Result<StoreCounts>;
-  auto lease = Acquire();
-  if (!lease) return R::Fail(lease.error());
+  auto lease = readers_.Acquire();
+  if (!lease) return R::Fail(lease.Error());
   auto s =
       sqlite::Statement::Prepare((*lease)->db,
                                  "SELECT (SELECT count(*) FROM players), (SELECT count(*) FROM submissions), "
                                  "(SELECT count(*) FROM submissions WHERE player_id IS NULL)");
-  if (!s) return R::Fail(s.error());
+  if (!s) return R::Fail(s.Error());
   if (s->Step() != SQLITE_ROW) return R::Fail((*lease)->db.LastError());
   return R::Ok(StoreCounts{s->ColumnInt(0), s->ColumnInt(1), s->ColumnInt(2)});
 }
 
 Result<bool> SqliteStore::IsBanned(std::string_view key) {
-  auto lease = Acquire();
-  if (!lease) return Result<bool>::Fail(lease.error());
+  auto lease = readers_.Acquire();
+  if (!lease) return Result<bool>::Fail(lease.Error());
   auto& s = (*lease)->banned;
   sqlite::ResetOnExit reset(s);
   s.BindText(1, key);
@@ -391,20 +371,20 @@ Result<bool> SqliteStore::IsBanned(std::string_view key) {
 }
 
 Result<int> SqliteStore::SchemaVersion() {
-  auto lease = Acquire();
-  if (!lease) return Result<int>::Fail(lease.error());
+  auto lease = readers_.Acquire();
+  if (!lease) return Result<int>::Fail(lease.Error());
   auto v = QueryInt((*lease)->db, "PRAGMA user_version");
-  if (!v) return Result<int>::Fail(v.error());
+  if (!v) return Result<int>::Fail(v.Error());
   return Result<int>::Ok(static_cast<int>(*v));
 }
 
 Result<std::string> SqliteStore::ExplainReads() {
-  auto lease = Acquire();
-  if (!lease) return Result<std::string>::Fail(lease.error());
+  auto lease = readers_.Acquire();
+  if (!lease) return Result<std::string>::Fail(lease.Error());
   std::string plans;
   for (const char* sql : {kPlaceQuery, kTopQuery}) {
     auto s = sqlite::Statement::Prepare((*lease)->db, std::string("EXPLAIN QUERY PLAN ") + sql);
-    if (!s) return Result<std::string>::Fail(s.error());
+    if (!s) return Result<std::string>::Fail(s.Error());
     while (s->Step() == SQLITE_ROW) plans += s->ColumnBytes(3) + "\n";
   }
   return Result<std::string>::Ok(plans);

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include "commit_queue.h"
+#include "connection_pool.h"
 #include "sqlite.h"
 #include "store.h"
 
@@ -27,11 +28,12 @@ class SqliteStore final : public Store {
   SqliteStore(const SqliteStore&) = delete;
   SqliteStore& operator=(const SqliteStore&) = delete;
 
-  void SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) override;
+  void SubmitAsync(Submission submission, std::string client, std::int64_t nowMs, Done done) override;
   // Many submissions in one transaction (bulk imports, benchmarks); waits for the commit.
-  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t now_ms);
+  Status SubmitBatch(std::span<const Submission> submissions, std::string_view client, std::int64_t nowMs);
 
-  Result<std::optional<int>> PlaceInTopTen(const Player& player) override;
+  using Store::PlaceInTopTen;
+  Result<std::optional<int>> PlaceInTopTen(const Player& player, const PlaceAsker* asker) override;
   Result<std::vector<TableRow>> Top(int limit) override;
   Result<StoreCounts> Counts() override;
   Result<bool> IsBanned(std::string_view key) override;
@@ -44,31 +46,28 @@ class SqliteStore final : public Store {
 
  private:
   struct Connection;
-  class Lease;
 
   explicit SqliteStore(std::string path);
-  Result<std::unique_ptr<Connection>> OpenConnection(int busy_timeout_ms);
-  Result<Lease> Acquire();
-  void Release(std::unique_ptr<Connection> connection);
+  Result<std::unique_ptr<Connection>> OpenConnection(int busyTimeoutMs);
   Status Commit(const std::vector<CommitQueue::Job>& jobs);
   void CheckpointLoop();
   static int OnWalCommit(void* self, sqlite3* db, const char* name, int frames);
 
   std::string path_;
-  // Read connections; the writer never touches this pool or its mutex.
-  std::mutex pool_mutex_;
-  std::vector<std::unique_ptr<Connection>> idle_;
+  UniqueFd servingLock_;  // see sqlite::HoldWhileServing
+  // Read connections; the writer never touches this pool.
+  ConnectionPool<Connection> readers_;
 
-  std::unique_ptr<Connection> writer_connection_;  // writer thread only
+  std::unique_ptr<Connection> writerConnection_;  // writer thread only
 
   // Checkpoints run on a thread of their own, so that no commit ever waits for one.
-  std::unique_ptr<Connection> checkpoint_connection_;
-  std::mutex checkpoint_mutex_;
-  std::condition_variable checkpoint_wanted_;
-  bool wal_grown_ = false;              // under checkpoint_mutex_; set from the writer's commits
-  bool checkpointer_stopping_ = false;  // under checkpoint_mutex_
+  std::unique_ptr<Connection> checkpointConnection_;
+  std::mutex checkpointMutex_;
+  std::condition_variable checkpointWanted_;
+  bool walGrown_ = false;              // under checkpointMutex_; set from the writer's commits
+  bool checkpointerStopping_ = false;  // under checkpointMutex_
   // Held by the writer for each commit, and by the checkpointer for its short last pass.
-  std::mutex commit_gate_;
+  std::mutex commitGate_;
   std::thread checkpointer_;
 
   // Its writer uses everything above, so it is declared last, to be destroyed first.

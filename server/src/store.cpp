@@ -4,10 +4,10 @@
 
 namespace vesquin::scored {
 
-Status Store::Submit(const Submission& submission, std::string_view client, std::int64_t now_ms) {
+Status Store::Submit(const Submission& submission, std::string_view client, std::int64_t nowMs) {
   std::promise<Status> outcome;
   auto result = outcome.get_future();
-  SubmitAsync(submission, std::string(client), now_ms,
+  SubmitAsync(submission, std::string(client), nowMs,
               [&outcome](Status st) { outcome.set_value(std::move(st)); });
   return result.get();
 }

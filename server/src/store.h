@@ -18,17 +18,24 @@ namespace vesquin::scored {
 // A line of the public table. The address is left out on purpose: it is never shown.
 struct TableRow {
   int place = 0;
-  std::string first_name;
-  std::string last_name;
+  std::string firstName;
+  std::string lastName;
   std::string country;
   int score = 0;
-  std::int64_t reached_at_ms = 0;  // Unix time when the player first reached this score
+  std::int64_t reachedAtMs = 0;  // Unix time when the player first reached this score
 };
 
 struct StoreCounts {
   std::int64_t players = 0;
   std::int64_t submissions = 0;
-  std::int64_t unlinked_submissions = 0;  // log entries not tied to a table line
+  std::int64_t unlinkedSubmissions = 0;  // log entries not tied to a table line
+};
+
+// Who asks for a place: it is told only to the address that sent the same submission lately.
+struct PlaceAsker {
+  std::string_view client;  // as the submission's log entry holds it
+  int score = 0;
+  std::int64_t sinceMs = 0;  // the submission must have been received at or after this
 };
 
 class Store {
@@ -44,12 +51,14 @@ class Store {
   // Logs the submission and raises the player's line if the score beats its best. `done` is
   // called once, from another thread, after the change is durably committed or with the reason
   // it was not stored; it must return quickly.
-  virtual void SubmitAsync(Submission submission, std::string client, std::int64_t now_ms, Done done) = 0;
+  virtual void SubmitAsync(Submission submission, std::string client, std::int64_t nowMs, Done done) = 0;
   // The same, waiting for the outcome.
-  Status Submit(const Submission& submission, std::string_view client, std::int64_t now_ms);
+  Status Submit(const Submission& submission, std::string_view client, std::int64_t nowMs);
 
-  // The place 1..10 of the player's line, or nothing when it is lower or absent.
-  virtual Result<std::optional<int>> PlaceInTopTen(const Player& player) = 0;
+  // The place 1..10 of the player's line, or nothing when it is lower or absent, or when `asker`
+  // is given and the log holds no submission of this player and score from it since then.
+  virtual Result<std::optional<int>> PlaceInTopTen(const Player& player, const PlaceAsker* asker) = 0;
+  Result<std::optional<int>> PlaceInTopTen(const Player& player) { return PlaceInTopTen(player, nullptr); }
   virtual Result<std::vector<TableRow>> Top(int limit) = 0;
   virtual Result<StoreCounts> Counts() = 0;
   // Whether submissions from this sender are refused. `key` is BanKey() of the client address;

@@ -70,8 +70,8 @@ Status TrustedProxies::Add(std::string_view network) {
   return Status::Ok();
 }
 
-bool TrustedProxies::Contains(std::string_view numeric_address) const {
-  auto bytes = ParseAddress(numeric_address);
+bool TrustedProxies::Contains(std::string_view numericAddress) const {
+  auto bytes = ParseAddress(numericAddress);
   if (!bytes) return false;
   for (const Network& n : networks_) {
     bool match = true;
@@ -85,9 +85,9 @@ bool TrustedProxies::Contains(std::string_view numeric_address) const {
   return false;
 }
 
-std::string TrustedProxies::ClientOf(std::string_view peer, std::string_view forwarded_for) const {
+std::string TrustedProxies::ClientOf(std::string_view peer, std::string_view forwardedFor) const {
   if (!Contains(peer)) return std::string(peer);
-  std::string_view rest = forwarded_for;
+  std::string_view rest = forwardedFor;
   while (!rest.empty()) {
     auto comma = rest.rfind(',');
     std::string_view entry = Trim(comma == std::string_view::npos ? rest : rest.substr(comma + 1));

@@ -16,12 +16,12 @@ class TrustedProxies {
  public:
   // "ADDR" or "ADDR/PREFIX", IPv4 or IPv6.
   Status Add(std::string_view network);
-  bool empty() const { return networks_.empty(); }
-  bool Contains(std::string_view numeric_address) const;
+  bool Empty() const { return networks_.empty(); }
+  bool Contains(std::string_view numericAddress) const;
   // The peer, or when the peer is a trusted proxy the right-most X-Forwarded-For entry that is
   // not one (each proxy appends the address it was reached from). Falls back to the peer when the
   // list holds no such entry or that entry is not an address.
-  std::string ClientOf(std::string_view peer, std::string_view forwarded_for) const;
+  std::string ClientOf(std::string_view peer, std::string_view forwardedFor) const;
 
  private:
   struct Network {

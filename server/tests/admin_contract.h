@@ -37,8 +37,8 @@ class AdminContract : public ::testing::TestWithParam<AdminFactory> {
   StorePair Fresh();
   void Submit(const Player& p, int score, const std::string& client = "192.0.2.1");
 
-  StorePair db;
-  std::int64_t clock_ms = 1'700'000'000'000;
+  StorePair db_;
+  std::int64_t clockMs_ = 1'700'000'000'000;
 };
 
 }  // namespace vesquin::scored::testing

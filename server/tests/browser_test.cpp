@@ -21,7 +21,7 @@ std::string Chromium() {
 }
 
 struct CommandRun {
-  int exit_code = -1;
+  int exitCode = -1;
   std::string output;
 };
 
@@ -32,7 +32,7 @@ CommandRun RunCommand(const std::string& command) {
   char buf[4096];
   while (std::size_t n = fread(buf, 1, sizeof buf, pipe)) run.output.append(buf, n);
   int status = pclose(pipe);
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
 
@@ -60,7 +60,7 @@ TEST(Browser, PageIsAccessibleAndShowsNamesAsText) {
 
   CommandRun run = RunCommand("node '" + dir + "/check_page.mjs' '" + server.Url("/vesquin/") + "' '" +
                               tmp.File("page.png") + "'");
-  EXPECT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_EQ(run.exitCode, 0) << run.output;
   EXPECT_NE(run.output.find("\"violations\":0"), std::string::npos) << run.output;
   // What a screen reader reads in the first row: the markup as plain text.
   EXPECT_NE(

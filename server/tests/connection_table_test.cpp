@@ -13,8 +13,8 @@ using namespace std::chrono_literals;
 using Verdict = ConnectionTable::Verdict;
 const ConnectionTable::Clock::time_point t0{std::chrono::hours(1)};
 
-ConnectionLimits Limits(unsigned active, unsigned per_address, unsigned waiting) {
-  return ConnectionLimits{active, per_address, waiting, 5000ms};
+ConnectionLimits Limits(unsigned active, unsigned perAddress, unsigned waiting) {
+  return ConnectionLimits{active, perAddress, waiting, 5000ms};
 }
 
 TEST(ConnectionTable, PerAddressLimitCountsAnIpv6Slash64AsOneAddress) {
@@ -39,11 +39,26 @@ TEST(ConnectionTable, ANewcomerTakesAnIdleSlotOfACrowdedAddress) {
   auto a = table.Arrive(5, "new", false, t0 + 10s);
   EXPECT_EQ(a.verdict, Verdict::kServe);
   EXPECT_EQ(a.evict, ConnectionTable::Id{2}) << "the idle connection of the crowded address served longest";
-  EXPECT_EQ(table.active(), 4u);
+  EXPECT_EQ(table.Active(), 4u);
   // Now crowd 2, other 1, new 1: nobody holds two more than "other" does, so it waits.
   auto b = table.Arrive(6, "other", false, t0 + 11s);
   EXPECT_EQ(b.verdict, Verdict::kWait);
   EXPECT_FALSE(b.evict);
+}
+
+TEST(ConnectionTable, AConnectionKeptAliveIdleGivesWayWhenEveryAddressHoldsOne) {
+  ConnectionTable table({2, 8, 8, 5s});
+  table.Arrive(1, "a", false, t0);
+  table.Arrive(2, "b", false, t0);
+  table.RequestStarted(1);
+  EXPECT_EQ(table.Arrive(3, "c", false, t0 + 1s).verdict, Verdict::kWait) << "no one is idle yet";
+  table.Closed(3);
+  table.RequestEnded(1, t0 + 1s);
+  table.RequestStarted(2);
+  table.RequestEnded(2, t0 + 2s);
+  auto a = table.Arrive(4, "c", false, t0 + 3s);
+  EXPECT_EQ(a.verdict, Verdict::kServe);
+  EXPECT_EQ(a.evict, std::optional<ConnectionTable::Id>(1)) << "the one idle longest";
 }
 
 TEST(ConnectionTable, WaitingConnectionsAreServedLeastServedAddressFirst) {
@@ -57,7 +72,7 @@ TEST(ConnectionTable, WaitingConnectionsAreServedLeastServedAddressFirst) {
   EXPECT_EQ(table.Promote(t0 + 3s), std::vector<ConnectionTable::Id>{4}) << "c has nothing served, a has one";
   table.Closed(1);
   EXPECT_EQ(table.Promote(t0 + 4s), std::vector<ConnectionTable::Id>{3});
-  EXPECT_EQ(table.waiting(), 0u);
+  EXPECT_EQ(table.Waiting(), 0u);
 }
 
 TEST(ConnectionTable, AFullWaitingListShedsTheHeaviestAddress) {
@@ -84,7 +99,7 @@ TEST(ConnectionTable, DeadlineCoversTheRequestHeadAndRenewsAfterEachAnswer) {
   table.RequestEnded(2, t0 + 60s);
   EXPECT_TRUE(table.Expired(t0 + 64s).empty());
   EXPECT_EQ(table.Expired(t0 + 65s), std::vector<ConnectionTable::Id>{2});
-  EXPECT_EQ(table.active(), 0u) << "expired connections no longer hold slots";
+  EXPECT_EQ(table.Active(), 0u) << "expired connections no longer hold slots";
 }
 
 }  // namespace

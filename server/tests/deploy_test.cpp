@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/curl_http.h"
+#include "scores/send_score.h"
 #include "support.h"
 
 extern char** environ;
@@ -89,7 +91,7 @@ class Process {
     kill(pid_, SIGTERM);
     Wait(5s);
   }
-  bool running() const { return pid_ > 0; }
+  bool Running() const { return pid_ > 0; }
 
  private:
   pid_t pid_ = -1;
@@ -152,13 +154,13 @@ class NginxSite : public ::testing::Test {
     if (!Executable("/usr/sbin/nginx")) GTEST_SKIP() << "nginx is not installed; the site is not checked";
     if (!Executable("/usr/bin/openssl")) GTEST_SKIP() << "openssl is not installed; the site is not checked";
     // nginx's workers (nobody, when run as root) read below this folder.
-    ::chmod(dir.path().c_str(), 0755);
-    cert = dir.File("cert.pem");
+    ::chmod(dir_.Path().c_str(), 0755);
+    cert_ = dir_.File("cert.pem");
     auto made =
         RunCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                    "-nodes", "-keyout", dir.File("key.pem"), "-out", cert, "-days", "2", "-subj",
+                    "-nodes", "-keyout", dir_.File("key.pem"), "-out", cert_, "-days", "2", "-subj",
                     "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1"},
-                   dir);
+                   dir_);
     ASSERT_EQ(made.status, 0) << made.output;
 
     std::string site = ReadFile(kDeploy + "/nginx-vesquin-scored.conf");
@@ -168,13 +170,13 @@ class NginxSite : public ::testing::Test {
                "listen 127.0.0.1:" + std::to_string(kHttpsPort) + " ssl http2;");
     Substitute(site, "listen [::]:80;", "");
     Substitute(site, "listen [::]:443 ssl http2;", "");
-    Substitute(site, "/etc/ssl/vesquin-scored/fullchain.pem", cert);
-    Substitute(site, "/etc/ssl/vesquin-scored/privkey.pem", dir.File("key.pem"));
-    WriteFile(dir.File("site.conf"), site);
-    std::string prefix = dir.path().string();
-    std::filesystem::create_directory(dir.File("tmp"));
-    ::chmod(dir.File("tmp").c_str(), 0777);
-    WriteFile(dir.File("nginx.conf"),
+    Substitute(site, "/etc/ssl/vesquin-scored/fullchain.pem", cert_);
+    Substitute(site, "/etc/ssl/vesquin-scored/privkey.pem", dir_.File("key.pem"));
+    WriteFile(dir_.File("site.conf"), site);
+    std::string prefix = dir_.Path().string();
+    std::filesystem::create_directory(dir_.File("tmp"));
+    ::chmod(dir_.File("tmp").c_str(), 0777);
+    WriteFile(dir_.File("nginx.conf"),
               std::string(geteuid() == 0 ? "user nobody nogroup;\n" : "") +
                   "daemon off;\nworker_processes 1;\npid " + prefix + "/nginx.pid;\nerror_log " + prefix +
                   "/error.log;\nevents { worker_connections 128; }\nhttp {\n  access_log off;\n"
@@ -188,14 +190,19 @@ class NginxSite : public ::testing::Test {
                   prefix + "/tmp/scgi;\n  include " + prefix + "/site.conf;\n}\n");
   }
   std::vector<std::string> Nginx(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"/usr/sbin/nginx",     "-p", dir.path().string(),   "-e",
-                                     dir.File("error.log"), "-c", dir.File("nginx.conf")};
+    std::vector<std::string> args = {"/usr/sbin/nginx",      "-p", dir_.Path().string(),   "-e",
+                                     dir_.File("error.log"), "-c", dir_.File("nginx.conf")};
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
 
-  TempDir dir;
-  std::string cert;
+  // vesquin-scored behind the site with nginx as its trusted proxy, as deployed; the TLS origin
+  // once both answer.
+  std::string Deploy(std::vector<std::string> options);
+
+  TempDir dir_;
+  std::string cert_;
+  std::unique_ptr<Process> server_, nginx_;
 };
 
 struct Answer {
@@ -244,28 +251,97 @@ bool WaitForPort(const std::string& url, const std::string& cert) {
   return false;
 }
 
+std::string NginxSite::Deploy(std::vector<std::string> options) {
+  std::vector<std::string> args = {SCORED_BINARY,
+                                   "--db",
+                                   dir_.File("scores.db"),
+                                   "--listen",
+                                   "127.0.0.1:" + std::to_string(kServerPort),
+                                   "--trusted-proxy",
+                                   "127.0.0.1"};
+  args.insert(args.end(), options.begin(), options.end());
+  server_ = std::make_unique<Process>(args, dir_.File("server.log"));
+  nginx_ = std::make_unique<Process>(Nginx({}), dir_.File("nginx.out"));
+  const std::string origin = "https://127.0.0.1:" + std::to_string(kHttpsPort);
+  EXPECT_TRUE(WaitForPort("http://127.0.0.1:" + std::to_string(kServerPort) + "/vesquin/", cert_))
+      << ReadFile(dir_.File("server.log"));
+  EXPECT_TRUE(WaitForPort(origin + "/vesquin/", cert_)) << ReadFile(dir_.File("error.log"));
+  return origin;
+}
+
 TEST_F(NginxSite, PassesNginxTest) {
-  auto t = RunCommand(Nginx({"-t"}), dir);
+  auto t = RunCommand(Nginx({"-t"}), dir_);
   EXPECT_EQ(t.status, 0) << t.output;
   EXPECT_NE(t.output.find("test is successful"), std::string::npos) << t.output;
 }
 
+TEST_F(NginxSite, TheGameSendsOverTlsToAServerWhoseCertificateItCanVerify) {
+  const std::string origin = Deploy({});
+  const PlayerDetails details{"Ada", "Lovelace", "12 St James's Square", "England"};
+  CurlHttp http;
+  // The certificate authority is the system's unless CURL_CA_BUNDLE or SSL_CERT_FILE names
+  // another, as for curl.
+  ::unsetenv("CURL_CA_BUNDLE");
+  ::setenv("SSL_CERT_FILE", dir_.File("nowhere.pem").c_str(), 1);
+  EXPECT_FALSE(http.Get(ScoreRequestPrefix(origin, "top1.php", details) + "60")) << "an unverified server";
+  ::setenv("SSL_CERT_FILE", cert_.c_str(), 1);
+  auto stored = http.Get(ScoreRequestPrefix(origin, "top1.php", details) + "60");
+  auto place = http.Get(ScoreRequestPrefix(origin, "top2.php", details) + "60");
+  ::unsetenv("SSL_CERT_FILE");
+  ASSERT_TRUE(stored && place);
+  EXPECT_EQ(place->body, "1");
+  // Older builds send to the plain port; it still answers both requests.
+  const std::string plain = "http://127.0.0.1:" + std::to_string(kHttpPort);
+  EXPECT_EQ(http.Get(ScoreRequestPrefix(plain, "top2.php", details) + "60")->body, "1");
+}
+
+TEST_F(NginxSite, ThePageSendsItsScoreOverTlsTrustingOnlyTheBrowsersOwnStore) {
+  const std::string browserDir = SCORED_BROWSER_DIR;
+  if (!Executable("/usr/bin/chromium") && !std::getenv("CHROMIUM"))
+    GTEST_SKIP() << "chromium is not installed";
+  if (!Executable("/usr/bin/certutil")) GTEST_SKIP() << "certutil (libnss3-tools) is not installed";
+  ASSERT_TRUE(std::filesystem::exists(browserDir + "/node_modules/playwright-core"))
+      << "npm packages missing: run scripts/install-deps.sh";
+  // The test's certificate authority goes into the NSS database that chromium reads on Linux.
+  const std::string home = dir_.File("home");
+  std::filesystem::create_directories(home + "/.pki/nssdb");
+  const std::string nssdb = "sql:" + home + "/.pki/nssdb";
+  ASSERT_EQ(RunCommand({"certutil", "-N", "-d", nssdb, "--empty-password"}, dir_).status, 0);
+  ASSERT_EQ(RunCommand({"certutil", "-A", "-d", nssdb, "-n", "vesquin-test", "-t", "C,,", "-i", cert_}, dir_)
+                .status,
+            0);
+  std::filesystem::create_directories(dir_.File("play"));
+  WriteFile(dir_.File("play/index.html"), "<!DOCTYPE html><html lang=\"en\"><title>Vesquin</title></html>");
+  const std::string origin = Deploy({"--play", dir_.File("play")});
+  auto send = [&](const std::string& withHome) {
+    return RunCommand({"env", "HOME=" + withHome, "node", browserDir + "/check_tls.mjs",
+                       origin + "/vesquin/play/", testing::GameQuery(MakePlayer("Ada"), 68)},
+                      dir_);
+  };
+  std::filesystem::create_directories(dir_.File("stranger"));
+  EXPECT_NE(send(dir_.File("stranger")).status, 0)
+      << "a browser that does not trust the authority sends nothing";
+  auto sent = send(home);
+  EXPECT_EQ(sent.status, 0) << sent.output;
+  EXPECT_EQ(sent.output, "1\n") << "the place of the score the page sent";
+}
+
 TEST_F(NginxSite, RateLimitAndBansFollowTheClientOnlyFromTheTrustedProxy) {
-  std::string db = dir.File("scores.db");
+  std::string db = dir_.File("scores.db");
   Process server({SCORED_BINARY, "--db", db, "--listen", "127.0.0.1:" + std::to_string(kServerPort),
                   "--rate-limit", "2", "--trusted-proxy", "127.0.0.1"},
-                 dir.File("server.log"));
-  Process nginx(Nginx({}), dir.File("nginx.out"));
+                 dir_.File("server.log"));
+  Process nginx(Nginx({}), dir_.File("nginx.out"));
   std::string direct = "http://127.0.0.1:" + std::to_string(kServerPort);
   std::string https = "https://127.0.0.1:" + std::to_string(kHttpsPort);
   std::string http = "http://127.0.0.1:" + std::to_string(kHttpPort);
-  ASSERT_TRUE(WaitForPort(direct + "/vesquin/", cert)) << ReadFile(dir.File("server.log"));
-  ASSERT_TRUE(WaitForPort(https + "/vesquin/", cert)) << ReadFile(dir.File("error.log"));
+  ASSERT_TRUE(WaitForPort(direct + "/vesquin/", cert_)) << ReadFile(dir_.File("server.log"));
+  ASSERT_TRUE(WaitForPort(https + "/vesquin/", cert_)) << ReadFile(dir_.File("error.log"));
 
   int n = 0;
   auto submit = [&](const std::string& base, const std::string& source, const std::string& header = "") {
     return Get(base + "/vesquin/top1.php?" + testing::GameQuery(MakePlayer("p" + std::to_string(n++)), 50),
-               source, cert, header);
+               source, cert_, header);
   };
   // Through nginx each client has a limit of its own, whatever it writes in the header itself.
   EXPECT_EQ(submit(https, "127.0.0.3").status, 200) << submit(https, "127.0.0.3").error;
@@ -282,20 +358,20 @@ TEST_F(NginxSite, RateLimitAndBansFollowTheClientOnlyFromTheTrustedProxy) {
   EXPECT_EQ(submit(direct, "127.0.0.5", "X-Forwarded-For: 203.0.113.3").status, 429);
 
   // A ban names the client as nginx saw it.
-  auto banned = RunCommand({SCORED_BINARY, "admin", "--db", db, "ban", "127.0.0.6"}, dir);
+  auto banned = RunCommand({SCORED_BINARY, "admin", "--db", db, "ban", "127.0.0.6"}, dir_);
   ASSERT_EQ(banned.status, 0) << banned.output;
   EXPECT_EQ(submit(https, "127.0.0.6").status, 403);
   EXPECT_EQ(submit(https, "127.0.0.7", "X-Forwarded-For: 127.0.0.6").status, 200);
 
   // The page is served over TLS; plain HTTP moves there.
-  Answer page = Get(https + "/vesquin/", "127.0.0.8", cert);
+  Answer page = Get(https + "/vesquin/", "127.0.0.8", cert_);
   EXPECT_EQ(page.status, 200);
   EXPECT_NE(page.body.find("<table"), std::string::npos);
-  Answer moved = Get(http + "/vesquin/", "127.0.0.8", cert);
+  Answer moved = Get(http + "/vesquin/", "127.0.0.8", cert_);
   EXPECT_EQ(moved.status, 301);
   EXPECT_EQ(moved.location, "https://127.0.0.1/vesquin/");
 
-  std::string log = ReadFile(dir.File("server.log"));
+  std::string log = ReadFile(dir_.File("server.log"));
   EXPECT_NE(log.find("127.0.0.3 (via 127.0.0.1) GET /vesquin/top1.php 429"), std::string::npos) << log;
   EXPECT_NE(log.find("127.0.0.6 (via 127.0.0.1) GET /vesquin/top1.php 403"), std::string::npos) << log;
   EXPECT_EQ(log.find("198.51.100."), std::string::npos) << "a forged address never names the client";

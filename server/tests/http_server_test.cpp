@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <sqlite3.h>
+#include "log_budget.h"
 #include "slow_attack.h"
 #include "support.h"
 
@@ -24,12 +25,12 @@ using testing::TestServer;
 
 class HttpTest : public ::testing::Test {
  protected:
-  TempDir dir;
-  std::string db = dir.File("scores.db");
+  TempDir dir_;
+  std::string db_ = dir_.File("scores.db");
 };
 
 TEST_F(HttpTest, SubmitThenAskThePlaceAsTheGameDoes) {
-  TestServer server(db);
+  TestServer server(db_);
   auto first = server.Submit(MakePlayer("Ada"), 42);
   EXPECT_EQ(first.status, 200) << first.error;
   EXPECT_EQ(first.body, "");
@@ -52,13 +53,13 @@ TEST_F(HttpTest, SubmitThenAskThePlaceAsTheGameDoes) {
 }
 
 TEST_F(HttpTest, DetailsArriveByteForByte) {
-  TestServer server(db);
+  TestServer server(db_);
   Player odd{"Zo\xC3\xAB & Sons+", "d'Arc%20", "Rue = 5; \xE9t\xE9 ~", "<UK>"};
   ASSERT_EQ(server.Submit(odd, 64).status, 200);
   EXPECT_EQ(server.AskPlace(odd, 64).body, "1");
-  auto top = server.store().Top(1);
-  EXPECT_EQ(top->at(0).first_name, odd.first_name);
-  EXPECT_EQ(top->at(0).last_name, odd.last_name);
+  auto top = server.Scores().Top(1);
+  EXPECT_EQ(top->at(0).firstName, odd.firstName);
+  EXPECT_EQ(top->at(0).lastName, odd.lastName);
   // '+' is a space, as in HTML forms; the game sends %20, and both name the same player.
   ASSERT_EQ(HttpGet(server.Url("/vesquin/top1.php?first_name=Mary+Ann&last_name=B&addr=C&country=D&score=70"))
                 .status,
@@ -67,25 +68,25 @@ TEST_F(HttpTest, DetailsArriveByteForByte) {
 }
 
 TEST_F(HttpTest, FindsThePlaceWhenTheClientRewroteTop1InTheDetails) {
-  TestServer server(db);
+  TestServer server(db_);
   ASSERT_EQ(server.Submit(MakePlayer("top1.php"), 30).status, 200);
   EXPECT_EQ(server.AskPlace(MakePlayer("top2.php"), 30).body, "1");
 }
 
 TEST_F(HttpTest, InvalidSubmissionsGet400AndStoreNothing) {
-  TestServer server(db);
-  std::string good_rest = "&last_name=b&addr=c&country=d";
+  TestServer server(db_);
+  std::string goodRest = "&last_name=b&addr=c&country=d";
   const std::vector<std::string> bad = {
-      "first_name=a" + good_rest + "&score=0",
-      "first_name=a" + good_rest + "&score=101",
-      "first_name=a" + good_rest + "&score=5x",
-      "first_name=a" + good_rest + "&score=-5",
-      "first_name=a" + good_rest,
+      "first_name=a" + goodRest + "&score=0",
+      "first_name=a" + goodRest + "&score=101",
+      "first_name=a" + goodRest + "&score=5x",
+      "first_name=a" + goodRest + "&score=-5",
+      "first_name=a" + goodRest,
       "last_name=b&addr=c&country=d&score=5",
-      "first_name=" + std::string(100, 'x') + good_rest + "&score=5",
-      "first_name=a%0Ab" + good_rest + "&score=5",
-      "first_name=a%00" + good_rest + "&score=5",
-      "first_name=%zz" + good_rest + "&score=5",
+      "first_name=" + std::string(100, 'x') + goodRest + "&score=5",
+      "first_name=a%0Ab" + goodRest + "&score=5",
+      "first_name=a%00" + goodRest + "&score=5",
+      "first_name=%zz" + goodRest + "&score=5",
       "",
   };
   for (const auto& q : bad) {
@@ -98,63 +99,82 @@ TEST_F(HttpTest, InvalidSubmissionsGet400AndStoreNothing) {
     EXPECT_EQ(place.status, 200) << q;
     EXPECT_EQ(place.body, "") << q;
   }
-  EXPECT_EQ(server.store().Counts()->submissions, 0);
+  EXPECT_EQ(server.Scores().Counts()->submissions, 0);
 }
 
 TEST_F(HttpTest, SqlInADetailIsStoredAsText) {
-  TestServer server(db);
+  TestServer server(db_);
   Player evil = MakePlayer("Robert'); DROP TABLE players;--", "'; DROP TABLE submissions; --");
   ASSERT_EQ(server.Submit(evil, 55).status, 200);
   ASSERT_EQ(server.Submit(MakePlayer("next"), 54).status, 200);
   EXPECT_EQ(server.AskPlace(evil, 55).body, "1");
-  EXPECT_EQ(server.store().Counts()->players, 2);
+  EXPECT_EQ(server.Scores().Counts()->players, 2);
 }
 
 TEST_F(HttpTest, RateLimitAnswers429AndStoresNothing) {
   TestServer::Settings settings;
-  settings.rate_limit = 3;
-  TestServer server(db, settings);
+  settings.rateLimit = 3;
+  TestServer server(db_, settings);
   for (int i = 0; i < 3; ++i)
     ASSERT_EQ(server.Submit(MakePlayer("r" + std::to_string(i)), 10 + i).status, 200);
   auto refused = server.Submit(MakePlayer("r3"), 99);
   EXPECT_EQ(refused.status, 429);
   EXPECT_EQ(refused.headers["retry-after"], "60");
-  EXPECT_EQ(server.store().Counts()->submissions, 3);
-  EXPECT_EQ(server.AskPlace(MakePlayer("r2"), 12).body, "1") << "asking for a place is not limited";
+  EXPECT_EQ(server.Scores().Counts()->submissions, 3);
+  EXPECT_EQ(server.AskPlace(MakePlayer("r2"), 12).body, "1") << "asking for a place is counted apart";
   EXPECT_EQ(server.AskPlace(MakePlayer("r3"), 99).body, "");
   // Invalid submissions are refused before they count against the limit.
   EXPECT_EQ(HttpGet(server.Url("/vesquin/top1.php?score=1")).status, 400);
 }
 
+TEST_F(HttpTest, APlaceIsToldOnlyToTheAddressThatSentTheSubmissionAndAsksAreLimited) {
+  TestServer::Settings settings;
+  settings.rateLimit = 2;
+  TestServer server(db_, settings);
+  ASSERT_EQ(server.Submit(MakePlayer("Ada"), 42).status, 200);
+  auto ask = [&](const std::string& source, int score) {
+    RawClient c(server.Port(), source);
+    c.Send("GET /vesquin/top2.php?" + GameQuery(MakePlayer("Ada"), score) +
+           " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    std::string answer = c.ReadUntilClosed(3s);
+    const std::size_t body = answer.find("\r\n\r\n");
+    return answer.substr(9, 3) + " " + (body == std::string::npos ? "" : answer.substr(body + 4));
+  };
+  EXPECT_EQ(ask("127.0.0.2", 42), "200 ") << "a guess from another address learns nothing";
+  EXPECT_EQ(ask("127.0.0.1", 41), "200 ") << "nor one with another score";
+  EXPECT_EQ(ask("127.0.0.1", 42), "200 1");
+  EXPECT_EQ(ask("127.0.0.1", 42).substr(0, 3), "429") << "asks are limited per address";
+  EXPECT_EQ(ask("127.0.0.2", 42), "200 ");
+}
+
 TEST_F(HttpTest, LongUrlsBodiesAndOtherMethodsAreRefused) {
-  TestServer server(db);
+  TestServer server(db_);
   std::string filler(4100, 'a');
-  auto too_long =
-      HttpGet(server.Url("/vesquin/top1.php?" + GameQuery(MakePlayer("a"), 5) + "&pad=" + filler));
-  EXPECT_EQ(too_long.status, 414);
-  auto far_too_long = HttpGet(
+  auto tooLong = HttpGet(server.Url("/vesquin/top1.php?" + GameQuery(MakePlayer("a"), 5) + "&pad=" + filler));
+  EXPECT_EQ(tooLong.status, 414);
+  auto farTooLong = HttpGet(
       server.Url("/vesquin/top1.php?" + GameQuery(MakePlayer("a"), 5) + "&pad=" + std::string(40000, 'a')));
-  EXPECT_TRUE(far_too_long.status == 414 || far_too_long.status == 0) << far_too_long.status;
+  EXPECT_TRUE(farTooLong.status == 414 || farTooLong.status == 0) << farTooLong.status;
 
   std::string target = "/vesquin/top1.php?" + GameQuery(MakePlayer("b"), 5);
   {
-    RawClient c(server.port());
-    ASSERT_TRUE(c.connected());
+    RawClient c(server.Port());
+    ASSERT_TRUE(c.Connected());
     c.Send("POST " + target + " HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello");
     EXPECT_EQ(c.ReadUntilClosed(3s).rfind("HTTP/1.1 405", 0), 0u);
   }
   {
-    RawClient c(server.port());
+    RawClient c(server.Port());
     c.Send("GET " + target + " HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello");
     EXPECT_EQ(c.ReadUntilClosed(3s).rfind("HTTP/1.1 413", 0), 0u);
   }
   {
-    RawClient c(server.port());
+    RawClient c(server.Port());
     c.Send("GET " + target +
            " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
     EXPECT_EQ(c.ReadUntilClosed(3s).rfind("HTTP/1.1 413", 0), 0u);
   }
-  EXPECT_EQ(server.store().Counts()->submissions, 0);
+  EXPECT_EQ(server.Scores().Counts()->submissions, 0);
   EXPECT_EQ(HttpGet(server.Url("/elsewhere")).status, 404);
   auto moved = HttpGet(server.Url("/vesquin"));
   EXPECT_EQ(moved.status, 301);
@@ -163,19 +183,19 @@ TEST_F(HttpTest, LongUrlsBodiesAndOtherMethodsAreRefused) {
 
 TEST_F(HttpTest, ConnectionLimitsPerAddressAndInAll) {
   TestServer::Settings settings;
-  settings.server.max_per_address = 2;
-  settings.server.max_connections = 4;
-  TestServer server(db, settings);
+  settings.server.maxPerAddress = 2;
+  settings.server.maxConnections = 4;
+  TestServer server(db_, settings);
   auto refused = [&](const std::string& source) {
-    RawClient c(server.port(), source);
-    if (!c.connected()) return true;
+    RawClient c(server.Port(), source);
+    if (!c.Connected()) return true;
     bool closed = false;
     c.ReadUntilClosed(2s, &closed);
     return closed;
   };
   std::vector<std::unique_ptr<RawClient>> held;
   auto hold = [&](const std::string& source) {
-    held.push_back(std::make_unique<RawClient>(server.port(), source));
+    held.push_back(std::make_unique<RawClient>(server.Port(), source));
     held.back()->Send("GET /vesquin/ HTTP/1.1\r\n");  // a request that never ends
   };
   hold("127.0.0.2");
@@ -187,21 +207,21 @@ TEST_F(HttpTest, ConnectionLimitsPerAddressAndInAll) {
   hold("127.0.0.3");
   hold("127.0.0.4");
   std::this_thread::sleep_for(200ms);
-  auto served_at_once = HttpGet(server.Url("/vesquin/"), 2s);
-  EXPECT_EQ(served_at_once.status, 200) << served_at_once.error;
+  auto servedAtOnce = HttpGet(server.Url("/vesquin/"), 2s);
+  EXPECT_EQ(servedAtOnce.status, 200) << servedAtOnce.error;
   bool closed = false;
   held[0]->ReadUntilClosed(1s, &closed);
-  bool closed_second = false;
-  held[1]->ReadUntilClosed(1s, &closed_second);
-  EXPECT_TRUE(closed || closed_second) << "one of the two slots of 127.0.0.2 went to the newcomer";
+  bool closedSecond = false;
+  held[1]->ReadUntilClosed(1s, &closedSecond);
+  EXPECT_TRUE(closed || closedSecond) << "one of the two slots of 127.0.0.2 went to the newcomer";
 
   // Every slot held by a different address: a new client waits, unanswered and not reset,
   // until a slot frees.
   held.clear();
   for (const char* source : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.6"}) hold(source);
   std::this_thread::sleep_for(200ms);
-  RawClient waiting(server.port(), "127.0.0.5");
-  ASSERT_TRUE(waiting.connected());
+  RawClient waiting(server.Port(), "127.0.0.5");
+  ASSERT_TRUE(waiting.Connected());
   waiting.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
   EXPECT_EQ(waiting.ReadUntilClosed(1s, &closed), "") << "a fifth connection in all is not served";
   EXPECT_FALSE(closed);
@@ -212,9 +232,9 @@ TEST_F(HttpTest, ConnectionLimitsPerAddressAndInAll) {
 
 TEST_F(HttpTest, SlowAndEndlessClientsAreCutOff) {
   TestServer::Settings settings;
-  settings.server.timeout_seconds = 1;
-  TestServer server(db, settings);
-  RawClient slow(server.port());
+  settings.server.timeoutSeconds = 1;
+  TestServer server(db_, settings);
+  RawClient slow(server.Port());
   slow.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\n");
   EXPECT_EQ(HttpGet(server.Url("/vesquin/")).status, 200) << "a stalled client holds nobody up";
   bool closed = false;
@@ -223,7 +243,7 @@ TEST_F(HttpTest, SlowAndEndlessClientsAreCutOff) {
   EXPECT_TRUE(closed);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
 
-  RawClient endless(server.port());
+  RawClient endless(server.Port());
   endless.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\n");
   std::string header = "X-Fill: " + std::string(1000, 'f') + "\r\n";
   for (int i = 0; i < 64 && endless.Send(header); ++i) {
@@ -235,9 +255,9 @@ TEST_F(HttpTest, SlowAndEndlessClientsAreCutOff) {
 
 TEST_F(HttpTest, TricklingClientsAreClosedAtTheRequestDeadline) {
   TestServer::Settings settings;
-  settings.server.request_timeout_seconds = 1;  // the idle limit (10 s) is never reached
-  TestServer server(db, settings);
-  RawClient trickle(server.port(), "127.0.0.2");
+  settings.server.requestTimeoutSeconds = 1;  // the idle limit (10 s) is never reached
+  TestServer server(db_, settings);
+  RawClient trickle(server.Port(), "127.0.0.2");
   trickle.Send("GET /vesquin/ HTTP/1.1\r\nHost: x\r\n");
   auto start = std::chrono::steady_clock::now();
   bool closed = false;
@@ -249,7 +269,7 @@ TEST_F(HttpTest, TricklingClientsAreClosedAtTheRequestDeadline) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
 
   // A kept-alive connection gets a fresh deadline after each answer.
-  RawClient kept(server.port(), "127.0.0.3");
+  RawClient kept(server.Port(), "127.0.0.3");
   for (int i = 0; i < 3; ++i) {
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(kept.Send("GET /vesquin/top.json HTTP/1.1\r\nHost: x\r\n\r\n"));
@@ -257,7 +277,7 @@ TEST_F(HttpTest, TricklingClientsAreClosedAtTheRequestDeadline) {
     EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << "request " << i;
     ASSERT_FALSE(closed);
   }
-  server.http().Stop();
+  server.Http().Stop();
   int notes = 0;
   for (const auto& l : server.LogLines())
     notes += l.find("request head not complete within 1 s") != std::string::npos;
@@ -267,65 +287,137 @@ TEST_F(HttpTest, TricklingClientsAreClosedAtTheRequestDeadline) {
 TEST_F(HttpTest, SlowClientAttackLeavesANormalClientServed) {
   // 200 sockets from 25 addresses trickling header lines, against the default slot limits.
   TestServer::Settings settings;
-  settings.server.request_timeout_seconds = 2;
-  TestServer server(db, settings);
+  settings.server.requestTimeoutSeconds = 2;
+  TestServer server(db_, settings);
   bench::AttackSettings attack;
-  attack.port = server.port();
-  attack.line_interval = 1s;
+  attack.port = server.Port();
+  attack.lineInterval = 1s;
   attack.duration = 6s;
-  attack.normal_timeout = 2s;
+  attack.normalTimeout = 2s;
   auto report = bench::RunSlowClientAttack(attack);
-  EXPECT_EQ(report.normal_failures, 0);
-  EXPECT_GT(report.latencies_ms.size(), 20u);
-  EXPECT_GT(report.attack_connections, 200) << "the attack was cut off and came back";
+  EXPECT_EQ(report.normalFailures, 0);
+  EXPECT_GT(report.latenciesMs.size(), 20u);
+  EXPECT_GT(report.attackConnections, 200) << "the attack was cut off and came back";
   std::printf("normal client during the attack: p50 %.1f ms, p99 %.1f ms, %zu requests\n",
-              report.Percentile(50), report.Percentile(99), report.latencies_ms.size());
+              report.Percentile(50), report.Percentile(99), report.latenciesMs.size());
 }
 
 TEST_F(HttpTest, LogLinesEscapeControlBytesAndSummariseRefusals) {
   TestServer::Settings settings;
-  settings.server.max_per_address = 2;
-  TestServer server(db, settings);
+  settings.server.maxPerAddress = 2;
+  TestServer server(db_, settings);
   {
-    RawClient c(server.port());
+    RawClient c(server.Port());
     c.Send("GET /vesquin/\x1b[2J\rFAKE 200 line\x7f\xe9 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     c.ReadUntilClosed(2s);
   }
   // A flood of connections from one address: most are refused.
   std::vector<std::unique_ptr<RawClient>> flood;
-  for (int i = 0; i < 40; ++i) flood.push_back(std::make_unique<RawClient>(server.port(), "127.0.0.9"));
+  for (int i = 0; i < 40; ++i) flood.push_back(std::make_unique<RawClient>(server.Port(), "127.0.0.9"));
   std::this_thread::sleep_for(300ms);
   flood.clear();
-  server.http().Stop();
+  server.Http().Stop();
   auto lines = server.LogLines();
   bool escaped = false;
-  int refusal_lines = 0;
+  int refusalLines = 0;
   for (const auto& l : lines) {
     for (unsigned char c : l) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << l;
     escaped |= l.find("GET /vesquin/\\x1b[2J\\x0dFAKE 200 line\\x7f\\xe9 404") != std::string::npos;
-    refusal_lines += l.find("connections from this address already") != std::string::npos;
+    refusalLines += l.find("connections from this address already") != std::string::npos;
   }
   EXPECT_TRUE(escaped);
-  EXPECT_GE(refusal_lines, 1);
-  EXPECT_LE(refusal_lines, 2) << "one line at once, the rest counted into one summary";
+  EXPECT_GE(refusalLines, 1);
+  EXPECT_LE(refusalLines, 2) << "one line at once, the rest counted into one summary";
   EXPECT_LT(lines.size(), 10u);
 }
 
+TEST_F(HttpTest, LogFieldsAreCutAndOneClientCannotFloodTheLog) {
+  TestServer server(db_);
+  {
+    RawClient c(server.Port());
+    c.Send(std::string(30000, 'G') + " /vesquin/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    c.ReadUntilClosed(2s);
+  }
+  // Kept alive and as fast as the server answers: far more than the client's share of the log.
+  {
+    RawClient c(server.Port());
+    std::string burst;
+    for (int i = 0; i < 500; ++i)
+      burst += "GET /vesquin/" + std::string(150, 'x') + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    c.Send(burst + "GET /vesquin/ HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    c.ReadUntilClosed(5s);
+  }
+  server.Http().Stop();
+  std::size_t bytes = 0;
+  for (const auto& l : server.LogLines()) {
+    EXPECT_LT(l.size(), 400u) << l.substr(0, 100);
+    bytes += l.size();
+  }
+  EXPECT_LE(bytes, LogBudget::kBytesPerMinute + 400);
+  EXPECT_GT(bytes, LogBudget::kBytesPerMinute / 2);
+}
+
+TEST_F(HttpTest, RequestsThatReadTwoWaysAreRefusedAndTheConnectionClosed) {
+  TestServer server(db_);
+  auto answer = [&](const std::string& request) {
+    RawClient c(server.Port());
+    c.Send(request);
+    bool closed = false;
+    std::string text = c.ReadUntilClosed(3s, &closed);
+    EXPECT_TRUE(closed) << request;
+    return text;
+  };
+  constexpr char kNulInUrl[] = "GET /vesquin/top.json\0.js HTTP/1.1\r\nHost: x\r\n\r\n";
+  std::string nul = answer(std::string(kNulInUrl, sizeof kNulInUrl - 1));
+  EXPECT_EQ(nul.substr(0, 12), "HTTP/1.1 400") << nul;
+  std::string twoLengths = answer(
+      "GET /vesquin/top.json HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\nContent-Length: 41\r\n\r\n"
+      "GET /vesquin/top1.php HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(twoLengths.substr(0, 12), "HTTP/1.1 400") << twoLengths;
+  EXPECT_EQ(twoLengths.find("HTTP/1.1", 1), std::string::npos) << "nothing smuggled after it";
+}
+
+TEST_F(HttpTest, ClientsThatCloseHalfwayGiveTheirPlaceBackAtOnce) {
+  TestServer::Settings settings;
+  settings.server.maxConnections = 4;
+  TestServer server(db_, settings);
+  for (int i = 0; i < 200; ++i) {
+    RawClient c(server.Port(), "127.0.1." + std::to_string(1 + i));
+    c.Send("GET /vesquin/ HTTP/1.1\r\nHost: ");
+  }
+  auto during = HttpGet(server.Url("/vesquin/top.json"), 2s);
+  EXPECT_EQ(during.status, 200) << "not held behind the deserted connections' deadlines: " << during.error;
+}
+
+TEST_F(HttpTest, AConnectionKeptAliveIdleGivesWayToANewClient) {
+  TestServer::Settings settings;
+  settings.server.maxConnections = 2;
+  TestServer server(db_, settings);
+  std::vector<std::unique_ptr<RawClient>> kept;
+  for (const char* source : {"127.0.0.2", "127.0.0.3"}) {
+    kept.push_back(std::make_unique<RawClient>(server.Port(), source));
+    kept.back()->Send("GET /vesquin/top.json HTTP/1.1\r\nHost: x\r\n\r\n");
+  }
+  std::this_thread::sleep_for(300ms);
+  auto answer = HttpGet(server.Url("/vesquin/top.json"), 2s);
+  EXPECT_EQ(answer.status, 200) << answer.error;
+}
+
 TEST_F(HttpTest, HeadStoresNothingAndOwnErrorAnswersCarryTheHeaders) {
-  TestServer server(db);
+  TestServer server(db_);
   std::string target = "/vesquin/top1.php?" + GameQuery(MakePlayer("head"), 5);
   {
-    RawClient c(server.port());
+    RawClient c(server.Port());
     c.Send("HEAD " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(c.ReadUntilClosed(3s).rfind("HTTP/1.1 200", 0), 0u);
   }
-  EXPECT_EQ(server.store().Counts()->submissions, 0);
+  EXPECT_EQ(server.Scores().Counts()->submissions, 0);
 
-  auto too_long = HttpGet(server.Url("/vesquin/top1.php?pad=" + std::string(4100, 'a')));
-  EXPECT_EQ(too_long.status, 414);
-  EXPECT_EQ(too_long.headers["x-content-type-options"], "nosniff");
-  EXPECT_EQ(too_long.headers["content-security-policy"], "default-src 'none'; style-src 'unsafe-inline'");
-  RawClient big(server.port());
+  auto tooLong = HttpGet(server.Url("/vesquin/top1.php?pad=" + std::string(4100, 'a')));
+  EXPECT_EQ(tooLong.status, 414);
+  EXPECT_EQ(tooLong.headers["x-content-type-options"], "nosniff");
+  EXPECT_EQ(tooLong.headers["content-security-policy"], "default-src 'none'; style-src 'unsafe-inline'");
+  RawClient big(server.Port());
   std::string headers;
   for (int i = 0; i < 12; ++i)
     headers += "X-Big-" + std::to_string(i) + ": " + std::string(1000, 'b') + "\r\n";
@@ -336,22 +428,22 @@ TEST_F(HttpTest, HeadStoresNothingAndOwnErrorAnswersCarryTheHeaders) {
 }
 
 TEST_F(HttpTest, CrlfDetailsAreStoredAndFoundWithoutTheCarriageReturn) {
-  TestServer server(db);
+  TestServer server(db_);
   Player crlf{"Ann\r", "Lee\r", "1 Road\r", "UK\r"};
   ASSERT_EQ(server.Submit(crlf, 42).status, 200);
   EXPECT_EQ(server.AskPlace(crlf, 42).body, "1");
   EXPECT_EQ(server.AskPlace(MakePlayer("Ann", "Lee", "1 Road", "UK"), 42).body, "1")
       << "one player, one line";
-  EXPECT_EQ(server.store().Top(1)->at(0).first_name, "Ann");
+  EXPECT_EQ(server.Scores().Top(1)->at(0).firstName, "Ann");
 }
 
 TEST_F(HttpTest, TrustedProxyNamesTheClientOthersCannot) {
   TestServer::Settings settings;
-  settings.rate_limit = 1;
-  settings.server.trusted_proxies = {"127.0.0.1/32"};
-  TestServer server(db, settings);
+  settings.rateLimit = 1;
+  settings.server.trustedProxies = {"127.0.0.1/32"};
+  TestServer server(db_, settings);
   auto submit = [&](const std::string& source, const std::string& forwarded, const std::string& who) {
-    RawClient c(server.port(), source);
+    RawClient c(server.Port(), source);
     c.Send("GET /vesquin/top1.php?" + GameQuery(MakePlayer(who), 5) +
            " HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: " + forwarded + "\r\nConnection: close\r\n\r\n");
     auto answer = c.ReadUntilClosed(3s);
@@ -364,7 +456,7 @@ TEST_F(HttpTest, TrustedProxyNamesTheClientOthersCannot) {
   // From any other peer the header is ignored: it cannot dodge the limit.
   EXPECT_EQ(submit("127.0.0.2", "192.0.2.1", "d"), "200");
   EXPECT_EQ(submit("127.0.0.2", "192.0.2.2", "e"), "429");
-  server.http().Stop();
+  server.Http().Stop();
   bool via = false;
   for (const auto& l : server.LogLines())
     via |= l.find(" 198.51.100.8 (via 127.0.0.1) GET") != std::string::npos;
@@ -372,11 +464,11 @@ TEST_F(HttpTest, TrustedProxyNamesTheClientOthersCannot) {
 }
 
 TEST_F(HttpTest, ReadersAnswerWhileAnotherProcessHoldsTheWriteLock) {
-  TestServer server(db);
+  TestServer server(db_);
   ASSERT_EQ(server.Submit(MakePlayer("before"), 50).status, 200);
-  sqlite3* operator_shell = nullptr;
-  ASSERT_EQ(sqlite3_open(db.c_str(), &operator_shell), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(operator_shell, "BEGIN IMMEDIATE; DELETE FROM players;", nullptr, nullptr, nullptr),
+  sqlite3* operatorShell = nullptr;
+  ASSERT_EQ(sqlite3_open(db_.c_str(), &operatorShell), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(operatorShell, "BEGIN IMMEDIATE; DELETE FROM players;", nullptr, nullptr, nullptr),
             SQLITE_OK);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(server.AskPlace(MakePlayer("before"), 50).body, "1");
@@ -387,15 +479,15 @@ TEST_F(HttpTest, ReadersAnswerWhileAnotherProcessHoldsTheWriteLock) {
   EXPECT_EQ(refused.status, 503);
   EXPECT_FALSE(refused.body.empty());
   EXPECT_FALSE(refused.body[0] >= '0' && refused.body[0] <= '9');
-  sqlite3_exec(operator_shell, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(operator_shell);
+  sqlite3_exec(operatorShell, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(operatorShell);
   EXPECT_EQ(server.AskPlace(MakePlayer("during"), 60).body, "");
   EXPECT_EQ(server.Submit(MakePlayer("after"), 70).status, 200);
   EXPECT_EQ(server.AskPlace(MakePlayer("after"), 70).body, "1");
 }
 
 TEST_F(HttpTest, PageAndJsonShowTheTableSafely) {
-  TestServer server(db);
+  TestServer server(db_);
   ASSERT_EQ(server.Submit(MakePlayer("<script>alert(1)</script>", "Doe", "SECRET-STREET-9", "FR"), 80).status,
             200);
   ASSERT_EQ(server
@@ -431,8 +523,8 @@ TEST_F(HttpTest, PageAndJsonShowTheTableSafely) {
 TEST_F(HttpTest, ConcurrentSubmissionsAllLand) {
   TestServer::Settings settings;
   settings.server.threads = 4;
-  settings.server.max_per_address = 64;
-  TestServer server(db, settings);
+  settings.server.maxPerAddress = 64;
+  TestServer server(db_, settings);
   constexpr int kThreads = 8, kPlayersEach = 10, kRepeats = 2;
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
@@ -448,20 +540,20 @@ TEST_F(HttpTest, ConcurrentSubmissionsAllLand) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(failures.load(), 0);
-  auto counts = *server.store().Counts();
+  auto counts = *server.Scores().Counts();
   EXPECT_EQ(counts.players, kThreads * kPlayersEach);
   EXPECT_EQ(counts.submissions, kThreads * kPlayersEach * kRepeats);
-  auto top = *server.store().Top(100);
+  auto top = *server.Scores().Top(100);
   EXPECT_EQ(top.front().score, kPlayersEach + 50);
   EXPECT_EQ(top.back().score, 1 + 50);  // every player kept the better of its two scores
 }
 
 TEST_F(HttpTest, OneLogLinePerRequestWithoutThePlayersDetails) {
-  TestServer server(db);
+  TestServer server(db_);
   server.Submit(MakePlayer("Ada", "L", "PRIVATE-ADDRESS"), 10);
   server.AskPlace(MakePlayer("Ada", "L", "PRIVATE-ADDRESS"), 10);
   HttpGet(server.Url("/vesquin/top1.php?score=0"));
-  server.http().Stop();
+  server.Http().Stop();
   auto lines = server.LogLines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_NE(lines[0].find(" 127.0.0.1 GET /vesquin/top1.php 200 "), std::string::npos) << lines[0];
@@ -472,11 +564,11 @@ TEST_F(HttpTest, OneLogLinePerRequestWithoutThePlayersDetails) {
 
 TEST_F(HttpTest, RestartKeepsTheTable) {
   {
-    TestServer server(db);
+    TestServer server(db_);
     ASSERT_EQ(server.Submit(MakePlayer("kept"), 77).status, 200);
     ASSERT_EQ(server.Submit(MakePlayer("second"), 66).status, 200);
   }
-  TestServer again(db);
+  TestServer again(db_);
   EXPECT_EQ(again.AskPlace(MakePlayer("kept"), 77).body, "1");
   EXPECT_EQ(again.AskPlace(MakePlayer("second"), 66).body, "2");
 }

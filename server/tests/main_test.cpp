@@ -35,7 +35,7 @@ class Child {
     args.insert(args.begin(), SCORED_BINARY);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
-    read_fd_ = fds[0];
+    readFd_ = fds[0];
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
@@ -52,7 +52,7 @@ class Child {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (read_fd_ >= 0) close(read_fd_);
+    if (readFd_ >= 0) close(readFd_);
   }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
@@ -64,10 +64,10 @@ class Child {
     while (!std::regex_search(output_, *(match ? match : &scratch_), pattern)) {
       auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      pollfd p{read_fd_, POLLIN, 0};
+      pollfd p{readFd_, POLLIN, 0};
       if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
       char buf[1024];
-      ssize_t n = read(read_fd_, buf, sizeof buf);
+      ssize_t n = read(readFd_, buf, sizeof buf);
       if (n <= 0) break;
       output_.append(buf, static_cast<std::size_t>(n));
     }
@@ -87,11 +87,11 @@ class Child {
     }
     return -1;
   }
-  bool started() const { return pid_ > 0; }
+  bool Started() const { return pid_ > 0; }
 
  private:
   pid_t pid_ = -1;
-  int read_fd_ = -1;
+  int readFd_ = -1;
   std::string output_;
   std::smatch scratch_;
 };
@@ -107,7 +107,7 @@ TEST(Program, StopsCleanlyOnSignalsAndKeepsTheTable) {
   std::string db = dir.File("scores.db");
   for (int sig : {SIGTERM, SIGINT}) {
     Child child({"--db", db, "--listen", "127.0.0.1:0"});
-    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(child.Started());
     int port = StartedPort(child);
     ASSERT_GT(port, 0) << child.WaitFor(std::regex("$^"), 0ms);
     std::string base = "http://127.0.0.1:" + std::to_string(port) + "/vesquin/";

@@ -10,23 +10,23 @@ TEST(Options, DefaultsMatchTheGamesSetting) {
   ASSERT_TRUE(o);
   EXPECT_EQ(o->db, "scores.db");
   EXPECT_EQ(o->server.listen, "127.0.0.1:8480");
-  EXPECT_EQ(o->rate_limit_per_minute, 10u);
-  EXPECT_EQ(o->server.max_connections, 64u);
-  EXPECT_EQ(o->server.max_per_address, 8u);
-  EXPECT_EQ(o->server.timeout_seconds, 10u);
+  EXPECT_EQ(o->rateLimitPerMinute, 10u);
+  EXPECT_EQ(o->server.maxConnections, 64u);
+  EXPECT_EQ(o->server.maxPerAddress, 8u);
+  EXPECT_EQ(o->server.timeoutSeconds, 10u);
 }
 
 TEST(Options, ReadsEverySettingInBothForms) {
   auto o = ParseOptions({"--db", "/tmp/x.db", "--listen=[::1]:9000", "--rate-limit", "0", "--threads=3",
                          "--max-connections", "100", "--max-per-address", "2", "--timeout", "30"});
-  ASSERT_TRUE(o) << o.error();
+  ASSERT_TRUE(o) << o.Error();
   EXPECT_EQ(o->db, "/tmp/x.db");
   EXPECT_EQ(o->server.listen, "[::1]:9000");
-  EXPECT_EQ(o->rate_limit_per_minute, 0u);
+  EXPECT_EQ(o->rateLimitPerMinute, 0u);
   EXPECT_EQ(o->server.threads, 3u);
-  EXPECT_EQ(o->server.max_connections, 100u);
-  EXPECT_EQ(o->server.max_per_address, 2u);
-  EXPECT_EQ(o->server.timeout_seconds, 30u);
+  EXPECT_EQ(o->server.maxConnections, 100u);
+  EXPECT_EQ(o->server.maxPerAddress, 2u);
+  EXPECT_EQ(o->server.timeoutSeconds, 30u);
 }
 
 TEST(Options, RefusesBadInputWithAReason) {
@@ -45,16 +45,16 @@ TEST(Options, RefusesBadInputWithAReason) {
                                              {"--trusted-proxy", "proxy.example"}}) {
     auto o = ParseOptions(bad);
     EXPECT_FALSE(o) << bad[0];
-    EXPECT_FALSE(o.error().empty());
+    EXPECT_FALSE(o.Error().empty());
   }
 }
 
 TEST(Options, RequestDeadlineAndRepeatedTrustedProxies) {
   auto o = ParseOptions(
       {"--request-timeout", "3", "--trusted-proxy", "127.0.0.1", "--trusted-proxy=2001:db8::/32"});
-  ASSERT_TRUE(o) << o.error();
-  EXPECT_EQ(o->server.request_timeout_seconds, 3u);
-  EXPECT_EQ(o->server.trusted_proxies, (std::vector<std::string>{"127.0.0.1", "2001:db8::/32"}));
+  ASSERT_TRUE(o) << o.Error();
+  EXPECT_EQ(o->server.requestTimeoutSeconds, 3u);
+  EXPECT_EQ(o->server.trustedProxies, (std::vector<std::string>{"127.0.0.1", "2001:db8::/32"}));
 }
 
 TEST(ListenAddress, ParsesIpv4AndIpv6) {

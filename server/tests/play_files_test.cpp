@@ -25,6 +25,15 @@ std::string Header(const HttpResponse& r, const std::string& name) {
   return count == 1 ? value : "(" + std::to_string(count) + " headers)";
 }
 
+// The body as the client receives it, from the file the answer holds.
+std::string Body(const HttpResponse& r) {
+  if (!r.file) return r.body;
+  std::string bytes(r.fileLength, '\0');
+  EXPECT_EQ(::pread(r.file.Get(), bytes.data(), bytes.size(), static_cast<off_t>(r.fileOffset)),
+            static_cast<ssize_t>(bytes.size()));
+  return bytes;
+}
+
 class PlayFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -34,6 +43,7 @@ class PlayFiles : public ::testing::Test {
     Write("index.html", "<!DOCTYPE html>");
     Write("vesquin.wasm", std::string("\0asm", 4));
     Write("clips/game/intro.opus", "OggS");
+    Write("manifest.webmanifest", "{}");
     Write(".hidden.js", "secret");
     Write("notes.txt", "text");
   }
@@ -50,8 +60,8 @@ TEST_F(PlayFiles, ServesThePageAndItsFilesWithTheirTypesAndCaching) {
   std::optional<HttpResponse> page = ServePlayFile(folder_, "/vesquin/play/");
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200u);
-  EXPECT_EQ(page->body, "<!DOCTYPE html>");
-  EXPECT_EQ(page->content_type, "text/html; charset=utf-8");
+  EXPECT_EQ(Body(*page), "<!DOCTYPE html>");
+  EXPECT_EQ(page->contentType, "text/html; charset=utf-8");
   EXPECT_EQ(Header(*page, "Cache-Control"), "no-cache");
   EXPECT_NE(Header(*page, "Content-Security-Policy").find("script-src 'self' 'wasm-unsafe-eval'"),
             std::string::npos);
@@ -62,14 +72,20 @@ TEST_F(PlayFiles, ServesThePageAndItsFilesWithTheirTypesAndCaching) {
 
   std::optional<HttpResponse> wasm = ServePlayFile(folder_, "/vesquin/play/vesquin.wasm");
   ASSERT_TRUE(wasm);
-  EXPECT_EQ(wasm->content_type, "application/wasm");
-  EXPECT_EQ(wasm->body.size(), 4u);
+  EXPECT_EQ(wasm->contentType, "application/wasm");
+  EXPECT_EQ(Body(*wasm).size(), 4u);
 
   // Clips are named with their content's version by the page, so they are kept for good.
   std::optional<HttpResponse> clip = ServePlayFile(folder_, "/vesquin/play/clips/game/intro.opus");
   ASSERT_TRUE(clip);
-  EXPECT_EQ(clip->content_type, "audio/ogg");
+  EXPECT_EQ(clip->contentType, "audio/ogg");
   EXPECT_EQ(Header(*clip, "Cache-Control"), "public, max-age=31536000, immutable");
+
+  // The app manifest, which the page's policy lets the browser read, so that it can be installed.
+  std::optional<HttpResponse> manifest = ServePlayFile(folder_, "/vesquin/play/manifest.webmanifest");
+  ASSERT_TRUE(manifest);
+  EXPECT_EQ(manifest->contentType, "application/manifest+json");
+  EXPECT_NE(Header(*page, "Content-Security-Policy").find("manifest-src 'self'"), std::string::npos);
 
   std::optional<HttpResponse> bare = ServePlayFile(folder_, "/vesquin/play");
   ASSERT_TRUE(bare);
@@ -95,6 +111,52 @@ TEST_F(PlayFiles, ServesNothingOutsideThePagesOwnFiles) {
   EXPECT_EQ(none->status, 404u);
 }
 
+TEST_F(PlayFiles, ServesRegularFilesBeneathTheFolderOnlyWithoutWaitingOnAPipe) {
+  ASSERT_EQ(::mkfifo((folder_ + "/pipe.js").c_str(), 0600), 0);
+  const std::string outside = folder_ + "-outside";
+  std::filesystem::create_directories(outside);
+  std::ofstream(outside + "/secret.js") << "secret";
+  std::filesystem::create_directory_symlink(outside, folder_ + "/subdir");
+  std::filesystem::create_symlink(outside + "/secret.js", folder_ + "/link.js");
+  for (const char* path :
+       {"/vesquin/play/pipe.js", "/vesquin/play/subdir/secret.js", "/vesquin/play/link.js"}) {
+    std::optional<HttpResponse> r = ServePlayFile(folder_, path);
+    ASSERT_TRUE(r) << path;
+    EXPECT_EQ(r->status, 404u) << path;
+  }
+  std::filesystem::remove_all(outside);
+}
+
+TEST_F(PlayFiles, AnswersConditionalAndRangeRequestsSoAReloadDownloadsNothingAgain) {
+  Write("big.wasm", "0123456789");
+  std::optional<HttpResponse> full = ServePlayFile(folder_, "/vesquin/play/big.wasm");
+  ASSERT_TRUE(full);
+  const std::string etag = Header(*full, "ETag"), modified = Header(*full, "Last-Modified");
+  EXPECT_EQ(etag.front(), '"');
+  EXPECT_NE(modified.find(" GMT"), std::string::npos);
+  auto with = [&](RequestConditions c) { return *ServePlayFile(folder_, "/vesquin/play/big.wasm", c); };
+  HttpResponse same = with({etag, "", "", ""});
+  EXPECT_EQ(same.status, 304u);
+  EXPECT_FALSE(same.file);
+  EXPECT_EQ(with({"\"other\", W/" + etag, "", "", ""}).status, 304u);
+  EXPECT_EQ(with({"\"other\"", modified, "", ""}).status, 200u) << "If-None-Match decides when both come";
+  EXPECT_EQ(with({"", modified, "", ""}).status, 304u);
+  EXPECT_EQ(with({"", "Thu, 01 Jan 1970 00:00:00 GMT", "", ""}).status, 200u);
+
+  HttpResponse part = with({"", "", "bytes=2-4", ""});
+  EXPECT_EQ(part.status, 206u);
+  EXPECT_EQ(Body(part), "234");
+  EXPECT_EQ(Header(part, "Content-Range"), "bytes 2-4/10");
+  EXPECT_EQ(Body(with({"", "", "bytes=7-", ""})), "789");
+  EXPECT_EQ(Body(with({"", "", "bytes=-2", ""})), "89");
+  HttpResponse beyond = with({"", "", "bytes=10-", ""});
+  EXPECT_EQ(beyond.status, 416u);
+  EXPECT_EQ(Header(beyond, "Content-Range"), "bytes */10");
+  EXPECT_EQ(with({"", "", "bytes=0-1,4-5", ""}).status, 200u) << "several ranges: the whole file";
+  EXPECT_EQ(with({"", "", "bytes=2-4", "\"stale\""}).status, 200u) << "changed since: the whole file";
+  EXPECT_EQ(with({"", "", "bytes=2-4", etag}).status, 206u);
+}
+
 TEST_F(PlayFiles, TheServiceKeepsThePagesPolicyAndItsOwnForTheRest) {
   char name[] = "/tmp/vesquin-play-db-XXXXXX";
   ASSERT_NE(::mkdtemp(name), nullptr);
@@ -102,7 +164,7 @@ TEST_F(PlayFiles, TheServiceKeepsThePagesPolicyAndItsOwnForTheRest) {
   auto store = SqliteStore::Open(db);
   ASSERT_TRUE(store);
   ServiceOptions options;
-  options.play_folder = folder_;
+  options.playFolder = folder_;
   Service service(**store, options);
   // Both answers are made at once: neither is a submission waiting for its commit.
   auto handle = [&service](const HttpRequest& request) {

@@ -27,13 +27,13 @@ using testing::TempDir;
 
 std::unique_ptr<PostgresStore> OpenPostgres(const std::string& uri) {
   auto s = PostgresStore::Open(uri);
-  EXPECT_TRUE(s) << s.error();
+  EXPECT_TRUE(s) << s.Error();
   return s ? std::move(*s) : nullptr;
 }
 
 postgres::Connection Connect(const std::string& uri) {
   auto c = postgres::Connection::Open(uri);
-  EXPECT_TRUE(c) << c.error();
+  EXPECT_TRUE(c) << c.Error();
   return std::move(*c);
 }
 
@@ -41,7 +41,7 @@ postgres::Connection Connect(const std::string& uri) {
 std::string Answer(Service& service, const std::string& uri) {
   std::string out;
   service.Handle({"GET", uri, "192.0.2.1"}, [&out](HttpResponse r) {
-    out = std::to_string(r.status) + " " + r.content_type + "\n" + r.body;
+    out = std::to_string(r.status) + " " + r.contentType + "\n" + r.body;
   });
   return out;
 }
@@ -64,10 +64,10 @@ TEST(PostgresStore, AnswersByteForByteAsSqliteDoes) {
   PostgresDatabase db;
   SKIP_WITHOUT_POSTGRES(db);
   TempDir dir;
-  auto pg = OpenPostgres(db.uri());
+  auto pg = OpenPostgres(db.Uri());
   ASSERT_TRUE(pg);
   auto lite = SqliteStore::Open(dir.File("scores.db"));
-  ASSERT_TRUE(lite) << lite.error();
+  ASSERT_TRUE(lite) << lite.Error();
 
   // Odd bytes in every field, ties at places ten and eleven, improvements, repeats, worse scores.
   std::vector<Submission> subs;
@@ -90,27 +90,27 @@ TEST(PostgresStore, AnswersByteForByteAsSqliteDoes) {
     ASSERT_TRUE(pg->Submit(s, "198.51.100.7", now));
     ASSERT_TRUE((*lite)->Submit(s, "198.51.100.7", now));
   }
-  auto pg_top = pg->Top(1000);
-  auto lite_top = (*lite)->Top(1000);
-  ASSERT_TRUE(pg_top && lite_top) << pg_top.error();
-  ASSERT_EQ(pg_top->size(), lite_top->size());
-  for (std::size_t i = 0; i < pg_top->size(); ++i) {
-    const TableRow &a = (*pg_top)[i], &b = (*lite_top)[i];
-    EXPECT_EQ(std::tie(a.place, a.first_name, a.last_name, a.country, a.score, a.reached_at_ms),
-              std::tie(b.place, b.first_name, b.last_name, b.country, b.score, b.reached_at_ms))
+  auto pgTop = pg->Top(1000);
+  auto liteTop = (*lite)->Top(1000);
+  ASSERT_TRUE(pgTop && liteTop) << pgTop.Error();
+  ASSERT_EQ(pgTop->size(), liteTop->size());
+  for (std::size_t i = 0; i < pgTop->size(); ++i) {
+    const TableRow &a = (*pgTop)[i], &b = (*liteTop)[i];
+    EXPECT_EQ(std::tie(a.place, a.firstName, a.lastName, a.country, a.score, a.reachedAtMs),
+              std::tie(b.place, b.firstName, b.lastName, b.country, b.score, b.reachedAtMs))
         << "row " << i;
   }
   for (const auto& s : subs) EXPECT_EQ(*pg->PlaceInTopTen(s.player), *(*lite)->PlaceInTopTen(s.player));
   auto pc = pg->Counts();
   auto lc = (*lite)->Counts();
-  EXPECT_EQ(std::tie(pc->players, pc->submissions, pc->unlinked_submissions),
-            std::tie(lc->players, lc->submissions, lc->unlinked_submissions));
+  EXPECT_EQ(std::tie(pc->players, pc->submissions, pc->unlinkedSubmissions),
+            std::tie(lc->players, lc->submissions, lc->unlinkedSubmissions));
 
-  Service pg_service(*pg, {});
-  Service lite_service(**lite, {});
+  Service pgService(*pg, {});
+  Service liteService(**lite, {});
   std::vector<std::string> uris = {"/vesquin/", "/vesquin/top.json"};
   for (const auto& s : subs) uris.push_back("/vesquin/top2.php?" + testing::GameQuery(s.player, s.score));
-  for (const auto& uri : uris) EXPECT_EQ(Answer(pg_service, uri), Answer(lite_service, uri)) << uri;
+  for (const auto& uri : uris) EXPECT_EQ(Answer(pgService, uri), Answer(liteService, uri)) << uri;
 }
 
 TEST(PostgresStore, SchemaIsCreatedOnceKeptAndNeverDowngraded) {
@@ -122,44 +122,44 @@ TEST(PostgresStore, SchemaIsCreatedOnceKeptAndNeverDowngraded) {
     std::atomic<int> opened{0};
     for (int i = 0; i < 4; ++i)
       starters.emplace_back([&] {
-        if (PostgresStore::Open(db.uri())) ++opened;
+        if (PostgresStore::Open(db.Uri())) ++opened;
       });
     for (auto& t : starters) t.join();
     EXPECT_EQ(opened, 4);
   }
   {
-    auto store = OpenPostgres(db.uri());
+    auto store = OpenPostgres(db.Uri());
     ASSERT_TRUE(store);
     EXPECT_EQ(*store->SchemaVersion(), SqliteStore::kSchemaVersion);
     ASSERT_TRUE(store->Submit({MakePlayer("kept"), 70}, "192.0.2.1", 1));
   }
-  auto reopened = OpenPostgres(db.uri());
+  auto reopened = OpenPostgres(db.Uri());
   ASSERT_TRUE(reopened);
   EXPECT_EQ(*reopened->PlaceInTopTen(MakePlayer("kept")), 1);
   reopened.reset();
 
-  auto c = Connect(db.uri());
+  auto c = Connect(db.Uri());
   ASSERT_TRUE(c.Exec("UPDATE schema_version SET version = 99"));
-  auto newer = PostgresStore::Open(db.uri());
+  auto newer = PostgresStore::Open(db.Uri());
   ASSERT_FALSE(newer);
-  EXPECT_NE(newer.error().find("newer"), std::string::npos) << newer.error();
-  EXPECT_FALSE(PostgresAdminStore::Open(db.uri()));
+  EXPECT_NE(newer.Error().find("newer"), std::string::npos) << newer.Error();
+  EXPECT_FALSE(PostgresAdminStore::Open(db.Uri()));
 }
 
 TEST(PostgresStore, MigratesAVersionTwoDatabaseForward) {
   PostgresDatabase db;
   SKIP_WITHOUT_POSTGRES(db);
   {
-    auto store = OpenPostgres(db.uri());
+    auto store = OpenPostgres(db.Uri());
     ASSERT_TRUE(store);
     ASSERT_TRUE(store->Submit({MakePlayer("old"), 55}, "192.0.2.1", 1));
   }
   // Back to what version 2 had: no bans, no removal mark.
-  auto c = Connect(db.uri());
+  auto c = Connect(db.Uri());
   ASSERT_TRUE(
       c.Exec("DROP TABLE bans; ALTER TABLE submissions DROP COLUMN removed_at; "
              "UPDATE schema_version SET version = 2"));
-  auto store = OpenPostgres(db.uri());
+  auto store = OpenPostgres(db.Uri());
   ASSERT_TRUE(store);
   EXPECT_EQ(*store->SchemaVersion(), 3);
   EXPECT_EQ(*store->PlaceInTopTen(MakePlayer("old")), 1);
@@ -169,12 +169,12 @@ TEST(PostgresStore, MigratesAVersionTwoDatabaseForward) {
 TEST(PostgresStore, ComesBackAfterItsConnectionsAreCut) {
   PostgresDatabase db;
   SKIP_WITHOUT_POSTGRES(db);
-  auto store = OpenPostgres(db.uri());
+  auto store = OpenPostgres(db.Uri());
   ASSERT_TRUE(store);
   ASSERT_TRUE(store->Submit({MakePlayer("before"), 50}, "192.0.2.1", 1));
   ASSERT_TRUE(store->PlaceInTopTen(MakePlayer("before")));
   // What a database restart does to every open connection.
-  auto c = Connect(db.uri());
+  auto c = Connect(db.Uri());
   ASSERT_TRUE(
       c.Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
              "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
@@ -192,9 +192,9 @@ TEST(PostgresStore, ComesBackAfterItsConnectionsAreCut) {
 TEST(PostgresStore, AStuckLockRefusesWithinTheBoundAndStoresNothing) {
   PostgresDatabase db;
   SKIP_WITHOUT_POSTGRES(db);
-  auto store = OpenPostgres(db.uri());
+  auto store = OpenPostgres(db.Uri());
   ASSERT_TRUE(store);
-  auto op = Connect(db.uri());
+  auto op = Connect(db.Uri());
   ASSERT_TRUE(op.Exec("BEGIN"));
   ASSERT_TRUE(op.Exec("LOCK TABLE players IN EXCLUSIVE MODE"));
   auto start = std::chrono::steady_clock::now();
@@ -212,10 +212,10 @@ TEST(PostgresStore, AStuckLockRefusesWithinTheBoundAndStoresNothing) {
 TEST(PostgresStore, ABanIsSeenAtOnceByEveryNode) {
   PostgresDatabase db;
   SKIP_WITHOUT_POSTGRES(db);
-  auto a = OpenPostgres(db.uri());
-  auto b = OpenPostgres(db.uri());
-  auto admin = PostgresAdminStore::Open(db.uri());
-  ASSERT_TRUE(a && b && admin) << admin.error();
+  auto a = OpenPostgres(db.Uri());
+  auto b = OpenPostgres(db.Uri());
+  auto admin = PostgresAdminStore::Open(db.Uri());
+  ASSERT_TRUE(a && b && admin) << admin.Error();
   EXPECT_EQ(*a->IsBanned("2001:db8:1:2::/64"), false);
   ASSERT_TRUE(*(*admin)->Ban({"2001:db8:1:2::/64", "flood", 5}));
   EXPECT_EQ(*a->IsBanned("2001:db8:1:2::/64"), true);
@@ -228,28 +228,28 @@ TEST(PostgresStore, ABanIsSeenAtOnceByEveryNode) {
 class PostgresAdmin : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!db.available()) GTEST_SKIP() << "PostgreSQL test skipped: " << db.missing();
-    store = OpenPostgres(db.uri());
-    ASSERT_TRUE(store);
-    auto a = PostgresAdminStore::Open(db.uri());
-    ASSERT_TRUE(a) << a.error();
-    admin = std::move(*a);
+    if (!db_.Available()) GTEST_SKIP() << "PostgreSQL test skipped: " << db_.Missing();
+    store_ = OpenPostgres(db_.Uri());
+    ASSERT_TRUE(store_);
+    auto a = PostgresAdminStore::Open(db_.Uri());
+    ASSERT_TRUE(a) << a.Error();
+    admin_ = std::move(*a);
   }
   void Submit(const std::string& first, int score, const std::string& client = "192.0.2.1") {
-    ASSERT_TRUE(store->Submit({MakePlayer(first), score}, client, ++now));
+    ASSERT_TRUE(store_->Submit({MakePlayer(first), score}, client, ++now_));
   }
   std::vector<std::string> Names(const TableQuery& q = {}) {
     std::vector<std::string> names;
-    auto lines = admin->ListTable(q);
-    EXPECT_TRUE(lines) << lines.error();
-    for (const auto& l : *lines) names.push_back(std::to_string(l.place) + ":" + l.line.player.first_name);
+    auto lines = admin_->ListTable(q);
+    EXPECT_TRUE(lines) << lines.Error();
+    for (const auto& l : *lines) names.push_back(std::to_string(l.place) + ":" + l.line.player.firstName);
     return names;
   }
 
-  PostgresDatabase db;
-  std::unique_ptr<PostgresStore> store;
-  std::unique_ptr<AdminStore> admin;
-  std::int64_t now = 1'000;
+  PostgresDatabase db_;
+  std::unique_ptr<PostgresStore> store_;
+  std::unique_ptr<AdminStore> admin_;
+  std::int64_t now_ = 1'000;
 };
 
 TEST_F(PostgresAdmin, ListsTheTableWithPlacesOverTheWholeTable) {
@@ -269,31 +269,31 @@ TEST_F(PostgresAdmin, FiltersTheLogAndPagesThroughIt) {
   Submit("bob", 70, "192.0.2.2");
   Submit("anna", 60, "192.0.2.1");
   Submit("carl", 10, "2001:db8::1");
-  auto all = admin->ListLog({});
-  ASSERT_TRUE(all) << all.error();
+  auto all = admin_->ListLog({});
+  ASSERT_TRUE(all) << all.Error();
   ASSERT_EQ(all->size(), 4u);
   EXPECT_EQ((*all)[2].score, 60);
   EXPECT_EQ((*all)[3].client, "2001:db8::1");
-  EXPECT_FALSE((*all)[0].removed_at_ms);
-  ASSERT_TRUE((*all)[0].player_id);
+  EXPECT_FALSE((*all)[0].removedAtMs);
+  ASSERT_TRUE((*all)[0].playerId);
 
-  LogQuery by_client;
-  by_client.client = "192.0.2.1";
-  EXPECT_EQ(admin->ListLog(by_client)->size(), 2u);
-  LogQuery by_player;
-  by_player.player_id = (*all)[0].player_id;
-  EXPECT_EQ(admin->ListLog(by_player)->size(), 2u);
-  LogQuery by_time;
-  by_time.since_ms = (*all)[1].received_at_ms;
-  by_time.until_ms = (*all)[3].received_at_ms;
-  auto window = admin->ListLog(by_time);
+  LogQuery byClient;
+  byClient.client = "192.0.2.1";
+  EXPECT_EQ(admin_->ListLog(byClient)->size(), 2u);
+  LogQuery byPlayer;
+  byPlayer.playerId = (*all)[0].playerId;
+  EXPECT_EQ(admin_->ListLog(byPlayer)->size(), 2u);
+  LogQuery byTime;
+  byTime.sinceMs = (*all)[1].receivedAtMs;
+  byTime.untilMs = (*all)[3].receivedAtMs;
+  auto window = admin_->ListLog(byTime);
   ASSERT_EQ(window->size(), 2u);
-  EXPECT_EQ((*window)[0].player.first_name, "bob");
+  EXPECT_EQ((*window)[0].player.firstName, "bob");
   LogQuery page;
-  page.after_id = (*all)[1].id;
+  page.afterId = (*all)[1].id;
   page.limit = 1;
   page.name = "a";
-  auto next = admin->ListLog(page);
+  auto next = admin_->ListLog(page);
   ASSERT_EQ(next->size(), 1u);
   EXPECT_EQ((*next)[0].id, (*all)[2].id);
 }
@@ -302,66 +302,66 @@ TEST_F(PostgresAdmin, RemovingKeepsTheLogAndAReturningPlayerStartsAgain) {
   Submit("anna", 50);
   Submit("anna", 60);
   Submit("bob", 40);
-  auto lines = admin->ListTable({});
+  auto lines = admin_->ListTable({});
   std::int64_t anna = (*lines)[0].line.id;
-  auto removed = admin->RemoveLine(anna, 9'999);
-  ASSERT_TRUE(removed) << removed.error();
+  auto removed = admin_->RemoveLine(anna, 9'999);
+  ASSERT_TRUE(removed) << removed.Error();
   EXPECT_EQ(removed->lines, 1);
-  EXPECT_EQ(removed->log_entries, 2);
+  EXPECT_EQ(removed->logEntries, 2);
   EXPECT_EQ(Names(), (std::vector<std::string>{"1:bob"}));
-  auto log = admin->ListLog({});
+  auto log = admin_->ListLog({});
   ASSERT_EQ(log->size(), 3u);
-  EXPECT_EQ((*log)[0].removed_at_ms, 9'999);
-  EXPECT_FALSE((*log)[0].player_id);
-  EXPECT_FALSE((*log)[2].removed_at_ms);
-  auto again = admin->RemoveLine(anna, 10'000);
+  EXPECT_EQ((*log)[0].removedAtMs, 9'999);
+  EXPECT_FALSE((*log)[0].playerId);
+  EXPECT_FALSE((*log)[2].removedAtMs);
+  auto again = admin_->RemoveLine(anna, 10'000);
   ASSERT_FALSE(again);
-  EXPECT_EQ(again.error(), "no line " + std::to_string(anna));
+  EXPECT_EQ(again.Error(), "no line " + std::to_string(anna));
 
   Submit("anna", 30);
   EXPECT_EQ(Names(), (std::vector<std::string>{"1:bob", "2:anna"}));
-  auto gone = admin->RemovePlayer({"anna", "Tester", std::nullopt, std::nullopt}, 11'000);
+  auto gone = admin_->RemovePlayer({"anna", "Tester", std::nullopt, std::nullopt}, 11'000);
   ASSERT_TRUE(gone);
   EXPECT_EQ(gone->lines, 1);
-  EXPECT_EQ(gone->log_entries, 1);
-  auto none = admin->RemovePlayer({"anna", "Tester", std::string("elsewhere"), std::nullopt}, 12'000);
+  EXPECT_EQ(gone->logEntries, 1);
+  auto none = admin_->RemovePlayer({"anna", "Tester", std::string("elsewhere"), std::nullopt}, 12'000);
   ASSERT_TRUE(none);
   EXPECT_EQ(none->lines, 0);
-  EXPECT_EQ(store->Counts()->submissions, 4);
+  EXPECT_EQ(store_->Counts()->submissions, 4);
 }
 
 TEST_F(PostgresAdmin, BansAreListedInByteOrderAndKeptOnce) {
-  EXPECT_TRUE(*admin->Ban({"192.0.2.9", "spam", 1}));
-  EXPECT_TRUE(*admin->Ban({"2001:db8::/64", "flood", 2}));
-  EXPECT_TRUE(*admin->Ban({"10.0.0.1", "test", 3}));
-  EXPECT_FALSE(*admin->Ban({"192.0.2.9", "other reason", 4}));
-  auto bans = admin->ListBans();
-  ASSERT_TRUE(bans) << bans.error();
+  EXPECT_TRUE(*admin_->Ban({"192.0.2.9", "spam", 1}));
+  EXPECT_TRUE(*admin_->Ban({"2001:db8::/64", "flood", 2}));
+  EXPECT_TRUE(*admin_->Ban({"10.0.0.1", "test", 3}));
+  EXPECT_FALSE(*admin_->Ban({"192.0.2.9", "other reason", 4}));
+  auto bans = admin_->ListBans();
+  ASSERT_TRUE(bans) << bans.Error();
   ASSERT_EQ(bans->size(), 3u);
   EXPECT_EQ((*bans)[0].network, "10.0.0.1");
   EXPECT_EQ((*bans)[1], (BanRecord{"192.0.2.9", "spam", 1}));
   EXPECT_EQ((*bans)[2].network, "2001:db8::/64");
-  EXPECT_TRUE(*admin->Unban("10.0.0.1"));
-  EXPECT_FALSE(*admin->Unban("10.0.0.1"));
+  EXPECT_TRUE(*admin_->Unban("10.0.0.1"));
+  EXPECT_FALSE(*admin_->Unban("10.0.0.1"));
 }
 
 TEST_F(PostgresAdmin, ExportAndImportKeepEverythingAndNewIdsFollow) {
   Submit("anna", 50);
   Submit("bob", 70);
   Submit("anna", 60);
-  ASSERT_TRUE(*admin->Ban({"192.0.2.66", "spam", 7}));
-  ASSERT_TRUE(admin->RemovePlayer({"bob", "Tester", std::nullopt, std::nullopt}, 8'000));
-  auto dump = admin->Export();
-  ASSERT_TRUE(dump) << dump.error();
+  ASSERT_TRUE(*admin_->Ban({"192.0.2.66", "spam", 7}));
+  ASSERT_TRUE(admin_->RemovePlayer({"bob", "Tester", std::nullopt, std::nullopt}, 8'000));
+  auto dump = admin_->Export();
+  ASSERT_TRUE(dump) << dump.Error();
   EXPECT_EQ(dump->lines.size(), 1u);
   EXPECT_EQ(dump->log.size(), 3u);
   EXPECT_EQ(dump->bans.size(), 1u);
 
   // Not over a table that holds anything, unless asked to replace it.
-  EXPECT_FALSE(admin->Import(*dump, false));
+  EXPECT_FALSE(admin_->Import(*dump, false));
   PostgresDatabase other;
-  auto target = PostgresAdminStore::Open(other.uri());
-  ASSERT_TRUE(target) << target.error();
+  auto target = PostgresAdminStore::Open(other.Uri());
+  ASSERT_TRUE(target) << target.Error();
   ASSERT_TRUE((*target)->Import(*dump, false));
   auto copy = (*target)->Export();
   ASSERT_TRUE(copy);
@@ -371,14 +371,14 @@ TEST_F(PostgresAdmin, ExportAndImportKeepEverythingAndNewIdsFollow) {
   ASSERT_TRUE((*target)->Import(*dump, true));
 
   // A server on the copy numbers on from the greatest imported id, so new scores rank after.
-  auto server = OpenPostgres(other.uri());
+  auto server = OpenPostgres(other.Uri());
   ASSERT_TRUE(server);
   ASSERT_TRUE(server->Submit({MakePlayer("dora"), 60}, "192.0.2.1", 9'000));
   auto lines = (*target)->ListTable({});
   ASSERT_EQ(lines->size(), 2u);
-  EXPECT_EQ((*lines)[0].line.player.first_name, "anna");
+  EXPECT_EQ((*lines)[0].line.player.firstName, "anna");
   EXPECT_GT((*lines)[1].line.id, dump->lines.back().id);
-  EXPECT_GT((*lines)[1].line.reached_submission, dump->log.back().id);
+  EXPECT_GT((*lines)[1].line.reachedSubmission, dump->log.back().id);
 }
 
 // The operator's operations as every store must have them, each case on a database of its own.
@@ -386,17 +386,17 @@ Result<testing::StorePair> FreshPostgres() {
   using R = Result<testing::StorePair>;
   static std::vector<std::unique_ptr<PostgresDatabase>> databases;
   auto& db = databases.emplace_back(std::make_unique<PostgresDatabase>());
-  if (!db->available()) return R::Fail(db->missing());
-  auto store = PostgresStore::Open(db->uri());
-  if (!store) return R::Fail(store.error());
-  auto admin = PostgresAdminStore::Open(db->uri());
-  if (!admin) return R::Fail(admin.error());
+  if (!db->Available()) return R::Fail(db->Missing());
+  auto store = PostgresStore::Open(db->Uri());
+  if (!store) return R::Fail(store.Error());
+  auto admin = PostgresAdminStore::Open(db->Uri());
+  if (!admin) return R::Fail(admin.Error());
   return R::Ok(testing::StorePair{std::move(*store), std::move(*admin)});
 }
 
 std::string PostgresMissing() {
   PostgresDatabase probe;
-  return probe.available() ? "" : "PostgreSQL test skipped: " + probe.missing();
+  return probe.Available() ? "" : "PostgreSQL test skipped: " + probe.Missing();
 }
 
 INSTANTIATE_TEST_SUITE_P(Postgres, AdminContract,

@@ -38,13 +38,13 @@ std::string WithDatabase(const std::string& uri, const std::string& name) {
 }  // namespace
 
 PostgresDatabase::PostgresDatabase() {
-  admin_uri_ = ClusterUri(missing_);
-  if (admin_uri_.empty()) return;
+  adminUri_ = ClusterUri(missing_);
+  if (adminUri_.empty()) return;
   static std::atomic<int> counter{0};
   name_ = "vesquin_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
-  auto c = postgres::Connection::Open(admin_uri_);
+  auto c = postgres::Connection::Open(adminUri_);
   if (!c) {
-    missing_ = "the test cluster does not answer: " + c.error();
+    missing_ = "the test cluster does not answer: " + c.Error();
     return;
   }
   c->Exec("DROP DATABASE IF EXISTS " + name_);
@@ -52,12 +52,12 @@ PostgresDatabase::PostgresDatabase() {
     missing_ = "cannot create a test database: " + st.error;
     return;
   }
-  uri_ = WithDatabase(admin_uri_, name_);
+  uri_ = WithDatabase(adminUri_, name_);
 }
 
 PostgresDatabase::~PostgresDatabase() {
   if (uri_.empty()) return;
-  if (auto c = postgres::Connection::Open(admin_uri_))
+  if (auto c = postgres::Connection::Open(adminUri_))
     c->Exec("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
 }
 

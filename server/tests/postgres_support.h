@@ -13,13 +13,13 @@ class PostgresDatabase {
   PostgresDatabase(const PostgresDatabase&) = delete;
   PostgresDatabase& operator=(const PostgresDatabase&) = delete;
 
-  bool available() const { return !uri_.empty(); }
+  bool Available() const { return !uri_.empty(); }
   // Why there is none: a reason for the test's skip line.
-  const std::string& missing() const { return missing_; }
-  const std::string& uri() const { return uri_; }
+  const std::string& Missing() const { return missing_; }
+  const std::string& Uri() const { return uri_; }
 
  private:
-  std::string admin_uri_;
+  std::string adminUri_;
   std::string name_;
   std::string uri_;
   std::string missing_;
@@ -29,4 +29,4 @@ class PostgresDatabase {
 
 // Skips the test, with a line that says why, when there is no PostgreSQL to test against.
 #define SKIP_WITHOUT_POSTGRES(db) \
-  if (!(db).available()) GTEST_SKIP() << "PostgreSQL test skipped: " << (db).missing()
+  if (!(db).Available()) GTEST_SKIP() << "PostgreSQL test skipped: " << (db).Missing()

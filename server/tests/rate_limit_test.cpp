@@ -37,6 +37,17 @@ TEST(RateLimiter, ForgetsQuietAddresses) {
   EXPECT_EQ(limiter.TrackedAddresses(), 1u);
 }
 
+TEST(RateLimiter, AFullTableForgetsItsLeastRecentAddressAndNeverRefusesANewcomer) {
+  RateLimiter limiter(1);
+  Clock::time_point t0{std::chrono::hours(1)};
+  ASSERT_TRUE(limiter.Allow("first", t0));
+  for (std::size_t i = 0; i < RateLimiter::kMaxTrackedAddresses; ++i)
+    ASSERT_TRUE(limiter.Allow("a" + std::to_string(i), t0 + 1s)) << i;
+  EXPECT_EQ(limiter.TrackedAddresses(), RateLimiter::kMaxTrackedAddresses);
+  EXPECT_TRUE(limiter.Allow("first", t0 + 2s)) << "the oldest address was forgotten";
+  EXPECT_FALSE(limiter.Allow("a99999", t0 + 2s)) << "a recent one is still counted";
+}
+
 TEST(RateLimitKey, GroupsIpv6By64AndUnmapsIpv4) {
   EXPECT_EQ(RateLimitKey("192.0.2.7"), "192.0.2.7");
   EXPECT_EQ(RateLimitKey("::ffff:192.0.2.7"), "192.0.2.7");

@@ -79,7 +79,7 @@ HttpResult HttpGet(const std::string& url, std::chrono::seconds timeout) {
 }
 
 std::string GameQuery(const Player& p, int score) {
-  return "first_name=" + PercentEncode(p.first_name) + "&last_name=" + PercentEncode(p.last_name) +
+  return "first_name=" + PercentEncode(p.firstName) + "&last_name=" + PercentEncode(p.lastName) +
          "&addr=" + PercentEncode(p.addr) + "&country=" + PercentEncode(p.country) +
          "&score=" + std::to_string(score);
 }
@@ -146,16 +146,16 @@ std::string RawClient::ReadUntilClosed(std::chrono::milliseconds timeout, bool* 
   }
 }
 
-TestServer::TestServer(const std::string& db_path, Settings settings) {
-  auto store = SqliteStore::Open(db_path);
-  if (!store) throw std::runtime_error(store.error());
+TestServer::TestServer(const std::string& dbPath, Settings settings) {
+  auto store = SqliteStore::Open(dbPath);
+  if (!store) throw std::runtime_error(store.Error());
   store_ = std::move(*store);
-  service_ = std::make_unique<Service>(*store_, ServiceOptions{settings.rate_limit, {}, {}});
+  service_ = std::make_unique<Service>(*store_, ServiceOptions{settings.rateLimit, {}, {}});
   auto server = HttpServer::Start(*service_, settings.server, [this](const std::string& line) {
-    std::lock_guard lock(log_mutex_);
+    std::lock_guard lock(logMutex_);
     log_.push_back(line);
   });
-  if (!server) throw std::runtime_error(server.error());
+  if (!server) throw std::runtime_error(server.Error());
   server_ = std::move(*server);
 }
 
@@ -163,12 +163,12 @@ TestServer::~TestServer() {
   if (server_) server_->Stop(std::chrono::seconds(2));
 }
 
-std::string TestServer::Url(const std::string& path_and_query) const {
-  return "http://127.0.0.1:" + std::to_string(server_->port()) + path_and_query;
+std::string TestServer::Url(const std::string& pathAndQuery) const {
+  return "http://127.0.0.1:" + std::to_string(server_->Port()) + pathAndQuery;
 }
 
 std::vector<std::string> TestServer::LogLines() {
-  std::lock_guard lock(log_mutex_);
+  std::lock_guard lock(logMutex_);
   return log_;
 }
 

@@ -23,7 +23,7 @@ class TempDir {
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
+  const std::filesystem::path& Path() const { return path_; }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
 
  private:
@@ -50,7 +50,7 @@ class RawClient {
   ~RawClient();
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
-  bool connected() const { return fd_ >= 0; }
+  bool Connected() const { return fd_ >= 0; }
   bool Send(const std::string& bytes);
   // Everything until the peer closes or `timeout` passes.
   std::string ReadUntilClosed(std::chrono::milliseconds timeout, bool* closed = nullptr);
@@ -62,17 +62,17 @@ class RawClient {
 class TestServer {
  public:
   struct Settings {
-    unsigned rate_limit = 0;  // off unless a test is about it
+    unsigned rateLimit = 0;  // off unless a test is about it
     ServerOptions server{"127.0.0.1:0", 2, 64, 8, 10, 5, {}};
   };
-  explicit TestServer(const std::string& db_path) : TestServer(db_path, Settings()) {}
-  TestServer(const std::string& db_path, Settings settings);
+  explicit TestServer(const std::string& dbPath) : TestServer(dbPath, Settings()) {}
+  TestServer(const std::string& dbPath, Settings settings);
   ~TestServer();
 
-  std::string Url(const std::string& path_and_query) const;
-  int port() const { return server_->port(); }
-  Store& store() { return *store_; }
-  HttpServer& http() { return *server_; }
+  std::string Url(const std::string& pathAndQuery) const;
+  int Port() const { return server_->Port(); }
+  Store& Scores() { return *store_; }
+  HttpServer& Http() { return *server_; }
   std::vector<std::string> LogLines();
 
   HttpResult Submit(const Player& p, int score) {
@@ -86,7 +86,7 @@ class TestServer {
   std::unique_ptr<Store> store_;
   std::unique_ptr<Service> service_;
   std::unique_ptr<HttpServer> server_;
-  std::mutex log_mutex_;
+  std::mutex logMutex_;
   std::vector<std::string> log_;
 };
 

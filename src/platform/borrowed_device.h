@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "sound/sound_device.h"
+#include "machine/sound_device.h"
 
 namespace vesquin {
 

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 
@@ -58,10 +59,20 @@ std::optional<HttpReply> CurlHttp::Get(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeouts_.connectMs);
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, timeouts_.totalMs);
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    // A redirect is followed, as any web client does; a few at most, and to http or https only.
+    // A redirect is followed, as any web client does; a few at most, and never from https back
+    // to plain http, which would send the player's details in clear.
+    const bool tls = url.rfind("https://", 0) == 0;
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, tls ? "https" : "http,https");
+    // Certificates are verified against the system's store (libcurl's default), or against the
+    // bundle that SSL_CERT_FILE or CURL_CA_BUNDLE names, as for the curl program.
+    for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+      if (const char* bundle = std::getenv(name); bundle && *bundle) {
+        curl_easy_setopt(h, CURLOPT_CAINFO, bundle);
+        break;
+      }
+    }
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, AppendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     const CURLcode result = curl_easy_perform(h);

@@ -2,7 +2,7 @@
 // HTTP GET on libcurl, with the system's proxy settings and time-outs that keep a hung server
 // from holding the game for long.
 
-#include "shell/services.h"
+#include "machine/services.h"
 
 namespace vesquin {
 

@@ -6,34 +6,12 @@
 #include <cmath>
 #include <numbers>
 
+#include "platform/hrtf_filters.h"
+
 namespace vesquin {
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
-
-// Tail energy left out when the filters are cut short: -40 dB of each filter's energy.
-// KEMAR's 558 taps at 48 kHz carry little past ~400, and every tap costs two
-// multiply-adds per frame of every sounding 3-D voice.
-constexpr double kTailEnergy = 1e-4;
-
-double Energy(const std::vector<float>& h) {
-  double e = 0.0;
-  for (float v : h) e += static_cast<double>(v) * v;
-  return e;
-}
-
-// Taps needed to keep all but kTailEnergy of the filter's energy.
-std::size_t EffectiveLength(const std::vector<float>& h) {
-  const double total = Energy(h);
-  double tail = 0.0;
-  std::size_t n = h.size();
-  while (n > 0) {
-    tail += static_cast<double>(h[n - 1]) * h[n - 1];
-    if (tail > total * kTailEnergy) break;
-    --n;
-  }
-  return n;
-}
 
 }  // namespace
 
@@ -55,7 +33,7 @@ HrtfSet::HrtfSet(MYSOFA_EASY* easy, int rawTaps)
     : easy_(easy), rawTaps_(static_cast<std::size_t>(rawTaps)), left_(rawTaps_), right_(rawTaps_) {
   // Straight ahead sets the level: its filters are scaled to unit energy per ear.
   RawFilter(0.0F, 0.0F, 1.0F, left_, right_);
-  const double front = (Energy(left_) + Energy(right_)) / 2.0;
+  const double front = (FilterEnergy(left_) + FilterEnergy(right_)) / 2.0;
   scale_ = front > 0.0 ? static_cast<float>(1.0 / std::sqrt(front)) : 1.0F;
 
   // One length for every direction: the longest that a ring of directions needs.
@@ -100,16 +78,8 @@ void HrtfSet::RawFilter(float x, float y, float z, std::vector<float>& left,
                          &delayLeft, &delayRight);
   // Data sets that keep the interaural delay apart from the filters: fold it back in.
   const float rate = easy_->hrtf != nullptr ? easy_->hrtf->DataSamplingRate.values[0] : 0.0F;
-  auto shift = [&](std::vector<float>& h, float delaySeconds) {
-    const auto frames = static_cast<std::ptrdiff_t>(std::lround(delaySeconds * rate));
-    if (frames <= 0) return;
-    const auto n = static_cast<std::ptrdiff_t>(h.size());
-    const std::ptrdiff_t keep = std::max<std::ptrdiff_t>(0, n - frames);
-    std::move_backward(h.begin(), h.begin() + keep, h.end());
-    std::fill(h.begin(), h.begin() + std::min(frames, n), 0.0F);
-  };
-  shift(left, delayLeft);
-  shift(right, delayRight);
+  FoldDelay(left, delayLeft, rate);
+  FoldDelay(right, delayRight, rate);
 }
 
 void HrtfSet::Filter(float x, float y, float z, std::vector<float>& reversed) const {

@@ -14,8 +14,8 @@
 #include <memory>
 #include <string>
 
+#include "machine/sound_device.h"
 #include "platform/hrtf.h"
-#include "sound/sound_device.h"
 
 namespace vesquin {
 

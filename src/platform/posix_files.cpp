@@ -75,33 +75,15 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-FileDescriptor::~FileDescriptor() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-int FileDescriptor::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 std::optional<RegularFile> RegularFile::Open(const std::string& path, bool followLink) {
   // O_NONBLOCK: a named pipe would otherwise hold open() until a writer comes.
   const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-  FileDescriptor fd(::open(path.c_str(), flags));
+  UniqueFd fd(::open(path.c_str(), flags));
   if (!fd) return std::nullopt;
   struct stat info {};
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  const int status = ::fcntl(fd.get(), F_GETFL);
-  if (status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) return std::nullopt;
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  const int status = ::fcntl(fd.Get(), F_GETFL);
+  if (status < 0 || ::fcntl(fd.Get(), F_SETFL, status & ~O_NONBLOCK) != 0) return std::nullopt;
   return RegularFile(std::move(fd), static_cast<std::uint64_t>(info.st_size), info.st_uid, info.st_gid,
                      info.st_mode & 07777);
 }
@@ -109,10 +91,10 @@ std::optional<RegularFile> RegularFile::Open(const std::string& path, bool follo
 bool RegularFile::Writable(const std::string& path) const {
   // Opening for writing asks the system itself (root, access lists, a read-only mount); the
   // same file must answer, not another that took its name meanwhile.
-  const FileDescriptor writer(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  const UniqueFd writer(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   struct stat mine {};
   struct stat theirs {};
-  return writer && ::fstat(fd_.get(), &mine) == 0 && ::fstat(writer.get(), &theirs) == 0 &&
+  return writer && ::fstat(fd_.Get(), &mine) == 0 && ::fstat(writer.Get(), &theirs) == 0 &&
          mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
 }
 
@@ -120,7 +102,7 @@ std::optional<std::size_t> RegularFile::ReadAt(std::uint64_t offset, std::span<s
   std::size_t got = 0;
   while (got < bytes.size()) {
     const ssize_t n =
-        ::pread(fd_.get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got));
+        ::pread(fd_.Get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
     if (n == 0) break;
@@ -158,34 +140,34 @@ bool PosixFileSystem::ReplaceExisting(const std::string& path, std::span<const s
   const std::string folder = FolderOf(path);
   const std::size_t slash = path.find_last_of('/');
   std::string name = folder + "/." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".XXXXXX";
-  FileDescriptor copy(calls.MakeTemporary(name.data()));
+  UniqueFd copy(calls.MakeTemporary(name.data()));
   if (!copy) return false;
   TemporaryName temporary(calls, name);
 
-  if (::fchmod(copy.get(), old->Mode()) != 0) return false;
+  if (::fchmod(copy.Get(), old->Mode()) != 0) return false;
   if (old->Owner() != ::geteuid() || old->Group() != ::getegid()) {
     // Only a privileged player can give the copy another owner; the content matters more.
-    (void)::fchown(copy.get(), old->Owner(), old->Group());
+    (void)::fchown(copy.Get(), old->Owner(), old->Group());
   }
 
-  if (!WriteAll(calls, copy.get(), bytes)) return false;
+  if (!WriteAll(calls, copy.Get(), bytes)) return false;
   // What lies beyond the new bytes stays as it was.
   std::array<std::uint8_t, kCopyChunk> chunk{};
   for (std::uint64_t at = bytes.size(); at < old->Size();) {
     const std::optional<std::size_t> got = old->ReadAt(at, chunk);
     if (!got) return false;
     if (*got == 0) break;
-    if (!WriteAll(calls, copy.get(), std::span<const std::uint8_t>(chunk.data(), *got))) return false;
+    if (!WriteAll(calls, copy.Get(), std::span<const std::uint8_t>(chunk.data(), *got))) return false;
     at += *got;
   }
-  if (!SyncRetrying(calls, copy.get())) return false;
+  if (!SyncRetrying(calls, copy.Get())) return false;
   if (calls.Close(copy.Release()) != 0) return false;
   if (calls.Rename(name.c_str(), path.c_str()) != 0) return false;
   temporary.Keep();
 
   // The rename itself reaches the disk only with the folder.
-  FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return dir && SyncRetrying(calls, dir.get());
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return dir && SyncRetrying(calls, dir.Get());
 }
 
 std::vector<std::string> PosixFileSystem::ListFolder(const std::string& folder) {

@@ -10,27 +10,10 @@
 #include <span>
 #include <string>
 
-#include "shell/services.h"
+#include "machine/services.h"
+#include "platform/unique_fd.h"
 
 namespace vesquin {
-
-// An owned file descriptor, closed when it goes.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor();
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.Release()) {}
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  // Gives the descriptor up without closing it.
-  int Release();
-
- private:
-  int fd_;
-};
 
 // An existing regular file, open for reading.
 class RegularFile {
@@ -51,9 +34,9 @@ class RegularFile {
   mode_t Mode() const { return mode_; }
 
  private:
-  RegularFile(FileDescriptor fd, std::uint64_t size, uid_t owner, gid_t group, mode_t mode)
+  RegularFile(UniqueFd fd, std::uint64_t size, uid_t owner, gid_t group, mode_t mode)
       : fd_(std::move(fd)), size_(size), owner_(owner), group_(group), mode_(mode) {}
-  FileDescriptor fd_;
+  UniqueFd fd_;
   std::uint64_t size_;
   uid_t owner_;
   gid_t group_;

@@ -1,5 +1,5 @@
-// vesquin: the game in its window. One thread; the window's own loop is the only loop.
+// vesquin: the game in its window. One thread; the game's event pump is the only loop.
 
-#include "platform/sdl_window.h"
+#include "platform/sdl_main_loop.h"
 
 int main(int, char**) { return vesquin::RunProgram(); }

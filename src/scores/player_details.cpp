@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "shell/services.h"
+#include "machine/services.h"
 
 namespace vesquin {
 

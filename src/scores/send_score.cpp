@@ -7,6 +7,8 @@
 
 #include "shell/game.h"
 
+#include "scores/score_server.h"
+
 #ifndef VESQUIN_SCORE_SERVER
 #define VESQUIN_SCORE_SERVER "localhost:8480"
 #endif
@@ -25,6 +27,8 @@ constexpr int kConfigFirstSlot = 2;
 // The server needs time to store the entry before it can rank it.
 constexpr std::uint32_t kPauseBetweenRequestsMs = 6'000;
 constexpr std::size_t kReplyReadLimit = 100'000;
+static_assert(ParseScoreServer(VESQUIN_SCORE_SERVER),
+              "VESQUIN_SCORE_SERVER must be https://host[:port], http://host[:port] or host[:port]");
 
 SoundClip& Slot(Game& game, int slot) {
   return game.sendScore.sendScoreClips[static_cast<std::size_t>(slot)];
@@ -62,9 +66,21 @@ std::string PercentEncode(std::string_view text) {
   return out;
 }
 
+std::string ScoreServerOrigin() {
+  constexpr ScoreServer kServer = *ParseScoreServer(VESQUIN_SCORE_SERVER);
+  // A setting without a scheme is plain HTTP, as every build before the scheme could be named.
+  if (kServer.origin.empty()) return "http://" + std::string(kServer.hostAndPort);
+  return std::string(kServer.origin);
+}
+
 std::string ScoreRequestPrefix(std::string_view script, const PlayerDetails& details) {
+  return ScoreRequestPrefix(ScoreServerOrigin(), script, details);
+}
+
+std::string ScoreRequestPrefix(std::string_view origin, std::string_view script,
+                               const PlayerDetails& details) {
   // Every detail is escaped, so that an "&" or a space in a name stays inside its own field.
-  std::string url = "http://" VESQUIN_SCORE_SERVER "/vesquin/";
+  std::string url = std::string(origin) + "/vesquin/";
   url += script;
   url += "?first_name=" + PercentEncode(details.firstName);
   url += "&last_name=" + PercentEncode(details.lastName);

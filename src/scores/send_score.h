@@ -19,8 +19,13 @@ struct SendScoreState {
 
 // Each byte outside the unreserved set of URLs as %XX with upper-case hex digits.
 std::string PercentEncode(std::string_view text);
+// "http://host[:port]" or "https://host[:port]": where this build sends, from its setting.
+std::string ScoreServerOrigin();
 // The request for the given script ("top1.php" or "top2.php") up to and including "score=".
 std::string ScoreRequestPrefix(std::string_view script, const PlayerDetails& details);
+// The same for the score server at `origin`.
+std::string ScoreRequestPrefix(std::string_view origin, std::string_view script,
+                               const PlayerDetails& details);
 
 bool EnterSendScore(Game& game);
 void SendScoreKey(Game& game, int key);

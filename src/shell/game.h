@@ -6,6 +6,7 @@
 #include <string>
 
 #include "level/level.h"
+#include "machine/services.h"
 #include "scores/best_scores.h"
 #include "scores/send_score.h"
 #include "screens/intro.h"
@@ -14,7 +15,6 @@
 #include "screens/number_words.h"
 #include "screens/score_screen.h"
 #include "screens/speaker_test.h"
-#include "shell/services.h"
 #include "sound/sound.h"
 
 namespace vesquin {

@@ -1,15 +1,15 @@
 #include "sim/simulation.h"
 
-#include <cmath>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
 
+#include "machine/random.h"
 #include "platform/mixer.h"
-#include "shell/main_window.h"
-#include "sim/transcript_format.h"
+#include "platform/native_files.h"
+#include "sim/transcript.h"
+#include "sound/wave_header.h"
 
 namespace vesquin {
 namespace {
@@ -18,28 +18,10 @@ constexpr std::uint32_t kMixRate = 48'000;
 constexpr std::uint32_t kOutputChannels = 2;
 constexpr std::uint64_t kUsPerMs = 1'000;
 constexpr std::uint64_t kUsPerSecond = 1'000'000;
-constexpr std::uint64_t kTickUs = kTickMs * kUsPerMs;
 constexpr std::size_t kRenderBlockFrames = 480;  // 10 ms
 
-void PutLE(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
 std::vector<std::uint8_t> WavHeader(std::uint32_t dataBytes) {
-  std::vector<std::uint8_t> header;
-  header.insert(header.end(), {'R', 'I', 'F', 'F'});
-  PutLE(header, 36 + dataBytes, 4);
-  header.insert(header.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  PutLE(header, 16, 4);
-  PutLE(header, 1, 2);
-  PutLE(header, kOutputChannels, 2);
-  PutLE(header, kMixRate, 4);
-  PutLE(header, kMixRate * kOutputChannels * 2, 4);
-  PutLE(header, kOutputChannels * 2, 2);
-  PutLE(header, 16, 2);
-  header.insert(header.end(), {'d', 'a', 't', 'a'});
-  PutLE(header, dataBytes, 4);
-  return header;
+  return WaveHeader(kWavePcm, kOutputChannels, kMixRate, 16, dataBytes);
 }
 
 // A voice of the mixer that tells the machine when the game lets it go, and that plays once
@@ -140,15 +122,17 @@ class LentDevice final : public SoundDevice {
 
 // Every service of the machine, on the virtual clock.
 class Simulation::Machine final : public Clock,
-                                  public Window,
+                                  public PlatformWindow,
+                                  public EventSource,
                                   public Http,
-                                  public Controller,
-                                  public Random,
-                                  public GameObserver {
+                                  public Controller {
  public:
   Machine(const SimOptions& options, std::ostream& out)
-      : options_(options), out_(out), mixer_(kOutputChannels) {
-    seeded_.Seed(options.seed);
+      : transcript([this] { return nowUs / kUsPerMs; },
+                   [&out](std::string_view line) { out << line << '\n'; }),
+        options_(options),
+        mixer_(kOutputChannels) {
+    random.Seed(options.seed);
     if (!options.wavPath.empty()) {
       wav_.open(options.wavPath, std::ios::binary | std::ios::trunc);
       const std::vector<std::uint8_t> header = WavHeader(0);  // sizes filled in at the end
@@ -156,7 +140,9 @@ class Simulation::Machine final : public Clock,
     }
   }
 
-  Services services() { return Services{*this, files_, *this, *this, *this, *this, *this}; }
+  Services ServicesOn(Window& window) {
+    return Services{*this, files_, *this, window, *this, random, transcript};
+  }
 
   // Brings the clock, the mixer and with it every clip's status up to virtual time tUs. The
   // mixer renders only when its sound is written; otherwise its voices are moved on.
@@ -183,12 +169,6 @@ class Simulation::Machine final : public Clock,
       wavDataBytes_ += wavBytes_.size();
       left -= block;
     }
-  }
-
-  // Times are printed in whole milliseconds, rounded down.
-  std::ostream& Line() {
-    out_ << nowUs / kUsPerMs << ' ';
-    return out_;
   }
 
   bool WavOpen() const { return options_.wavPath.empty() || static_cast<bool>(wav_); }
@@ -225,9 +205,11 @@ class Simulation::Machine final : public Clock,
     if (const std::optional<std::uint64_t> end = tracked->EndUs())
       AdvanceTo(std::min(*end, nowUs + limitMs * kUsPerMs));
   }
-  std::int64_t CalendarSeconds() override { return 0; }
+  // The run's calendar reads as its seed, so that start-up seeds the generator with the
+  // command line's seed.
+  std::int64_t CalendarSeconds() override { return options_.seed; }
 
-  // Window
+  // PlatformWindow
   std::optional<std::string> ExecutablePath() override {
     std::string folder = options_.dataFolder.empty() ? std::string(".") : options_.dataFolder;
     if (folder.back() != '/') folder += '/';
@@ -239,24 +221,31 @@ class Simulation::Machine final : public Clock,
         mixer_, nowUs, [this](const SoundVoice* voice) { VoiceGone(voice); },
         [this] { steps.push_back("sound device"); });
   }
-  bool StartTimer(std::uint32_t id, std::uint32_t periodMs) override {
-    timerRunning = id == tickTimerId && periodMs == kTickMs;
-    return timerRunning;
+  // The message is in the transcript already: the game's window tells the listener.
+  void ShowError(const std::string&) override {}
+
+  // EventSource: the script's time is how far the player has got. A script event that lies
+  // before the clock came while the game was busy; until the script passes the clock, more
+  // may still come, so the loop stops there rather than take the ticks that fell due.
+  std::optional<WindowEvent> PollEvent() override {
+    if (scriptUs >= nowUs) return std::nullopt;
+    return TakeEvent();
   }
-  void KillTimer(std::uint32_t) override {
-    timerRunning = false;
-    steps.push_back("timer");
+  std::optional<WindowEvent> WaitEvent(std::optional<std::uint64_t> deadlineMs) override {
+    // A tick due by the script's time comes before the script's event at that time.
+    if (deadlineMs && *deadlineMs * kUsPerMs <= scriptUs) {
+      AdvanceTo(*deadlineMs * kUsPerMs);
+      return std::nullopt;
+    }
+    AdvanceTo(scriptUs);
+    return TakeEvent();
   }
-  void ShowError(const std::string& text) override { Line() << "message " << text << '\n'; }
-  void Close() override {
-    if (closing) return;
-    closing = true;
-    Line() << "close\n";
-  }
+  void TimerStopped() override { steps.push_back("timer"); }
+  void Ticked(std::uint64_t takenMs) override { timerEvents.push_back(takenMs); }
 
   // Http
   std::optional<HttpReply> Get(const std::string& url) override {
-    Line() << "get " << url << '\n';
+    transcript.RequestMade(url);
     if (replies_.empty()) return std::nullopt;
     std::optional<std::string> body = std::move(replies_.front());
     replies_.pop_front();
@@ -278,49 +267,27 @@ class Simulation::Machine final : public Clock,
     steps.push_back("controller");
   }
 
-  // Random
-  void Seed(std::uint32_t) override {}  // the run's seed is the command line's, never the clock's
-  int Next() override {
-    if (!forced_.empty()) {
-      const int value = forced_.front();
-      forced_.pop_front();
-      return value;
-    }
-    return seeded_.Next();
-  }
-  void Force(const std::vector<int>& values) { forced_.insert(forced_.end(), values.begin(), values.end()); }
-
-  // GameObserver
-  void StateChanged(int value) override { Line() << "state " << value << '\n'; }
-  void ClipPlayed(const std::string& name, std::int32_t pan, std::int32_t volume) override {
-    Line() << "play " << name << " pan=" << pan << " vol=" << volume << '\n';
-  }
-  void ClipLooped(const std::string& name, std::int32_t pan, std::int32_t volume) override {
-    Line() << "loop " << name << " pan=" << pan << " vol=" << volume << '\n';
-  }
-  void ClipResumed(const std::string& name, std::int32_t pan, std::int32_t volume) override {
-    Line() << "resume " << name << " pan=" << pan << " vol=" << volume << '\n';
-  }
-  void ClipStopped(const std::string& name) override { Line() << "stop " << name << '\n'; }
-  void ClipPlaced(const std::string& name, float x, float y, float z, float minDistance) override {
-    Line() << "place " << name << " x=" << FormatCoordinate(x) << " y=" << FormatCoordinate(y)
-           << " z=" << FormatCoordinate(z) << " min=" << FormatCoordinate(minDistance) << '\n';
-  }
-
-  std::uint64_t nowUs = 0;  // the virtual clock, exact
-  bool timerRunning = false;
-  bool closing = false;
+  Transcript transcript;
+  ForcedRandom random;
+  std::uint64_t nowUs = 0;                 // the virtual clock, exact
+  std::uint64_t scriptUs = 0;              // the script's time
+  std::optional<WindowEvent> scriptEvent;  // the script's event at its time, until handled
   bool controllerReleased = false;
   int polls = 0;
   std::vector<std::string> steps;  // what shutdown released, in order
+  std::vector<std::uint64_t> timerEvents;
 
  private:
+  std::optional<WindowEvent> TakeEvent() {
+    std::optional<WindowEvent> event = scriptEvent;
+    scriptEvent.reset();
+    if (!event) return WindowEvent{WindowEvent::Kind::InputEnded};
+    return event;
+  }
+
   const SimOptions& options_;
-  std::ostream& out_;
-  PosixFileSystem files_;
+  NativeFileSystem files_;
   Mixer mixer_;
-  StandardRandom seeded_;
-  std::deque<int> forced_;
   std::deque<std::optional<std::string>> replies_;
   std::map<const SoundVoice*, std::string> groups_;
   std::uint64_t mixedFrames_ = 0;
@@ -331,7 +298,9 @@ class Simulation::Machine final : public Clock,
 };
 
 Simulation::Simulation(SimOptions options, std::ostream& transcript)
-    : options_(std::move(options)), out_(transcript), machine_(std::make_unique<Machine>(options_, out_)) {}
+    : options_(std::move(options)),
+      machine_(std::make_unique<Machine>(options_, transcript)),
+      pump_(*machine_, *machine_, *machine_, machine_->transcript) {}
 
 Simulation::~Simulation() {
   // Clips the screens still hold go before the machine that plays them.
@@ -339,102 +308,52 @@ Simulation::~Simulation() {
 }
 
 std::uint64_t Simulation::Now() const { return machine_->nowUs / kUsPerMs; }
-int Simulation::controllerPolls() const { return machine_->polls; }
-bool Simulation::controllerReleased() const { return machine_->controllerReleased; }
-bool Simulation::timerRunning() const { return machine_->timerRunning; }
-std::vector<std::string> Simulation::shutdownSteps() const { return machine_->steps; }
+int Simulation::ControllerPolls() const { return machine_->polls; }
+bool Simulation::ControllerReleased() const { return machine_->controllerReleased; }
+bool Simulation::TimerRunning() const { return pump_.TimerRunning(); }
+const std::vector<std::uint64_t>& Simulation::TimerEvents() const { return machine_->timerEvents; }
+std::vector<std::string> Simulation::ShutdownSteps() const { return machine_->steps; }
 
 void Simulation::Start() {
-  services_ = std::make_unique<Services>(machine_->services());
+  services_ = std::make_unique<Services>(machine_->ServicesOn(pump_));
   game_ = std::make_unique<Game>(*services_);
-  InitialiseWindow(*game_);
+  pump_.Start(*game_);
   // Shutdown reports the menu clips and the number clips each as one step.
   for (const SoundClip& clip : game_->menu.menuClips) machine_->Group(clip.Voice(), "menu clips");
   for (const SoundClip& clip : game_->numbers.numberClips) machine_->Group(clip.Voice(), "number clips");
-  AfterHandler();
-  if (ended_) return;
-  PaintWindow(*game_);  // the window is visible from its creation: its first paint follows
-  AfterHandler();
+  pump_.Run(*game_);
 }
 
-void Simulation::AfterHandler() {
-  if (machine_->closing) {
-    ShutdownWindow(*game_);
-    ended_ = true;
-    return;
-  }
-  // Timer events that fell due while the handler held the game wait, merged into one.
-  if (machine_->timerRunning && machine_->nowUs >= nextTimerUs_) timerPending_ = true;
-}
-
-void Simulation::DeliverTick() {
-  timerEvents_.push_back(machine_->nowUs / kUsPerMs);
-  TimerEvent(*game_, tickTimerId);
-  AfterHandler();
-}
-
-void Simulation::RunTimersUntil(std::uint64_t scriptUs) {
-  while (!ended_) {
-    const std::uint64_t nowUs = machine_->nowUs;
-    if (timerPending_) {
-      // Keys that came while the game was held are handled first; the merged tick runs once
-      // the script reaches the end of the block (a key at that very time comes after it).
-      if (scriptUs < nowUs) return;
-      timerPending_ = false;
-      nextTimerUs_ = (nowUs / kTickUs + 1) * kTickUs;
-      DeliverTick();
-      continue;
-    }
-    if (machine_->timerRunning && nextTimerUs_ <= scriptUs) {
-      machine_->AdvanceTo(nextTimerUs_);
-      nextTimerUs_ += kTickUs;
-      DeliverTick();
-      continue;
-    }
-    if (!machine_->timerRunning) nextTimerUs_ = (std::max(nowUs, scriptUs) / kTickUs + 1) * kTickUs;
-    machine_->AdvanceTo(std::max(nowUs, scriptUs));
-    return;
-  }
+void Simulation::Deliver(WindowEvent event) {
+  if (!game_) return;
+  machine_->scriptEvent = event;
+  pump_.Run(*game_);
+  machine_->scriptEvent.reset();  // a script event after the close is never handled
 }
 
 void Simulation::Wait(std::uint64_t ms) {
-  scriptUs_ += ms * kUsPerMs;
-  RunTimersUntil(scriptUs_);
+  machine_->scriptUs += ms * kUsPerMs;
+  if (game_) pump_.Run(*game_);
 }
 
-void Simulation::Key(int virtualKey) {
-  RunTimersUntil(scriptUs_);
-  if (ended_) return;
-  KeyDownEvent(*game_, virtualKey);
-  AfterHandler();
-}
-
-void Simulation::KeyUp(int virtualKey) {
-  RunTimersUntil(scriptUs_);
-  if (ended_) return;
-  KeyUpEvent(*game_, virtualKey);
-  AfterHandler();
-}
-
-void Simulation::Close() {
-  RunTimersUntil(scriptUs_);
-  if (ended_) return;
-  machine_->Close();
-  AfterHandler();
-}
+void Simulation::Key(int virtualKey) { Deliver({WindowEvent::Kind::KeyDown, virtualKey}); }
+void Simulation::KeyUp(int virtualKey) { Deliver({WindowEvent::Kind::KeyUp, virtualKey}); }
+void Simulation::Close() { Deliver({WindowEvent::Kind::Close}); }
 
 void Simulation::Show() {
   if (!game_) return;
   const Game& g = *game_;
   const LevelState& l = g.level;
-  machine_->Line() << "show gameState=" << g.gameState << " ticksEnabled=" << (g.ticksEnabled ? 1 : 0)
-                   << " menuIndex=" << g.menu.menuIndex << " score=" << l.score << " lives=" << l.lives
-                   << " won=" << (l.won ? 1 : 0) << " heading=" << l.heading
-                   << " chaserNorth=" << l.chaserNorth << " chaserEast=" << l.chaserEast
-                   << " quarryNorth=" << l.quarryNorth << " quarryEast=" << l.quarryEast << '\n';
+  std::ostringstream line;
+  line << "show gameState=" << g.gameState << " ticksEnabled=" << (g.ticksEnabled ? 1 : 0)
+       << " menuIndex=" << g.menu.menuIndex << " score=" << l.score << " lives=" << l.lives
+       << " won=" << (l.won ? 1 : 0) << " heading=" << l.heading << " chaserNorth=" << l.chaserNorth
+       << " chaserEast=" << l.chaserEast << " quarryNorth=" << l.quarryNorth
+       << " quarryEast=" << l.quarryEast;
+  machine_->transcript.Line(line.str());
 }
 
-void Simulation::ForceRandom(const std::vector<int>& values) { machine_->Force(values); }
+void Simulation::ForceRandom(const std::vector<int>& values) { machine_->random.Force(values); }
 void Simulation::QueueReply(std::optional<std::string> body) { machine_->QueueReply(std::move(body)); }
 bool Simulation::WavOpen() const { return machine_->WavOpen(); }
 bool Simulation::Finish() { return machine_->FinishWav(); }

@@ -3,16 +3,17 @@
 // window and no sound card. It prints what the player hears, one line per event.
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "platform/posix_files.h"
+#include "machine/platform_window.h"
+#include "machine/services.h"
+#include "platform/native_files.h"
+#include "shell/event_pump.h"
 #include "shell/game.h"
-#include "shell/services.h"
 
 namespace vesquin {
 
@@ -47,44 +48,37 @@ class Simulation {
   // A reply for the next HTTP request; nothing: the request cannot be made.
   void QueueReply(std::optional<std::string> body);
 
-  bool Ended() const { return ended_; }
+  bool Ended() const { return pump_.HasEnded(); }
   // The virtual time in whole milliseconds, rounded down.
   std::uint64_t Now() const;
-  Game& game() { return *game_; }
+  Game& RunningGame() { return *game_; }
   // False when a WAVE file was asked for and cannot be written.
   bool WavOpen() const;
   // Completes the WAVE file, if one was asked for; false when it could not be written.
   bool Finish();
 
   // What a test may look at.
-  int controllerPolls() const;
-  bool controllerReleased() const;
-  bool timerRunning() const;
+  int ControllerPolls() const;
+  bool ControllerReleased() const;
+  bool TimerRunning() const;
   // Virtual times of the timer events handled so far, in whole milliseconds.
-  const std::vector<std::uint64_t>& timerEvents() const { return timerEvents_; }
+  const std::vector<std::uint64_t>& TimerEvents() const;
   // What was released, in order: "menu clips", "number clips", "timer", "controller",
   // "sound device".
-  std::vector<std::string> shutdownSteps() const;
+  std::vector<std::string> ShutdownSteps() const;
   // The machine's services, for a test that starts a fresh Game on them (after Start).
-  Services& services() { return *services_; }
+  Services& MachineServices() { return *services_; }
 
  private:
   class Machine;
-  void RunTimersUntil(std::uint64_t scriptUs);
-  void DeliverTick();
-  void AfterHandler();
+  // The script's event at the script's time, handled by the window's loop.
+  void Deliver(WindowEvent event);
 
   SimOptions options_;
-  std::ostream& out_;
   std::unique_ptr<Machine> machine_;
+  EventPump pump_;
   std::unique_ptr<Services> services_;
   std::unique_ptr<Game> game_;
-  // Virtual times in microseconds: clips end at exact times, not at whole milliseconds.
-  std::uint64_t scriptUs_ = 0;
-  std::uint64_t nextTimerUs_ = kTickMs * 1'000;
-  bool timerPending_ = false;  // timer events that fell due during a block, merged into one
-  bool ended_ = false;
-  std::vector<std::uint64_t> timerEvents_;
 };
 
 // Runs a script (see the simulator's documentation); returns the process exit status.

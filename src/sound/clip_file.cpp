@@ -40,11 +40,6 @@ const char* ImageProblem(std::span<const std::uint8_t> image, ClipFormat& format
 
 }  // namespace
 
-ClipImage::ClipImage(ClipFormat fmt, std::vector<std::uint8_t> image, std::uint32_t dataLength)
-    : format(fmt), image_(std::move(image)) {
-  data = std::span<const std::uint8_t>(image_.data() + kClipHeaderSize, dataLength);
-}
-
 void ReverseClipHeader(std::span<std::uint8_t> bytes) {
   const std::size_t n = std::min(bytes.size(), kClipReversedBytes);
   if (n < kClipReversedBytes) return;  // a short file has no complete header to restore

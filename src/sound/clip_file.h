@@ -7,39 +7,13 @@
 #include <span>
 #include <vector>
 
+#include "machine/clip_image.h"
+
 namespace vesquin {
 
 inline constexpr std::size_t kClipFileLimit = 10'000'000;  // longer files are cut here
-inline constexpr std::size_t kClipHeaderSize = 44;
 inline constexpr std::size_t kClipReversedBytes = 50;
 inline constexpr std::uint32_t kClipMinDataBytes = 4;
-
-// The PCM format block found at offset 20 of the restored image.
-struct ClipFormat {
-  std::uint16_t formatTag = 0;
-  std::uint16_t channels = 0;
-  std::uint32_t samplesPerSec = 0;
-  std::uint32_t avgBytesPerSec = 0;
-  std::uint16_t blockAlign = 0;
-  std::uint16_t bitsPerSample = 0;
-};
-
-// A validated clip: its format and its sample bytes. Move-only, because `data` points into
-// the image it owns.
-class ClipImage {
- public:
-  ClipImage(ClipFormat format, std::vector<std::uint8_t> image, std::uint32_t dataLength);
-  ClipImage(ClipImage&&) noexcept = default;
-  ClipImage& operator=(ClipImage&&) noexcept = default;
-  ClipImage(const ClipImage&) = delete;
-  ClipImage& operator=(const ClipImage&) = delete;
-
-  ClipFormat format;
-  std::span<const std::uint8_t> data;  // the sample bytes, image offset 44 onwards
-
- private:
-  std::vector<std::uint8_t> image_;
-};
 
 // Swaps bytes i and 49 - i for i in 0..24. Its own inverse: turns a WAVE file into a clip
 // file and back. Bytes past the end of a short buffer are left alone.

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "shell/services.h"
+#include "machine/services.h"
+#include "machine/sound_device.h"
 #include "sound/clip_file.h"
-#include "sound/sound_device.h"
 
 namespace vesquin {
 

@@ -46,8 +46,8 @@ int Field(const std::string& showLine, const std::string& name);
 class LiveSim {
  public:
   explicit LiveSim(const std::filesystem::path& data);
-  Simulation& sim() { return sim_; }
-  Game& game() { return sim_.game(); }
+  Simulation& Sim() { return sim_; }
+  Game& RunningGame() { return sim_.RunningGame(); }
   std::vector<std::string> Lines() const;
 
  private:

@@ -3,41 +3,27 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <numbers>
 #include <random>
 #include <stdexcept>
 
+#include "platform/rate_converter.h"
+#include "sound/wave_header.h"
+
 namespace vesquin::testing {
-namespace {
-
-void Put(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-}  // namespace
 
 std::vector<std::uint8_t> MakeWaveImage(std::uint32_t lengthMs, std::uint16_t channels, std::uint32_t rate,
                                         std::uint16_t bits, double frequency, double amplitude) {
   const std::uint32_t frames = static_cast<std::uint32_t>(static_cast<std::uint64_t>(rate) * lengthMs / 1000);
   const std::uint16_t blockAlign = static_cast<std::uint16_t>(channels * bits / 8);
   const std::uint32_t dataBytes = frames * blockAlign;
-  std::vector<std::uint8_t> out;
-  out.insert(out.end(), {'R', 'I', 'F', 'F'});
-  Put(out, 36 + dataBytes, 4);
-  out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-  Put(out, 16, 4);
-  Put(out, 1, 2);
-  Put(out, channels, 2);
-  Put(out, rate, 4);
-  Put(out, rate * blockAlign, 4);
-  Put(out, blockAlign, 2);
-  Put(out, bits, 2);
-  out.insert(out.end(), {'d', 'a', 't', 'a'});
-  Put(out, dataBytes, 4);
+  std::vector<std::uint8_t> out = WaveHeader(kWavePcm, channels, rate, bits, dataBytes);
   for (std::uint32_t i = 0; i < frames; ++i) {
-    const double v = amplitude * std::sin(2.0 * M_PI * frequency * i / rate);
+    const double v = amplitude * std::sin(2.0 * std::numbers::pi * frequency * i / rate);
     for (std::uint16_t c = 0; c < channels; ++c) {
       if (bits == 16) {
-        Put(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v * 32767.0))), 2);
+        PutLittleEndian(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v * 32767.0))),
+                        2);
       } else {
         out.push_back(static_cast<std::uint8_t>(std::lround(128.0 + v * 127.0)));
       }
@@ -114,5 +100,7 @@ void MakeGameData(const std::filesystem::path& folder, const std::map<std::strin
   }
   if (bestDat) WriteFile(folder / "best.dat", {});
 }
+
+bool MixerConvertsRates() { return RateConverter::Make(22'050, 48'000, 1) != nullptr; }
 
 }  // namespace vesquin::testing

@@ -29,8 +29,8 @@ class TempFolder {
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::string str() const { return path_.string(); }
+  const std::filesystem::path& Path() const { return path_; }
+  std::string Str() const { return path_.string(); }
 
  private:
   std::filesystem::path path_;
@@ -45,6 +45,12 @@ inline constexpr std::uint32_t kDefaultClipMs = 200;
 void MakeGameData(const std::filesystem::path& folder,
                   const std::map<std::string, std::uint32_t>& lengths = {},
                   const std::vector<std::string>& missing = {}, bool bestDat = true);
+
+// Whether this build's mixer converts clips at other rates than its own; the browser's and
+// Windows' builds carry no rate conversion and refuse such clips.
+bool MixerConvertsRates();
+#define SKIP_UNLESS_RATES_CONVERT() \
+  if (!::vesquin::testing::MixerConvertsRates()) GTEST_SKIP() << "this build has no rate conversion"
 
 // Every clip path the game loads, relative to the data folder, with "/" separators.
 std::vector<std::string> GameClipPaths();

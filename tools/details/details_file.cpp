@@ -1,74 +1,11 @@
 #include "details_file.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <istream>
 #include <optional>
 #include <ostream>
-#include <vector>
-
-#include "scores/player_details.h"
 
 namespace vesquin::details {
 namespace {
-
-constexpr const char* kFileName = "config.dat";
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  // Closes now, so that the caller sees a failed close; the errno of it on failure.
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
-
-std::string Reason(int error) { return std::strerror(error); }
-
-// Holds off Ctrl-C and the like while config.dat is being replaced, so that the file is
-// either the old one or the new one and what the tool says about it is true. A signal that
-// came meanwhile is dropped when the file was written (the tool is done anyway) and acts
-// afterwards when it was not.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigemptyset(&held_);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held_, signal);
-    pthread_sigmask(SIG_BLOCK, &held_, &previous_);
-  }
-  ~SignalsHeld() {
-    if (written_) {
-      const timespec now{};
-      while (sigtimedwait(&held_, nullptr, &now) > 0) {
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-  void Written() { written_ = true; }
-
- private:
-  sigset_t held_;
-  sigset_t previous_;
-  bool written_ = false;
-};
 
 // One line of input without its line end; nothing when the input has ended.
 std::optional<std::string> ReadLine(std::istream& in, std::ostream& out, bool echo) {
@@ -142,6 +79,11 @@ void SayFields(std::ostream& out, const Fields& fields) {
 
 }  // namespace
 
+std::string ShownPath(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 std::string FieldProblem(std::string_view text) {
   // The game ends a detail at a line feed or a grave accent and its whole text at a zero
   // byte, so none of them can stand inside one.
@@ -183,103 +125,13 @@ std::string FormatDetailsFile(const Fields& fields) {
   return text;
 }
 
-ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, std::string& error) {
-  try {
-    const std::filesystem::path target = folder / kFileName;
-    // Without blocking: a named pipe in its place would hold the open until a writer came.
-    UniqueFd file(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0) {
-      if (errno == ENOENT) return ReadResult::Missing;
-      error = "Could not read " + target.string() + ": " + Reason(errno) + ".";
-      return ReadResult::Failed;
-    }
-    struct stat info {};
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      error = target.string() + " is not a regular file, so it is left alone.";
-      return ReadResult::Failed;
-    }
-    std::vector<std::uint8_t> bytes(kPlayerDetailsReadLimit);
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-      const ssize_t n = ::read(file.get(), bytes.data() + got, bytes.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        error = "Could not read " + target.string() + ": " + Reason(errno) + ".";
-        return ReadResult::Failed;
-      }
-      if (n == 0) break;
-      got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-    PlayerDetails read;
-    if (!ParsePlayerDetails(bytes, read)) return ReadResult::Missing;
-    fields = {read.firstName, read.lastName, read.address, read.country};
-    return ReadResult::Read;
-  } catch (...) {
-    error = "Could not read " + (folder / kFileName).string() + ".";
-    return ReadResult::Failed;
-  }
-}
-
-bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields, std::string& error) {
-  const std::filesystem::path target = folder / kFileName;
-  try {
-    for (std::size_t i = 0; i < kFieldCount; ++i) {
-      if (const std::string problem = FieldProblem(fields[i]); !problem.empty()) {
-        error = std::string(kFieldNames[i]) + ": " + problem;
-        return false;
-      }
-    }
-    const auto failed = [&](int reason) {
-      error = "Could not write " + target.string() + ": " + Reason(reason) + ".";
-      return false;
-    };
-    struct stat existing {};
-    if (::lstat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-      error = target.string() + " is not a regular file, so it is left alone.";
-      return false;
-    }
-    const std::string text = FormatDetailsFile(fields);
-    SignalsHeld held;
-    // A fresh file of a name nobody can have planted (mkstemp creates it exclusively, so a
-    // symbolic link in its place is never followed), renamed over the old file, so that a
-    // failed write leaves the old details whole.
-    std::string part = (folder / (std::string(kFileName) + ".XXXXXX")).string();
-    UniqueFd file(::mkstemp(part.data()));
-    if (file.get() < 0) return failed(errno);
-    const auto discard = [&](int reason) {
-      ::unlink(part.c_str());
-      return failed(reason);
-    };
-    // mkstemp makes it private; the details are no secret from the player's other programs.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(file.get(), 0666 & ~mask) != 0) return discard(errno);
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(file.get(), text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return discard(errno);
-      done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(file.get()) != 0) return discard(errno);
-    if (const int reason = file.Close(); reason != 0) return discard(reason);
-    if (::rename(part.c_str(), target.c_str()) != 0) return discard(errno);
-    held.Written();
-    return true;
-  } catch (...) {
-    error = "Could not write " + target.string() + ".";
-    return false;
-  }
-}
-
 int RunDetailsDialogue(std::istream& in, std::ostream& out, const std::filesystem::path& folder,
                        bool echoAnswers) {
   const std::filesystem::path target = folder / kFileName;
   out << "Vesquin player details.\n"
       << "The game sends them with your score to the on-line score table. Your first name, last name "
       << "and country appear on the public score table; your address never does.\n"
-      << "They will be written to " << target.string() << ".\n";
+      << "They will be written to " << ShownPath(target) << ".\n";
   Fields fields;
   std::string error;
   switch (ReadDetailsFile(folder, fields, error)) {
@@ -310,13 +162,13 @@ int RunDetailsDialogue(std::istream& in, std::ostream& out, const std::filesyste
       out << "All four details are empty, and the score table needs at least one. Please type them again.\n";
       continue;
     }
-    out << "These details will be written to " << target.string() << ":\n";
+    out << "These details will be written to " << ShownPath(target) << ":\n";
     SayFields(out, fields);
     for (bool confirming = true; confirming;) {
       switch (AskToConfirm(in, out, echoAnswers)) {
         case Answer::Write:
           if (WriteDetailsFile(folder, fields, error)) {
-            out << "Written to " << target.string() << ".\n";
+            out << "Written to " << ShownPath(target) << ".\n";
             return kWritten;
           }
           writeFailed = true;

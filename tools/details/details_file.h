@@ -11,6 +11,7 @@
 
 namespace vesquin::details {
 
+inline constexpr const char* kFileName = "config.dat";
 // The game keeps at most this many bytes of a detail.
 inline constexpr std::size_t kFieldLimit = 99;
 inline constexpr std::size_t kFieldCount = 4;
@@ -27,12 +28,16 @@ inline constexpr int kWritten = 0;
 inline constexpr int kNothingWritten = 1;
 inline constexpr int kFailed = 2;
 
+// A path as the player reads it: UTF-8 on every system.
+std::string ShownPath(const std::filesystem::path& path);
 // Empty when the text can stand as one detail; otherwise a sentence that says what is wrong.
 std::string FieldProblem(std::string_view text);
 // The file's bytes: the four details in order, each ended by a line feed.
 std::string FormatDetailsFile(const Fields& fields);
 
 enum class ReadResult { Read, Missing, Failed };
+// The two that touch the file have one source per system: details_file_posix.cpp and
+// details_file_windows.cpp.
 // Reads folder/config.dat as the game would. Missing when there is none (or it holds no
 // text); Failed, with a sentence in `error`, when it is not a regular file or cannot be read.
 ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, std::string& error);

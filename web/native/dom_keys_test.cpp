@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/sdl_window.h"
+#include "platform/key_map.h"
 
 namespace vesquin {
 namespace {

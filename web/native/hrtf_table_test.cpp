@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sofa_table_format.h"
+#include "platform/prepared_hrtf/sofa_table_format.h"
 
 namespace vesquin {
 namespace {

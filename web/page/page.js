@@ -1,9 +1,11 @@
 // The page around the game: loads the sounds, starts the sound output on the Start button,
 // passes keys to the game, keeps best.dat and config.dat in the browser's storage, and hands
-// the game's module and memory to the AudioWorklet, which renders the mixer there.
+// the game's module and memory to the AudioWorklet, which renders the mixer there. Its service
+// worker keeps the site for play without a network and isolates the page where the host
+// does not.
 'use strict';
 
-(() => {
+(async () => {
   const params = new URLSearchParams(location.search);
   const testMode = params.has('test');
   const kRate = 48000;
@@ -11,10 +13,17 @@
   // How long the sound output may take after Start to run the renderer before the player is
   // told, and the output tried again.
   const kSilenceWatchMs = 3000;
+  // How long each status message stands before the next one replaces it, so that a screen
+  // reader has read it; and how long a repeated one leaves the line empty first.
+  const kMessageMs = 700;
+  const kBlankMs = 100;
+  // Set while the page reloads itself to come back isolated by its service worker.
+  const kIsolationReload = 'vesquin-isolation-reload';
 
   const startButton = document.getElementById('start');
   const statusLine = document.getElementById('status');
   const gameArea = document.getElementById('game');
+  const gameHelp = document.getElementById('game-help');
   const detailsForm = document.getElementById('details');
   const detailsStatus = document.getElementById('details-status');
   const detailInputs = ['first-name', 'last-name', 'address', 'country'].map((id) => document.getElementById(id));
@@ -26,7 +35,8 @@
     ended: false,
     startClickedAt: 0,
     firstSoundAt: 0,       // performance time of the first frame of the intro at the output
-    // {frame, at, played}: first frames of voices at the output, and when the worklet played them
+    // {frame, at, played, received}: first frames of voices at the output, when the worklet
+    // played them, and when the page heard of them
     marks: [],
     keyTimes: [],          // performance times of key presses passed to the game
   };
@@ -56,7 +66,37 @@
     return returnsText ? game.UTF8ToString(result) : result;
   }
 
-  function say(text) { statusLine.textContent = text; }
+  // Writes messages into a live region one at a time, each standing kMessageMs, so that none
+  // is lost to the next; a message equal to the one there is written after a blank, which
+  // the screen reader reads as a change.
+  function announcer(region) {
+    const queue = [];
+    let writing = false;
+    const next = () => {
+      if (queue.length === 0) {
+        writing = false;
+        return;
+      }
+      writing = true;
+      const text = queue.shift();
+      const write = () => {
+        region.textContent = text;
+        setTimeout(next, kMessageMs);
+      };
+      if (region.textContent === text) {
+        region.textContent = '';
+        setTimeout(write, kBlankMs);
+      } else {
+        write();
+      }
+    };
+    return (text) => {
+      queue.push(text);
+      if (!writing) next();
+    };
+  }
+  const say = announcer(statusLine);
+  const sayOfDetails = announcer(detailsStatus);
 
   // What this page needs of the browser and of the server that sent it, in the order a fault
   // is best explained: null when it has all of it, else why the game cannot start and what
@@ -105,7 +145,7 @@
       const at = stamp.performanceTime + (m.time - stamp.contextTime) * 1000;
       // When the worklet rendered it, as far as the output's own latency figures tell.
       const latency = ((context.baseLatency || 0) + (context.outputLatency || 0)) * 1000;
-      observed.marks.push({frame: m.mark, at, played: at - latency, latency});
+      observed.marks.push({frame: m.mark, at, played: at - latency, latency, received: m.received});
       if (!observed.firstSoundAt) observed.firstSoundAt = at;
     }
   }
@@ -114,7 +154,7 @@
   function onWorklet(event) {
     const m = event.data;
     if (m.mark !== undefined) {
-      pendingMarks.push(m);
+      pendingMarks.push({...m, received: performance.now()});
       if (!placeTimer) placeMarks();
     } else if (m.rendering) {
       rendering = true;
@@ -173,6 +213,10 @@
   };
   observed.origin = () => game._vesquin_origin_ms();
   observed.nextTick = () => game._vesquin_next_tick_ms();
+  observed.storeFile = (name, bytes) => {
+    game.FS.writeFile('/persist/' + name, Uint8Array.from(bytes));
+    persist();
+  };
   observed.readFile = (path) => (game.FS.analyzePath(path).exists ? Array.from(game.FS.readFile(path)) : null);
 
   // Writes the browser's copy of the files back to its storage, one write at a time.
@@ -267,17 +311,17 @@
       if (problem && !first) first = input;
     }
     if (first) {
-      detailsStatus.textContent = 'Your details were not saved: please correct the marked field.';
+      sayOfDetails('Your details were not saved: please correct the marked field.');
       first.focus();
       return;
     }
     const error = callWithTexts('vesquin_write_details', ['/persist', ...detailInputs.map((input) => input.value)], true);
     if (error) {
-      detailsStatus.textContent = 'Your details were not saved: ' + error;
+      sayOfDetails('Your details were not saved: ' + error);
       return;
     }
     persist();
-    detailsStatus.textContent = 'Your details are saved.';
+    sayOfDetails('Your details are saved.');
   });
 
   function keyHandler(down) {
@@ -294,7 +338,40 @@
     };
   }
 
+  // Resolves when the output runs. Firefox keeps a context suspended, and its resume
+  // unanswered, for as long as it has no sound device or holds the page's sound back.
+  function outputRunning() {
+    return new Promise((resolve) => {
+      const check = () => {
+        if (context.state === 'running') resolve();
+      };
+      context.addEventListener('statechange', check);
+      context.resume().then(check, () => {});
+      check();
+    });
+  }
+
+  // While the output has not started, the player hears nothing: the status line says why,
+  // and Start, pressed again, asks the browser once more.
+  function watchForNoOutput() {
+    setTimeout(() => {
+      if (!context || context.state === 'running' || context.state === 'closed') return;
+      say('The sound has not started: the browser has not opened a sound output for this page. Check ' +
+        'that a sound device is connected and switched on, and that this site may play sound (the ' +
+        'site\'s permissions in the address bar). Vesquin starts as soon as its sound does; Start ' +
+        'Vesquin asks the browser again.');
+      startButton.disabled = false;
+      watchForNoOutput();
+    }, kSilenceWatchMs);
+  }
+
   async function start() {
+    if (context) {
+      // Pressed again while the browser holds the output back: a fresh press may free it.
+      startButton.disabled = true;
+      context.resume().catch(() => {});
+      return;
+    }
     startButton.disabled = true;
     observed.startClickedAt = performance.now();
     say('Starting the sound.');
@@ -302,18 +379,25 @@
       // The smallest output buffer the browser has (a render quantum, where 'interactive' gives
       // chromium four): a key's answer is heard some 20 ms sooner.
       context = new AudioContext({sampleRate: kRate, latencyHint: 0});
+      // Asked for within the press, as browsers want before they let a page sound.
+      const running = outputRunning();
       await context.audioWorklet.addModule('worklet.js');
       output = new AudioWorkletNode(context, 'vesquin-output', {numberOfInputs: 0, outputChannelCount: [2]});
       output.port.onmessage = onWorklet;
       output.connect(context.destination);
       await ready;
       await connectRenderer();
-      await context.resume();
+      watchForNoOutput();
+      await running;
     } catch (e) {
       say('The sound could not be started: ' + e.message);
+      if (context) context.close();
+      context = null;
       startButton.disabled = false;
       return;
     }
+    started = true;
+    gameHelp.hidden = false;
     gameArea.hidden = false;
     startButton.hidden = true;
     say('Vesquin is running.');
@@ -325,17 +409,70 @@
     game.callMain(testMode ? ['--calendar', '1'] : []);
   }
 
+  // The service worker, where the browser gives this page one: null where it does not.
+  async function registerWorker() {
+    if (!window.isSecureContext || !('serviceWorker' in navigator)) return null;
+    try {
+      return await navigator.serviceWorker.register('sw.js');
+    } catch (e) {
+      return null;
+    }
+  }
+
+  // Says why, then loads the page again once the service worker that is to serve it
+  // controls the page.
+  function reloadThroughWorker(why, controlWillChange) {
+    say(why);
+    const reload = () => setTimeout(() => location.reload(), kMessageMs);
+    if (navigator.serviceWorker.controller && !controlWillChange) {
+      reload();
+    } else {
+      navigator.serviceWorker.addEventListener('controllerchange', reload, {once: true});
+    }
+  }
+
+  // A release downloaded since this page was loaded from the one before takes over while no
+  // game has started here, and the page loads again from it: one release, never parts of two.
+  // A game that has started keeps its release to the end; the next start takes the new one.
+  function takeNewRelease(registration) {
+    const offer = (worker) => {
+      if (started || !navigator.serviceWorker.controller) return;
+      reloadThroughWorker('A new version of Vesquin has been downloaded: the page loads it now.', true);
+      worker.postMessage('take-over');
+    };
+    if (registration.waiting) offer(registration.waiting);
+    registration.addEventListener('updatefound', () => {
+      const worker = registration.installing;
+      worker.addEventListener('statechange', () => {
+        if (worker.state === 'installed') offer(worker);
+      });
+    });
+    registration.update().catch(() => {});
+  }
+
+  let started = false;
+  const registering = registerWorker();
+  registering.then((registration) => {
+    if (registration) takeNewRelease(registration);
+  });
+  // What the tests wait for: the release kept, for play without a network.
+  observed.offlineReady = async () => (await registering) !== null && (await navigator.serviceWorker.ready) !== null;
+
   const cannotRun = whyItCannotRun();
+  if (cannotRun && window.isSecureContext && !window.crossOriginIsolated &&
+      sessionStorage.getItem(kIsolationReload) === null && (await registering)) {
+    sessionStorage.setItem(kIsolationReload, '1');
+    reloadThroughWorker('This site sends the page without the cross-origin isolation the game needs. Vesquin ' +
+      'adds it itself and loads the page once more.', false);
+    return;
+  }
+  sessionStorage.removeItem(kIsolationReload);
   if (cannotRun) {
     observed.cannotRun = cannotRun;
     say(cannotRun);
-    // Start stays there to be pressed, and says it again: a screen reader that missed the
-    // first time reads the status line anew once it has been emptied and filled.
+    // Start stays there to be pressed, and says it again.
     startButton.disabled = false;
-    startButton.addEventListener('click', () => {
-      say('');
-      setTimeout(() => say(cannotRun), 100);
-    });
+    startButton.addEventListener('click', () => say(cannotRun));
     return;
   }
 

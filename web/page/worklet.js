@@ -9,6 +9,7 @@ class VesquinOutput extends AudioWorkletProcessor {
     this.render = null;    // the renderer's calls, once connected
     this.capture = null;   // frames kept for a test: Float32Array interleaved, and its fill
     this.captured = 0;
+    this.captureFrom = null;
     this.rendered = false; // a render has run: told to the page once
     this.port.onmessage = (event) => {
       const m = event.data;
@@ -18,9 +19,10 @@ class VesquinOutput extends AudioWorkletProcessor {
       } else if (m.capture) {
         this.capture = new Float32Array(m.capture * 2);
         this.captured = 0;
+        this.captureFrom = null;
       } else if (m.takeCapture) {
         const kept = this.capture ? this.capture.subarray(0, this.captured * 2) : new Float32Array(0);
-        this.port.postMessage({capture: kept});
+        this.port.postMessage({capture: kept, from: this.captureFrom});
         this.capture = null;
       }
     };
@@ -90,6 +92,8 @@ class VesquinOutput extends AudioWorkletProcessor {
       right.fill(0);
     }
     if (this.capture) {
+      // The mixer's output frame of the first frame kept.
+      if (this.captured === 0 && pointer) this.captureFrom = this.start();
       for (let i = 0; i < frames && this.captured * 2 < this.capture.length; ++i, ++this.captured) {
         this.capture[2 * this.captured] = left[i];
         this.capture[2 * this.captured + 1] = right[i];

@@ -1,54 +1,51 @@
 #!/usr/bin/env bash
-# Figures of the browser build in headless chromium, served by a private vesquin-scored.
-# Usage: web/tests/bench.sh NATIVE_BUILD WEB_SITE
+# Figures of the browser build in headless chromium and firefox-esr (BROWSERS to choose), each
+# with its sound through a private PulseAudio server of its own (a null sink at 48 kHz, as a
+# player's sound server), served with the isolation headers by a static server of the test,
+# beside the trivial click page that measures the browser's own key to sound.
+# Usage: web/tests/bench.sh WEB_SITE
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-native="$(cd "$1" && pwd)"
-site="$(cd "$2" && pwd)"
+site="$(cd "$1" && pwd)"
+browsers="${BROWSERS:-chromium firefox}"
 work="$(mktemp -d)"
-server_pid=""
 pulse_pid=""
+listener_pid=""
+server_pid=""
+stop() {
+  for pid in $listener_pid $server_pid $pulse_pid; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  listener_pid="" server_pid="" pulse_pid=""
+}
 cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-  if [ -n "$pulse_pid" ]; then kill "$pulse_pid" 2>/dev/null || true; wait "$pulse_pid" 2>/dev/null || true; fi
+  stop
   rm -rf "$work"
 }
 trap cleanup EXIT
-source "$here/serve.sh"
 
-# The sound goes through a private PulseAudio with a null sink, as a player's would go through
-# theirs, and its monitor tells whether each start was heard; without PulseAudio, chromium's
-# own headless output is measured.
-if command -v pulseaudio > /dev/null; then
-  mkdir -p "$work/pulse"
-  XDG_RUNTIME_DIR="$work/pulse" HOME="$work/pulse" pulseaudio -n --log-level=info --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
-    -L "module-null-sink sink_name=vesquin" \
-    -L "module-native-protocol-unix socket=$work/pulse/socket auth-anonymous=1" > "$work/pulse.log" 2>&1 &
-  pulse_pid=$!
-  for _ in $(seq 100); do [ -S "$work/pulse/socket" ] && break; sleep 0.05; done
-  export PULSE_SERVER="unix:$work/pulse/socket" PULSE_MONITOR=vesquin.monitor
-  echo "(sound through a private PulseAudio null sink)" >&2
-fi
-node "$here/bench_game.mjs" "http://127.0.0.1:$port/vesquin/play/"
-# What chromium's stream asked of the sound server, and how the server split it: the
-# target fill of the stream (tlength), the size of each request for more, and the part
-# spent in the sink.
-if [ -n "$pulse_pid" ]; then
-  prefix="web"
-  [ -n "${BENCH_CONTEXT:-}" ] && prefix="web (comparison)"
+node --input-type=module -e "
+  import { serveSite } from '$here/browsers.mjs';
+  const server = await serveSite('$site', { isolated: true, more: { '/bench/': '$here/click' } });
+  console.log(server.port);
+" > "$work/port" &
+server_pid=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+port="$(cat "$work/port")"
+server="$server_pid"
+
+echo "# browser figures with sound through a private PulseAudio null sink (load average $(cut -d' ' -f1-3 /proc/loadavg))"
+for browser in $browsers; do
+  source "$here/pulse.sh"
+  export PULSE_SERVER PULSE_MONITOR=vesquin.monitor
+  node "$here/bench_game.mjs" "$browser" "http://127.0.0.1:$port/vesquin/play/" "http://127.0.0.1:$port/bench/"
+  # What the browser's stream asked of the sound server, and how the server split it.
   sed -n 's/.*Requested tlength=\([0-9.]*\) ms, minreq=\([0-9.]*\) ms.*/\1 \2/p' "$work/pulse.log" | tail -n 1 |
     while read -r tlength minreq; do
-      echo "$prefix sound server stream target latency: $tlength ms"
-      echo "$prefix sound server stream request size: $minreq ms"
+      echo "$browser sound server stream target latency: $tlength ms"
+      echo "$browser sound server stream request size: $minreq ms"
     done
-  # The playback stream's split (the monitor's record streams log their own): its queue,
-  # then the sink's part.
-  sed -n 's/.*Final latency [0-9.]* ms = \([0-9.]*\) ms + 2\*\([0-9.]*\) ms + \([0-9.]*\) ms.*/\1 \2 \3/p' "$work/pulse.log" |
-    tail -n 1 | while read -r queue request sink; do
-      echo "$prefix sound server stream queue: $(awk "BEGIN { printf \"%.2f\", $queue + 2 * $request }") ms"
-      echo "$prefix sound server sink latency: $sink ms"
-    done
-  # Chromium streams at this rate whatever the page's: any other rate it converts itself.
-  rate="$(pactl list short sinks 2> /dev/null | grep -o '[0-9]*Hz' | head -n 1 || true)"
-  if [ -n "$rate" ]; then echo "$prefix sound server sink sample rate: ${rate%Hz} Hz"; fi
-fi
+  kill "$listener_pid" "$pulse_pid" 2>/dev/null || true
+  wait "$listener_pid" "$pulse_pid" 2>/dev/null || true
+  listener_pid="" pulse_pid=""
+  rm -rf "$work/pulse"
+done
+server_pid="$server"

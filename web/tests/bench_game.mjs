@@ -1,30 +1,39 @@
-// Figures of the browser build in headless chromium, one per line ("name: value unit"):
-// what a first visit downloads (as served, and with gzip where it helps), Start to the intro's
-// first sample at the output, and key to sound (median and p95) for the menu's item clips,
-// with its parts: key to the game's handling of it, to the worklet's rendering of the answer,
-// and the output latency chromium reports after that. With PULSE_SERVER and PULSE_MONITOR
-// set, every start is also listened to at the sound server: a start heard as silence counts.
-// BENCH_CONTEXT (JSON) replaces options of the page's AudioContext, for comparing others
-// with the page's own; its figures are labelled with it. A null option is left out, so that
-// the browser's default (the device's rate, say) applies.
-// Usage: node bench_game.mjs URL
-import { chromium } from 'playwright-core';
-import { spawn } from 'node:child_process';
-import { gzipSync } from 'node:zlib';
+// Figures of the browser build in one headless browser, one per line ("BROWSER name: value
+// unit"), with its sound through the PulseAudio server of PULSE_SERVER, whose sink's monitor
+// PULSE_MONITOR is listened to:
+// - what the page downloads on a first visit, and Start to the intro's first sample at the output;
+// - key to sound at the sound server (median, p95): Down and Up in the menu, each timed from
+//   the key event on the page to the answer's first sample leaving the sound server, found in
+//   the monitor's recording by the worklet's own output at the answer;
+// - the browser's own: the same from a trivial page (click/) that plays a click in an
+//   AudioWorklet on a key, through the same AudioContext options; what the browser reports
+//   of its output latency (AudioContext baseLatency + outputLatency), and the sound server's
+//   view of the browser's stream (its buffer plus the sink's latency);
+// - the game's share: the game's key to sound less the browser's own (median, p95);
+// - the trivial page again for other AudioContext options (latency hint, sample rate, render
+//   size), to show what each gives in this browser.
+// Usage: node bench_game.mjs BROWSER SITE_URL CLICK_URL
+import { spawn, execFileSync } from 'node:child_process';
+import { launch, sleep, waitForStart } from './browsers.mjs';
 
-const [url] = process.argv.slice(2);
-if (!url) {
-  console.error('usage: node bench_game.mjs URL');
+const [browserName, url, clickUrl] = process.argv.slice(2);
+if (!browserName || !url || !clickUrl || !process.env.PULSE_SERVER || !process.env.PULSE_MONITOR) {
+  console.error('usage: PULSE_SERVER=... PULSE_MONITOR=... node bench_game.mjs BROWSER SITE_URL CLICK_URL');
   process.exit(2);
 }
-setTimeout(() => { console.error('browser bench timed out'); process.exit(3); }, 170000).unref();
+setTimeout(() => { console.error(`${browserName}: browser bench timed out`); process.exit(3); }, 400000).unref();
 
-const kLoads = 8;
+const kRate = 48000;
+const kLoads = 5;
 const kKeys = 40;
-const contextOptions = process.env.BENCH_CONTEXT ? JSON.parse(process.env.BENCH_CONTEXT) : null;
-const label = contextOptions
-  ? `web (comparison, AudioContext ${Object.entries(contextOptions).map(([k, v]) => `${k}=${v ?? 'default'}`).join(' ')})`
-  : 'web';
+const kPageOptions = { sampleRate: 48000, latencyHint: 0 };
+const kOtherOptions = [
+  { sampleRate: 48000, latencyHint: 'interactive' },
+  { latencyHint: 0 },
+  { sampleRate: 48000, latencyHint: 0, renderSizeHint: 'hardware' },
+];
+const print = (name, value, unit) => console.log(`${browserName} ${name}: ${value} ${unit}`);
+const describe = (options) => Object.entries(options).map(([k, v]) => `${k}=${v}`).join(' ');
 
 const median = (values) => {
   const s = [...values].sort((a, b) => a - b);
@@ -34,151 +43,233 @@ const percentile = (values, p) => {
   const s = [...values].sort((a, b) => a - b);
   return s[Math.min(s.length - 1, Math.ceil((p / 100) * s.length) - 1)];
 };
+const hostNow = () => performance.timeOrigin + performance.now();
 
-// Playwright mutes chromium unless told otherwise; a player's browser plays its sound.
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  headless: true,
-  ignoreDefaultArgs: ['--mute-audio'],
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync', '--autoplay-policy=no-user-gesture-required'],
-});
-
-// The loudest sample the sound server plays in the next `ms` milliseconds, or null without one.
-function listen(ms) {
-  if (!process.env.PULSE_SERVER || !process.env.PULSE_MONITOR) return Promise.resolve(null);
-  return new Promise((resolve) => {
-    let peak = 0;
-    let rest = Buffer.alloc(0);
-    const rec = spawn('parec', ['-d', process.env.PULSE_MONITOR, '--format=s16le', '--rate=48000', '--channels=2',
-                                '--raw', '--latency-msec=20'], { stdio: ['ignore', 'pipe', 'ignore'] });
-    rec.stdout.on('data', (chunk) => {
-      const bytes = Buffer.concat([rest, chunk]);
-      const whole = bytes.length - (bytes.length % 2);
-      for (let i = 0; i < whole; i += 2) peak = Math.max(peak, Math.abs(bytes.readInt16LE(i)));
-      rest = bytes.subarray(whole);
-    });
-    const timer = setTimeout(() => rec.kill(), ms);
-    rec.on('error', () => { clearTimeout(timer); resolve(null); });
-    rec.on('close', () => { clearTimeout(timer); resolve(peak / 32768); });
+// The sink's monitor, recorded from now on: the left channel, and the host time of frame 0,
+// taken from the chunk that came soonest after its frames were played.
+function record() {
+  const chunks = [];
+  let frames = 0;
+  let origin = Infinity;
+  let rest = Buffer.alloc(0);
+  const rec = spawn('parec', ['-d', process.env.PULSE_MONITOR, '--format=s16le', `--rate=${kRate}`, '--channels=2',
+                              '--raw', '--latency-msec=2'], { stdio: ['ignore', 'pipe', 'ignore'] });
+  rec.stdout.on('data', (chunk) => {
+    const now = hostNow();
+    const bytes = Buffer.concat([rest, chunk]);
+    const whole = bytes.length - (bytes.length % 4);
+    const left = new Float32Array(whole / 4);
+    for (let i = 0; i < left.length; ++i) left[i] = bytes.readInt16LE(4 * i) / 32768;
+    chunks.push(left);
+    frames += left.length;
+    rest = bytes.subarray(whole);
+    origin = Math.min(origin, now - (frames / kRate) * 1000);
   });
-}
-
-async function freshPage() {
-  const context = await browser.newContext();
-  const page = await context.newPage();
-  if (contextOptions) {
-    await page.addInitScript((replaced) => {
-      const Base = window.AudioContext;
-      window.AudioContext = class extends Base {
-        constructor(options) {
-          const merged = { ...options, ...replaced };
-          for (const name of Object.keys(merged)) if (merged[name] === null) delete merged[name];
-          super(merged);
+  return {
+    stop: () => new Promise((resolve) => {
+      rec.on('close', () => {
+        const samples = new Float32Array(frames);
+        let at = 0;
+        for (const c of chunks) {
+          samples.set(c, at);
+          at += c.length;
         }
-      };
-    }, contextOptions);
-  }
-  const bodies = [];
-  page.on('response', async (response) => {
-    try {
-      bodies.push(await response.body());
-    } catch {
-      // A response without a body (a redirect) downloads nothing worth counting.
-    }
-  });
-  await page.goto(url, { waitUntil: 'load' });
-  await page.waitForFunction(() => !document.getElementById('start').disabled, null, { timeout: 30000 });
-  return { context, page, bodies };
+        resolve({ samples, origin, frameOf: (t) => Math.round(((t - origin) / 1000) * kRate),
+                  timeOf: (f) => origin + (f / kRate) * 1000 });
+      });
+      rec.kill();
+    }),
+  };
 }
 
-try {
-  const starts = [];
-  let silentStarts = 0;
-  let heardSilent = 0;
-  let heard = 0;
-  let served = 0;
-  let compressed = 0;
-  for (let i = 0; i < kLoads; ++i) {
-    const { context, page, bodies } = await freshPage();
-    if (i === 0) {
-      for (const body of bodies) {
-        served += body.length;
-        compressed += Math.min(body.length, gzipSync(body, { level: 9 }).length);
-      }
+// What to add to the page's performance time for the host's, from the quickest of several
+// round trips.
+async function pageOffset(page) {
+  let best = { rtt: Infinity, offset: 0 };
+  for (let i = 0; i < 15; ++i) {
+    const before = hostNow();
+    const there = await page.evaluate(() => performance.now());
+    const after = hostNow();
+    if (after - before < best.rtt) best = { rtt: after - before, offset: (before + after) / 2 - there };
+  }
+  return best;
+}
+
+// The browser's stream as the sound server sees it: its buffer and the sink's latency.
+function serverView() {
+  try {
+    const text = execFileSync('pactl', ['list', 'sink-inputs'], { encoding: 'utf8' });
+    const buffer = /Buffer Latency: (\d+) usec/.exec(text);
+    const sink = /Sink Latency: (\d+) usec/.exec(text);
+    return buffer && sink ? { buffer: Number(buffer[1]) / 1000, sink: Number(sink[1]) / 1000 } : null;
+  } catch {
+    return null;
+  }
+}
+
+// Where in `samples`, from frame `from` for `span` frames, `snippet` fits best (normalised
+// correlation), or null if nowhere above 0.9.
+function find(samples, snippet, from, span) {
+  let energy = 0;
+  for (const v of snippet) energy += v * v;
+  let best = { at: null, score: 0.9 };
+  for (let lag = Math.max(0, from); lag < Math.min(from + span, samples.length - snippet.length); ++lag) {
+    let dot = 0;
+    let own = 0;
+    for (let i = 0; i < snippet.length; ++i) {
+      dot += samples[lag + i] * snippet[i];
+      own += samples[lag + i] * samples[lag + i];
     }
-    const listening = listen(2500);
+    const score = dot / Math.sqrt(energy * own || 1);
+    if (score > best.score) best = { at: lag, score };
+  }
+  return best.at;
+}
+
+async function pressKeys(page, count) {
+  for (let i = 0; i < count; ++i) {
+    await page.keyboard.press(i % 2 ? 'ArrowUp' : 'ArrowDown');
+    await sleep(230 + (i % 7) * 13);
+  }
+  await sleep(400);
+}
+
+// The game: key to sound at the sound server, from the page's key events and the worklet's
+// output found in the monitor's recording.
+async function gameKeys(browser) {
+  const page = await browser.newPage();
+  await page.goto(url, { waitUntil: 'load' });
+  await waitForStart(page);
+  await page.click('#start');
+  await page.waitForFunction(() => window.vesquinPage.transcript.length >= 2, { timeout: 15000 });
+  await page.keyboard.press('Control');
+  await sleep(800);
+  const sync = await pageOffset(page);
+  const first = await page.evaluate(() => window.vesquinPage.keyTimes.length);
+  const recording = record();
+  await page.evaluate((frames) => window.vesquinPage.capture(frames), kRate * 25);
+  await sleep(300);
+  await pressKeys(page, kKeys);
+  const heard = await recording.stop();
+  const { keyTimes, marks, own, from, reported, plays } = await page.evaluate(async () => {
+    const taken = await window.vesquinPage.takeCapture();
+    const origin = window.vesquinPage.origin();
+    return { keyTimes: window.vesquinPage.keyTimes, marks: window.vesquinPage.marks, from: taken.from,
+             own: Array.from(taken.capture.filter((_, i) => i % 2 === 0)), reported: window.vesquinPage.outputLatency(),
+             plays: window.vesquinPage.transcript.filter((l) => / play menu\\/.test(l))
+               .map((l) => origin + Number(l.slice(0, l.indexOf(' ')))) };
+  });
+  const viewed = serverView();
+  const latencies = [];
+  for (const key of keyTimes.slice(first)) {
+    // The answer: the first voice the worklet told of after the game played the key's clip.
+    const play = plays.find((t) => t >= Math.floor(key));
+    const mark = play === undefined ? undefined : marks.find((m) => m.received >= play);
+    if (!mark || mark.received - key > 500 || from === null) continue;
+    const start = mark.frame - from;
+    if (start < 0 || start + 960 > own.length) continue;
+    const keyAtHost = key + sync.offset;
+    const at = find(heard.samples, own.slice(start, start + 960), heard.frameOf(keyAtHost), kRate / 2);
+    if (at !== null) latencies.push(heard.timeOf(at) - keyAtHost);
+  }
+  await page.close();
+  return { latencies, reported, view: viewed, sync, presses: keyTimes.length - first };
+}
+
+// The trivial page: the click's first frame in the monitor's recording after each key.
+async function clickKeys(browser, options) {
+  const page = await browser.newPage();
+  await page.goto(`${clickUrl}?options=${encodeURIComponent(JSON.stringify(options))}`, { waitUntil: 'load' });
+  await page.click('#start');
+  await page.waitForFunction(() => window.clickPage.running, { timeout: 15000 });
+  await sleep(500);
+  const sync = await pageOffset(page);
+  const recording = record();
+  await sleep(300);
+  await pressKeys(page, kKeys);
+  const heard = await recording.stop();
+  const view = serverView();
+  const { keyTimes, reported, rate, quantum } = await page.evaluate(() => {
+    const c = window.clickPage.context;
+    return { keyTimes: window.clickPage.keyTimes, rate: c.sampleRate, quantum: c.renderQuantumSize || 128,
+             reported: ((c.baseLatency || 0) + (c.outputLatency || 0)) * 1000 };
+  });
+  const latencies = [];
+  for (const key of keyTimes) {
+    const keyAtHost = key + sync.offset;
+    let f = Math.max(0, heard.frameOf(keyAtHost));
+    const end = Math.min(heard.samples.length, f + kRate / 2);
+    while (f < end && Math.abs(heard.samples[f]) < 0.1) ++f;
+    if (f < end) latencies.push(heard.timeOf(f) - keyAtHost);
+  }
+  await page.close();
+  return { latencies, reported, view, rate, quantum, sync };
+}
+
+const browser = await launch(browserName, { audible: true });
+try {
+  // A first visit, and Start to the intro's first sample at the output, over fresh profiles.
+  const starts = [];
+  let served = 0;
+  for (let i = 0; i < kLoads; ++i) {
+    const context = await browser.createBrowserContext();
+    const page = await context.newPage();
+    await page.goto(url, { waitUntil: 'load' });
+    await waitForStart(page);
+    if (i === 0) {
+      served = await page.evaluate(() => [...performance.getEntriesByType('navigation'),
+                                          ...performance.getEntriesByType('resource')]
+        .reduce((sum, e) => sum + e.encodedBodySize, 0));
+    }
     await page.click('#start');
     try {
-      await page.waitForFunction(() => window.vesquinPage.firstSoundAt > 0, null, { timeout: 15000 });
+      await page.waitForFunction(() => window.vesquinPage.firstSoundAt > 0, { timeout: 15000 });
       starts.push(await page.evaluate(() => window.vesquinPage.firstSoundAt - window.vesquinPage.startClickedAt));
     } catch {
-      ++silentStarts;  // the intro's first frame never got a time at the output
-    }
-    const peak = await listening;
-    if (peak !== null) {
-      ++heard;
-      if (peak < 0.01) ++heardSilent;
+      // no first sample: counted below
     }
     await context.close();
   }
+  print('download of the page as served', (served / 1e6).toFixed(2), 'MB');
+  print('start to first intro sample median', median(starts).toFixed(1), 'ms');
+  print('starts without a first sample in 15 s', kLoads - starts.length, `of ${kLoads}`);
 
-  // Key to sound: Down in the menu stops one item clip and starts the next from its start.
-  const { context, page } = await freshPage();
-  await page.click('#start');
-  await page.waitForFunction(() => window.vesquinPage.transcript.length >= 2, null, { timeout: 10000 });
-  await page.keyboard.press('Control');
-  await page.waitForTimeout(500);
-  const firstKey = await page.evaluate(() => window.vesquinPage.keyTimes.length);
-  for (let i = 0; i < kKeys; ++i) {
-    await page.keyboard.press(i % 2 ? 'ArrowUp' : 'ArrowDown');
-    await page.waitForTimeout(200 + (i % 7) * 11);
+  const game = await gameKeys(browser);
+  const own = await clickKeys(browser, kPageOptions);
+  const line = (name, values) => {
+    if (values.length === 0) return print(name, 'none', '(no key was heard)');
+    print(`${name} median`, median(values).toFixed(1), 'ms');
+    print(`${name} p95`, percentile(values, 95).toFixed(1), 'ms');
+  };
+  line('game key to sound at the sound server', game.latencies);
+  line('own key to sound at the sound server', own.latencies);
+  if (game.latencies.length && own.latencies.length) {
+    print('game share of key to sound median', (median(game.latencies) - median(own.latencies)).toFixed(1), 'ms');
+    print('game share of key to sound p95',
+          (percentile(game.latencies, 95) - percentile(own.latencies, 95)).toFixed(1), 'ms');
   }
-  await page.waitForTimeout(300);
-  const { keyTimes, marks, transcript, origin } = await page.evaluate(() => ({
-    keyTimes: window.vesquinPage.keyTimes, marks: window.vesquinPage.marks,
-    transcript: window.vesquinPage.transcript, origin: window.vesquinPage.origin() }));
-  // When the game played each item clip, on the page's clock (whole milliseconds).
-  const plays = transcript.filter((l) => / play menu\\/.test(l)).map((l) => origin + Number(l.slice(0, l.indexOf(' '))));
-  const latencies = [];
-  const mixed = [];
-  const handled = [];
-  const reported = [];
-  for (const key of keyTimes.slice(firstKey)) {
-    const sound = marks.find((m) => m.at >= key);
-    if (sound && sound.at - key < 500) {
-      latencies.push(sound.at - key);
-      mixed.push(sound.played - key);
-      reported.push(sound.latency);
-      const play = plays.find((t) => t >= Math.floor(key));
-      if (play !== undefined && play - key < 100) handled.push(play - key);
+  print('game keys heard', `${game.latencies.length} of ${game.presses}`, 'keys');
+  print('own keys heard', `${own.latencies.length} of ${kKeys}`, 'keys');
+  print('output latency reported by the browser', own.reported.toFixed(1), 'ms');
+  print('output latency reported by the browser to the game', game.reported.toFixed(1), 'ms');
+  if (own.view) {
+    print('sound server stream buffer latency', own.view.buffer.toFixed(1), 'ms');
+    print('sound server sink latency', own.view.sink.toFixed(1), 'ms');
+  }
+  print('page clock sync round trip', Math.max(game.sync.rtt, own.sync.rtt).toFixed(2), 'ms');
+  print('output sample rate', own.rate, 'Hz');
+
+  // What other options give this browser's own path.
+  for (const options of kOtherOptions) {
+    const other = await clickKeys(browser, options).catch(() => null);
+    const label = `own (AudioContext ${describe(options)})`;
+    if (!other) {
+      print(`${label} key to sound`, 'refused', '');
+      continue;
     }
-  }
-  const device = await page.evaluate(() => window.vesquinPage.outputLatency());
-  const rate = await page.evaluate(() => window.vesquinPage.sampleRate());
-  const stats = await page.evaluate(() => window.vesquinPage.playbackStats());
-  if (process.env.BENCH_DUMP) console.error(JSON.stringify({ latencies, reported, mixed, handled }));
-  await context.close();
-
-  console.log(`${label} download as served: ${(served / 1e6).toFixed(2)} MB`);
-  console.log(`${label} download compressed: ${(compressed / 1e6).toFixed(2)} MB`);
-  console.log(`${label} start to first intro sample median: ${median(starts).toFixed(1)} ms`);
-  console.log(`${label} starts without a first sample in 15 s: ${silentStarts} of ${kLoads}`);
-  if (heard > 0) console.log(`${label} starts heard as silence at the sound server: ${heardSilent} of ${heard}`);
-  console.log(`${label} key to sound median: ${median(latencies).toFixed(1)} ms`);
-  console.log(`${label} key to sound p95: ${percentile(latencies, 95).toFixed(1)} ms`);
-  console.log(`${label} key to game handling median: ${median(handled).toFixed(1)} ms`);
-  console.log(`${label} key to game handling p95: ${percentile(handled, 95).toFixed(1)} ms`);
-  console.log(`${label} key to worklet output median: ${median(mixed).toFixed(1)} ms`);
-  console.log(`${label} key to worklet output p95: ${percentile(mixed, 95).toFixed(1)} ms`);
-  console.log(`${label} output latency reported by chromium median: ${median(reported).toFixed(1)} ms`);
-  console.log(`${label} output latency reported by chromium p95: ${percentile(reported, 95).toFixed(1)} ms`);
-  console.log(`${label} output latency reported by chromium at the end: ${device.toFixed(1)} ms`);
-  console.log(`${label} output sample rate: ${rate} Hz`);
-  console.log(`${label} key to sound presses measured: ${latencies.length} keys`);
-  if (stats) {
-    console.log(`${label} output underruns reported by chromium: ${stats.underruns} in ${stats.seconds.toFixed(1)} s`);
-    console.log(`${label} output silence from underruns: ${stats.underrunMs.toFixed(1)} ms`);
+    line(`${label} key to sound at the sound server`, other.latencies);
+    print(`${label} output latency reported`, other.reported.toFixed(1), 'ms');
+    print(`${label} rate and render size`, `${other.rate} Hz, ${other.quantum}`, 'frames');
   }
 } finally {
   await browser.close();

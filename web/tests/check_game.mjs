@@ -1,91 +1,28 @@
-// Plays the browser build in Debian's chromium (headless) against vesquin-sim's answers.
-// Usage: node check_game.mjs URL EXPECTED_DIR
+// Plays the browser build in one browser (headless firefox-esr or chromium) against vesquin-sim's
+// answers, served by a private vesquin-scored.
+// Usage: node check_game.mjs BROWSER URL EXPECTED_DIR
 // EXPECTED_DIR holds what vesquin-sim gave: win.vsim, win.txt (its transcript), best.dat
 // (after that game), intro.wav (the first seconds of the mixed output) and speakers.wav (the
-// speaker test's first clip from 600 ms).
+// speaker test's first clip from 600 ms). With SERVER_PID set, that server is stopped at the
+// end and the page started again without it, from what its service worker kept.
 // Exit 0 when every check passes; each failed check is printed.
-import { chromium } from 'playwright-core';
 import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { join } from 'node:path';
+import { launch, offlineReady, sleep, textOf, waitForStart } from './browsers.mjs';
+import { compareTranscripts, parseScript, parseTranscript, playScript } from './replay.mjs';
 
 const require = createRequire(import.meta.url);
 const axeSource = readFileSync(require.resolve('axe-core/axe.min.js'), 'utf8');
-const [url, expectedDir] = process.argv.slice(2);
-if (!url || !expectedDir) {
-  console.error('usage: node check_game.mjs URL EXPECTED_DIR');
+const [browserName, url, expectedDir] = process.argv.slice(2);
+if (!browserName || !url || !expectedDir) {
+  console.error('usage: node check_game.mjs BROWSER URL EXPECTED_DIR');
   process.exit(2);
 }
-setTimeout(() => { console.error('browser check timed out'); process.exit(3); }, 170000).unref();
-
-// Keys of the simulator's scripts, as the keyboard reports them (key, code).
-const kNamed = { enter: ['Enter', 'Enter'], ctrl: ['Control', 'ControlLeft'], escape: ['Escape', 'Escape'],
-  space: [' ', 'Space'], left: ['ArrowLeft', 'ArrowLeft'], up: ['ArrowUp', 'ArrowUp'],
-  right: ['ArrowRight', 'ArrowRight'], down: ['ArrowDown', 'ArrowDown'], d: ['d', 'KeyD'], n: ['n', 'KeyN'],
-  y: ['y', 'KeyY'] };
-const kKeys = { ...kNamed, 13: kNamed.enter, 17: kNamed.ctrl, 27: kNamed.escape, 32: kNamed.space, 37: kNamed.left,
-  38: kNamed.up, 39: kNamed.right, 40: kNamed.down, 68: kNamed.d, 78: kNamed.n, 89: kNamed.y };
-// A key goes this long after its script time, so that the ticks due at that time come first
-// as they do in the simulator. A line may come this much earlier or later than the
-// simulator's: the page runs on the machine's real clock, and a busy machine holds it up.
-const kKeyDelayMs = 15;
-const kToleranceMs = 250;
+setTimeout(() => { console.error(`${browserName}: browser check timed out`); process.exit(3); }, 200000).unref();
 
 const problems = [];
 const check = (ok, what) => { if (!ok) problems.push(what); };
-
-function parseTranscript(text) {
-  return text.split('\n').filter((l) => l && !/^\d+ show /.test(l)).map((l) => {
-    const space = l.indexOf(' ');
-    return { t: Number(l.slice(0, space)), event: l.slice(space + 1) };
-  });
-}
-
-// `shift`: how much later than the simulator's the page's game runs, as its start-up takes time.
-// The lines of the start-up itself come at once in the simulator.
-// Lines the simulator gives at the same time come in the page after whatever work the game
-// does between them (writing best.dat and loading a clip, say): the page's clock runs on meanwhile, and if the
-// timer's ticks that fell due are merged, the lines after come that much later. That stall,
-// itself held to the tolerance, is allowed to the lines after it until the next key, which
-// the test sends at its own time again. `keyTimes`: the script times of the keys.
-function compareTranscripts(web, sim, shift, startupLines, keyTimes) {
-  let deviation = 0;
-  let stalled = 0;
-  let stalls = 0;
-  const n = Math.max(web.length, sim.length);
-  for (let i = 0; i < n; ++i) {
-    const w = web[i] && { t: web[i].t - (i < startupLines ? web[i].t : shift), event: web[i].event };
-    const s = sim[i];
-    if (!w || !s || w.event !== s.event) {
-      problems.push(`transcript differs at line ${i + 1}: web "${w ? `${w.t} ${w.event}` : '(end)'}", ` +
-                    `vesquin-sim "${s ? `${s.t} ${s.event}` : '(end)'}"`);
-      return { deviation, stalls };
-    }
-    if (i > startupLines && keyTimes.some((k) => k > sim[i - 1].t && k <= s.t)) stalled = 0;
-    if (i > startupLines && s.t === sim[i - 1].t) {
-      const previous = web[i - 1].t - shift;
-      const stall = w.t - previous;
-      if (stall > kToleranceMs) {
-        problems.push(`line ${i + 1} "${s.event}" came ${stall} ms after line ${i}, at once in vesquin-sim`);
-        return { deviation, stalls };
-      }
-      if (stall > 0) {
-        stalled += stall;
-        stalls = Math.max(stalls, stalled);
-      }
-    }
-    // Whether the ticks that fell due in the stall were merged (a stall of more than a tick)
-    // or not, the line is on time in one reading or the other.
-    const off = Math.min(Math.abs(w.t - s.t), Math.abs(w.t - stalled - s.t));
-    if (off > kToleranceMs) {
-      problems.push(`line ${i + 1} "${s.event}" at ${w.t} ms${stalled ? ` (${stalled} ms of it the game's work)` : ''}, ` +
-                    `vesquin-sim ${s.t} ms`);
-      return { deviation, stalls };
-    }
-    deviation = Math.max(deviation, off);
-  }
-  return { deviation, stalls };
-}
 
 // RMS of the left channel in windows of 20 ms, from the first sound on.
 function envelope(samples, channels, frames) {
@@ -109,22 +46,18 @@ function readWav(path) {
   return { samples, channels, frames };
 }
 
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  headless: true,
-  // Playwright gives every launch a fresh, empty user-data-dir of its own.
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync', '--autoplay-policy=no-user-gesture-required'],
-});
+// The sound server of the firefox checks is a private PulseAudio (firefox plays nothing
+// without one); chromium's headless output needs none.
+const browser = await launch(browserName);
 
 async function openPage(page) {
   const response = await page.goto(url, { waitUntil: 'load' });
   check(response && response.status() === 200, `page status ${response && response.status()}`);
-  await page.waitForFunction(() => !document.getElementById('start').disabled, null, { timeout: 30000 });
+  await waitForStart(page);
 }
 
 async function axe(page, when) {
-  // DevTools evaluation is not subject to the page's CSP, so axe runs against the page as served.
+  // The driver's evaluation is not subject to the page's CSP, so axe runs against the page as served.
   await page.evaluate(axeSource);
   const result = await page.evaluate(() => window.axe.run(document));
   for (const v of result.violations) {
@@ -136,37 +69,80 @@ const transcriptOf = (page) => page.evaluate(() => window.vesquinPage.transcript
 
 // Waits for a line that matches, after the first `from` lines.
 async function waitForLine(page, pattern, timeout, from = 0) {
-  await page.waitForFunction(([p, f]) => window.vesquinPage.transcript.slice(f).some((l) => new RegExp(p).test(l)),
-                             [pattern.source, from], { timeout });
+  await page.waitForFunction((p, f) => window.vesquinPage.transcript.slice(f).some((l) => new RegExp(p).test(l)),
+                             { timeout }, pattern.source, from);
+}
+
+// Every text written into the live regions, in order, from now on.
+async function recordLiveRegions(page) {
+  await page.evaluate(() => {
+    window.liveWrites = { status: [], 'details-status': [] };
+    for (const id of Object.keys(window.liveWrites)) {
+      new MutationObserver(() => window.liveWrites[id].push(document.getElementById(id).textContent))
+        .observe(document.getElementById(id), { childList: true, characterData: true, subtree: true });
+    }
+  });
+}
+const liveWrites = (page, id) => page.evaluate((i) => window.liveWrites[i].slice(), id);
+
+// Chooses the menu's send item and answers Y; gives the lines from then until the menu is back.
+async function sendScore(page) {
+  for (let i = 0; i < 10; ++i) {
+    const lines = await transcriptOf(page);
+    if (/play menu\\send_score\.vgz/.test(lines[lines.length - 1])) break;
+    await page.keyboard.press('ArrowDown');
+    await sleep(150);
+  }
+  await page.keyboard.press('Enter');
+  await waitForLine(page, /play game\\check_connected\.vgz/, 5000);
+  const beforeSending = (await transcriptOf(page)).length;
+  await page.keyboard.press('y');
+  await waitForLine(page, /state 1$/, 20000, beforeSending);
+  return (await transcriptOf(page)).slice(beforeSending).map((l) => l.replace(/^\d+ /, ''));
 }
 
 async function typeDetails(page, values) {
-  for (const [id, value] of Object.entries(values)) await page.fill(`#${id}`, value);
+  for (const [id, value] of Object.entries(values)) await page.$eval(`#${id}`, (e, v) => { e.value = v; }, value);
+  const before = await liveWrites(page, 'details-status');
   await page.click('#save-details');
-  return page.textContent('#details-status');
+  await page.waitForFunction((n) => window.liveWrites['details-status'].filter((t) => t).length > n,
+                             { timeout: 5000 }, before.filter((t) => t).length);
+  return (await liveWrites(page, 'details-status')).slice(before.length).filter((t) => t).pop();
 }
 
+
 try {
-  const context = await browser.newContext();
-  const page = await context.newPage();
+  const page = await browser.newPage();
   const pageErrors = [];
   page.on('pageerror', (e) => pageErrors.push(e.message));
   page.on('console', (m) => { if (m.type() === 'error') pageErrors.push(m.text()); });
   await openPage(page);
-  // CHECK_CPU_SLOWDOWN=N runs the page's thread N times slower, as on a very busy machine.
-  if (process.env.CHECK_CPU_SLOWDOWN) {
-    const devtools = await context.newCDPSession(page);
-    await devtools.send('Emulation.setCPUThrottlingRate', { rate: Number(process.env.CHECK_CPU_SLOWDOWN) });
-  }
+  // CHECK_CPU_SLOWDOWN=N runs the page's thread N times slower, as on a very busy machine (chromium).
+  if (process.env.CHECK_CPU_SLOWDOWN) await page.emulateCPUThrottling(Number(process.env.CHECK_CPU_SLOWDOWN));
   await axe(page, 'before Start');
+  check(await page.$eval('#game', (e) => e.textContent.trim() === ''),
+        'the application region holds text, which a screen reader cannot browse there');
+  // Chromium can install the page as an app: its manifest, icons and service worker.
+  if (browserName === 'chromium') {
+    await offlineReady(page);
+    const devtools = await page.createCDPSession();
+    const { installabilityErrors } = await devtools.send('Page.getInstallabilityErrors');
+    check(installabilityErrors.length === 0,
+          `chromium cannot install the page: ${installabilityErrors.map((e) => e.errorId).join(', ')}`);
+  }
 
   // The details form keeps the rules of vesquin-details, then writes config.dat.
+  await recordLiveRegions(page);
   const refused = await typeDetails(page, { 'first-name': 'Ada`', 'last-name': 'Lovelace', address: 'London',
                                            country: 'England' });
   check(/not saved/.test(refused), `a grave accent was taken: "${refused}"`);
-  check(/grave accent/.test(await page.textContent('#first-name-problem')), 'no note on the first name');
+  check(/grave accent/.test(await textOf(page, '#first-name-problem')), 'no note on the first name');
   const saved = await typeDetails(page, { 'first-name': 'Ada' });
   check(/saved/.test(saved) && !/not/.test(saved), `details not saved: "${saved}"`);
+  // The same message again is written after a blank, so that a screen reader says it again.
+  await typeDetails(page, {});
+  const detailWrites = await liveWrites(page, 'details-status');
+  check(detailWrites.slice(-3).join('|') === `${saved}||${saved}`, `saved twice, the details status had ${detailWrites}`);
   // Read once the page has written its storage, as a reload would find it.
   await page.evaluate(() => window.vesquinPage.persisted());
   const config = await page.evaluate(() => window.vesquinPage.readFile('/persist/config.dat'));
@@ -179,72 +155,28 @@ try {
   await waitForLine(page, /^\d+ play game\\game_intro\.vgz pan=0 vol=0$/, 10000);
   // The intro's first frame is heard, at a time after Start on the page's clock.
   try {
-    await page.waitForFunction(() => window.vesquinPage.firstSoundAt > window.vesquinPage.startClickedAt, null,
+    await page.waitForFunction(() => window.vesquinPage.firstSoundAt > window.vesquinPage.startClickedAt,
                                { timeout: 5000 });
   } catch {
     problems.push(`no first sound after Start: ${await page.evaluate(() => window.vesquinPage.firstSoundAt)}`);
   }
   const focused = await page.evaluate(() => document.activeElement && document.activeElement.getAttribute('role'));
   check(focused === 'application', `focus is on ${focused} after Start`);
-  await axe(page, 'while playing');
+  // Messages that came at once are each written, in order, none lost.
+  await page.waitForFunction(() => window.liveWrites.status.includes('Vesquin is running.'), { timeout: 5000 })
+    .catch(() => {});
+  const statusWrites = await liveWrites(page, 'status');
+  check(statusWrites.join('|') === 'Starting the sound.|Vesquin is running.', `the status line had ${statusWrites}`);
 
-  // The whole won game of the example script, key by key at its times, counted from a tick
-  // soon after now: the page's start-up took time, the simulator's none.
-  const startup = await transcriptOf(page);
-  const now = await page.evaluate(() => performance.now() - window.vesquinPage.origin());
-  const shift = Math.ceil(now / 50) * 50 + 50;
-  const origin = await page.evaluate(() => window.vesquinPage.origin()) + shift;
-  let scriptTime = 0;
-  const steps = [];
-  const keyTimes = [];
-  for (const raw of readFileSync(join(expectedDir, 'win.vsim'), 'utf8').split('\n')) {
-    const words = raw.trim().split(/\s+/);
-    if (!words[0] || words[0].startsWith('#')) continue;
-    const [command, ...args] = words;
-    if (command === 'wait') {
-      scriptTime += Number(args[0]);
-    } else if (command === 'rand') {
-      steps.push({ rand: args.map(Number) });
-    } else if (command === 'key' || command === 'keyup') {
-      const key = kKeys[args[0].toLowerCase()];
-      if (!key) throw new Error(`no key for "${args[0]}"`);
-      keyTimes.push(scriptTime);
-      steps.push({ at: origin + scriptTime + kKeyDelayMs, after: origin + scriptTime,
-                   type: command === 'key' ? 'keydown' : 'keyup', key });
-    } else if (command !== 'show') {
-      throw new Error(`the script's "${command}" cannot be played by keys`);
-    }
-  }
-  // The page itself sends the keys to the game area at their times: a round trip through the
-  // test driver for every key would come late on a busy machine. As in the simulator, the
-  // ticks due by a key's time come first: on a page thread held up, the key waits for them.
-  await page.evaluate((plan) => new Promise((resolve) => {
-    const area = document.getElementById('game');
-    let next = 0;
-    const run = () => {
-      while (next < plan.length) {
-        const step = plan[next];
-        if (step.rand) {
-          window.vesquinPage.forceRandom(step.rand);
-        } else if (performance.now() >= step.at && !(window.vesquinPage.nextTick() > 0 &&
-                                                     window.vesquinPage.nextTick() <= step.after)) {
-          const [key, code] = step.key;
-          area.dispatchEvent(new KeyboardEvent(step.type, { key, code, bubbles: true, cancelable: true }));
-          if (step.type === 'keydown') area.dispatchEvent(new KeyboardEvent('keyup', { key, code, bubbles: true }));
-        } else {
-          setTimeout(run, Math.max(0, Math.min(4, step.at - performance.now())));
-          return;
-        }
-        ++next;
-      }
-      resolve();
-    };
-    run();
-  }), steps);
-  await page.waitForFunction((t) => performance.now() >= t, origin + scriptTime + 200, { timeout: 60000 });
+  // The whole won game of the example script, key by key at its times.
+  const script = parseScript(readFileSync(join(expectedDir, 'win.vsim'), 'utf8'));
   const expected = parseTranscript(readFileSync(join(expectedDir, 'win.txt'), 'utf8'));
-  const played = parseTranscript((await transcriptOf(page)).join('\n'));
-  const { deviation, stalls } = compareTranscripts(played, expected, shift, startup.length, keyTimes);
+  const run = await playScript(page, script, null, expected);
+  const { problems: differences, deviation, stalls } = compareTranscripts(run, expected, script.keyTimes);
+  problems.push(...differences);
+  // axe holds the page's thread for a while: run during the game, it would merge ticks.
+  await axe(page, 'while playing');
+  const played = run.played;
 
   // The sound that came out is the game's: not silent, and the mixer's for the same events.
   const capture = await page.evaluate(async () => {
@@ -254,18 +186,7 @@ try {
   check(capture.peak > 0.05, `the output was silent (peak ${capture.peak})`);
 
   // The score of that game goes to the local score table, which answers place 1.
-  for (let i = 0; i < 10; ++i) {
-    const lines = await transcriptOf(page);
-    if (/play menu\\send_score\.vgz/.test(lines[lines.length - 1])) break;
-    await page.keyboard.press('ArrowDown');
-    await page.waitForTimeout(150);
-  }
-  await page.keyboard.press('Enter');
-  await waitForLine(page, /play game\\check_connected\.vgz/, 5000);
-  const beforeSending = (await transcriptOf(page)).length;
-  await page.keyboard.press('y');
-  await waitForLine(page, /state 1$/, 20000, beforeSending);
-  const sent = (await transcriptOf(page)).slice(-12).map((l) => l.replace(/^\d+ /, ''));
+  const sent = await sendScore(page);
   const query = 'first_name=Ada&last_name=Lovelace&addr=London&country=England&score=68';
   check(sent.includes(`get http://page-origin/vesquin/top1.php?${query}`), `no top1 request in ${sent}`);
   check(sent.includes(`get http://page-origin/vesquin/top2.php?${query}`), `no top2 request in ${sent}`);
@@ -279,19 +200,19 @@ try {
   const best = await page.evaluate(() => window.vesquinPage.readFile('/persist/best.dat'));
   const simBest = readFileSync(join(expectedDir, 'best.dat'));
   check(best && Buffer.from(best).equals(simBest), 'best.dat after the reload differs from vesquin-sim\'s');
-  check(await page.inputValue('#first-name') === 'Ada', 'the details form forgot the first name');
+  check(await page.$eval('#first-name', (e) => e.value) === 'Ada', 'the details form forgot the first name');
 
   // The intro through the worklet against vesquin-sim's mixed output of it.
   await page.evaluate(() => { window.vesquinPage.captureOnStart = 48000 * 3; });
   await page.click('#start');
   // The page's thread held for 400 ms into the intro: the sound, rendered on the audio
   // thread, goes on all the same.
-  await page.waitForTimeout(1000);
+  await sleep(1000);
   await page.evaluate(() => {
     const until = performance.now() + 400;
     while (performance.now() < until);
   });
-  await page.waitForTimeout(2100);
+  await sleep(2100);
   const intro = await page.evaluate(async () => Array.from((await window.vesquinPage.takeCapture()).capture));
   const web = envelope(Float32Array.from(intro), 2, intro.length / 2);
   const wav = readWav(join(expectedDir, 'intro.wav'));
@@ -313,14 +234,14 @@ try {
   // The speaker test's first clip, heard from ahead and a little to the left through the
   // filter table: the two ears as vesquin-sim's libmysofa filters give them.
   await page.keyboard.press('Control');
-  await page.waitForTimeout(200);
+  await sleep(200);
   await page.keyboard.press('ArrowDown');
-  await page.waitForTimeout(200);
+  await sleep(200);
   await page.keyboard.press('ArrowDown');
   await waitForLine(page, /play menu\\test_speakers\.vgz/, 3000);
   await page.evaluate(() => window.vesquinPage.capture(48000 * 2));
   await page.keyboard.press('Enter');
-  await page.waitForTimeout(1400);
+  await sleep(1400);
   check(await page.evaluate(() => window.vesquinPage.hasHrtf()), 'the speaker test has no head-related filters');
   const speakers = await page.evaluate(async () => Array.from((await window.vesquinPage.takeCapture()).capture));
   const earsDb = (samples, from, to) => {
@@ -364,13 +285,34 @@ try {
   const beforeQuit = (await transcriptOf(page)).length;
   await waitForLine(page, /state 1$/, 15000, beforeQuit);
   await page.keyboard.press('Escape');
-  await page.waitForFunction(() => window.vesquinPage.ended, null, { timeout: 10000 });
+  await page.waitForFunction(() => window.vesquinPage.ended, { timeout: 10000 });
   const quit = (await transcriptOf(page)).slice(beforeQuit).map((l) => l.replace(/^\d+ /, ''));
   check(quit.includes('play game\\exit_game.vgz pan=0 vol=0') && quit[quit.length - 1] === 'close',
         `Escape in the menu gave ${quit}`);
-  check(await page.isHidden('#game'), 'the game area stays after the game ended');
+  check(await page.$eval('#game', (e) => e.hidden), 'the game area stays after the game ended');
 
-  console.log(JSON.stringify({ lines: played.length, maxDeviationMs: deviation, stallMs: stalls, similarity: Number(similarity.toFixed(4)),
+  // Started again with the server stopped: the service worker serves the page, its module
+  // and its clips, isolated as before.
+  if (process.env.SERVER_PID) {
+    await offlineReady(page);
+    process.kill(Number(process.env.SERVER_PID));
+    await sleep(200);
+    await page.close();
+    const offline = await browser.newPage();
+    await offline.bringToFront();
+    await openPage(offline);
+    check(await offline.evaluate(() => window.crossOriginIsolated), 'the page from the cache is not isolated');
+    await offline.click('#start');
+    await waitForLine(offline, /play game\\game_intro\.vgz/, 10000);
+    await offline.keyboard.press('Control');
+    await waitForLine(offline, /state 1$/, 5000);
+    // The score table is the network's alone: its requests find no connection, which the game
+    // answers as it does on any machine without one.
+    const reached = await offline.evaluate(() => fetch('../top1.php?score=1').then(() => true, () => false));
+    check(!reached, 'with the server stopped, a score request was answered');
+  }
+
+  console.log(`${browserName}: ` + JSON.stringify({ lines: played.length, maxDeviationMs: deviation, stallMs: stalls, similarity: Number(similarity.toFixed(4)),
                                levelDb: Number(levelDb.toFixed(3)),
                                earsDb: [Number(webEars.toFixed(2)), Number(simEars.toFixed(2))] }));
 } catch (e) {
@@ -378,5 +320,5 @@ try {
 } finally {
   await browser.close();
 }
-for (const p of problems) console.error(p);
+for (const p of problems) console.error(`${browserName}: ${p}`);
 process.exit(problems.length ? 1 : 0);

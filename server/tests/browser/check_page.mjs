@@ -1,6 +1,6 @@
 // Loads the score page in Debian's chromium (headless) and checks it with axe-core.
 // Usage: node check_page.mjs URL [SCREENSHOT.png]   Exit 0 when the page passes.
-import { chromium } from 'playwright-core';
+import { launchChromium } from './launch.mjs';
 import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 
@@ -11,16 +11,7 @@ if (!url) {
   console.error('usage: node check_page.mjs URL [SCREENSHOT.png]');
   process.exit(2);
 }
-// Never hang a test run.
-setTimeout(() => { console.error('browser check timed out'); process.exit(3); }, 60000).unref();
-
-const browser = await chromium.launch({
-  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-  headless: true,
-  // Playwright gives every launch a fresh, empty user-data-dir of its own.
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync'],
-});
+const browser = await launchChromium();
 const problems = [];
 try {
   const page = await browser.newPage();
