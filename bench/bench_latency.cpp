@@ -257,7 +257,8 @@ int Child(Mode mode, int sessionSeconds = 0) {
     audio->GetMixer().SetFirstFrameHook(&FirstFrames::Record, &frames);
     found.bufferFrames = audio->BufferFrames();
     const char* driverName = SDL_GetCurrentAudioDriver();
-    found.audioDriver = driverName != nullptr ? driverName : "?";
+    // SDL's audio does not start where the game plays through its own PulseAudio stream.
+    found.audioDriver = driverName != nullptr ? driverName : "none (the game's own PulseAudio stream)";
     const char* videoName = SDL_GetCurrentVideoDriver();
     found.videoDriver = videoName != nullptr ? videoName : "?";
     const std::uint32_t windowId = SDL_GetWindowID(window.Handle());

@@ -9,10 +9,11 @@
 #
 #   pipewire_start FOLDER [SINK...]   # more null sinks, driven with capture in one graph
 #   pipewire_pulse_start              # pipewire-pulse again, after it was stopped
+#   wireplumber_start                 # WirePlumber again, after it was stopped
 #
 # Exports XDG_RUNTIME_DIR, XDG_CONFIG_HOME, HOME, DBUS_SESSION_BUS_ADDRESS and PULSE_SERVER;
-# sets pipewire_pid and pulse_pid and adds every process it starts to the array pids, for the
-# caller to stop. Logs go to FOLDER/*.log.
+# sets pipewire_pid, wireplumber_pid and pulse_pid and adds every process it starts to the
+# array pids, for the caller to stop. Logs go to FOLDER/*.log.
 
 pipewire_start() {
   pipewire_folder=$1
@@ -47,8 +48,15 @@ SINK
   pids+=($!)
   pipewire_pid=$!
   for _ in $(seq 50); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
-  setsid wireplumber > "$pipewire_folder/wireplumber.log" 2>&1 &
+  wireplumber_start
+  pipewire_pulse_start
+  pipewire_realtime "$pipewire_pid"
+}
+
+wireplumber_start() {
+  setsid wireplumber >> "$pipewire_folder/wireplumber.log" 2>&1 &
   pids+=($!)
+  wireplumber_pid=$!
   # Ready once WirePlumber has made the capture sink the default, which it does once it can
   # link streams to it: a stream that comes before is refused ("no node available").
   for _ in $(seq 100); do
@@ -56,8 +64,6 @@ SINK
     sleep 0.1
   done
   timeout 2 pw-metadata 0 default.audio.sink 2> /dev/null | grep -q '"capture"'
-  pipewire_pulse_start
-  pipewire_realtime "$pipewire_pid"
 }
 
 pipewire_pulse_start() {

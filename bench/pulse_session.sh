@@ -87,10 +87,15 @@ printf 'wait 12000\nkey Ctrl\nwait %d\n' $((seconds * 1000 - 12000)) |
 
 # What the sink $1 plays, into the file $2, in the background. Through PipeWire pw-record takes
 # it from the graph itself: parec, a client of pipewire-pulse like the game, caught more gaps on
-# a busy machine than pw-record beside it.
+# a busy machine than pw-record beside it. pw-record runs real-time where allowed: a graph
+# client that misses its cycle loses that block, and a recorder starved by the busy processes
+# beside it counted gaps the sink never played.
+recorder_realtime=
+chrt -f 60 true 2> /dev/null && recorder_realtime="chrt -f 60"
 record() {
   if [ "$server" = pipewire ]; then
-    pw-record --target "$1" -P stream.capture.sink=true --format s16 --rate 48000 --channels 2 "$2" 2> /dev/null &
+    $recorder_realtime pw-record --target "$1" -P stream.capture.sink=true --format s16 --rate 48000 --channels 2 \
+      "$2" 2> /dev/null &
   else
     parec --device="$1.monitor" --format=s16le --rate=48000 --channels=2 --raw --latency-msec=50 > "$2" &
   fi

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <new>
 
 namespace vesquin {
@@ -106,10 +105,10 @@ void PulseOutput::StreamDeleter::operator()(pa_stream* s) const {
   pa_stream_unref(s);
 }
 
-std::unique_ptr<PulseOutput> PulseOutput::Open(Mixer& mixer, int channels) {
+std::unique_ptr<PulseOutput> PulseOutput::Open(Mixer& mixer) {
   std::unique_ptr<PulseOutput> output;
   try {
-    output.reset(new PulseOutput(mixer, channels == 4 || channels == 6 ? channels : 2));
+    output.reset(new PulseOutput(mixer));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
@@ -127,6 +126,7 @@ PulseOutput::~PulseOutput() {
 bool PulseOutput::Start() {
   loop_.reset(pa_threaded_mainloop_new());
   if (!loop_) return false;
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_.get());
   {
     const Proplist props;
     // pipewire-pulse keeps at least three of a client's smallest requests queued (256 frames
@@ -135,101 +135,135 @@ bool PulseOutput::Start() {
     std::snprintf(smallestRequest, sizeof smallestRequest, "%u/%u", kPipeWireSmallestRequestFrames,
                   Mixer::kSampleRate);
     pa_proplist_sets(props.list, "pulse.min.req", smallestRequest);
-    context_.reset(
-        pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_.get()), kName, props.list));
+    context_.reset(pa_context_new_with_proplist(api, kName, props.list));
   }
   if (!context_) return false;
   pa_context_set_state_callback(context_.get(), &PulseOutput::OnContextState, this);
-  if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
-  {
-    LoopLock hold(loop_.get());
-    pa_mainloop_api_once(pa_threaded_mainloop_get_api(loop_.get()), &RaisePriority, nullptr);
+  if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    failed_.store(true, std::memory_order_release);  // no server: nothing to wait for
+    return true;
   }
-  if (pa_threaded_mainloop_start(loop_.get()) < 0) return false;
-  return WaitReady();
+  // Freed by its own call, or with the loop.
+  if (pa_context_rttime_new(context_.get(), pa_rtclock_now() + kReadyWithinUsec, &PulseOutput::OnDeadline,
+                            this) == nullptr) {
+    return false;
+  }
+  pa_mainloop_api_once(api, &RaisePriority, nullptr);
+  return pa_threaded_mainloop_start(loop_.get()) >= 0;
 }
 
-bool PulseOutput::WaitReady() {
+void PulseOutput::WaitOpened() {
   LoopLock hold(loop_.get());
-  pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_.get());
-  const std::unique_ptr<pa_time_event, std::function<void(pa_time_event*)>> deadline(
-      pa_context_rttime_new(context_.get(), pa_rtclock_now() + kReadyWithinUsec, &PulseOutput::OnDeadline,
-                            this),
-      [api](pa_time_event* event) { api->time_free(event); });
-  if (!deadline) return false;
-  for (;;) {
-    const pa_context_state_t state = pa_context_get_state(context_.get());
-    if (state == PA_CONTEXT_READY) break;
-    if (!PA_CONTEXT_IS_GOOD(state) || deadlinePassed_) return false;
-    pa_threaded_mainloop_wait(loop_.get());
-  }
-  // The ladder depends on the server: PipeWire names itself in the server's name.
-  pa_operation* info = pa_context_get_server_info(context_.get(), &PulseOutput::OnServerInfo, this);
-  if (info == nullptr) return false;
-  while (pa_operation_get_state(info) == PA_OPERATION_RUNNING && !deadlinePassed_) {
-    pa_threaded_mainloop_wait(loop_.get());
-  }
-  pa_operation_unref(info);
-  if (deadlinePassed_) return false;
-  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) return false;
+  while (!Ready() && !Failed()) pa_threaded_mainloop_wait(loop_.get());
+}
 
+void PulseOutput::OnContextState(pa_context* context, void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  switch (pa_context_get_state(context)) {
+    case PA_CONTEXT_UNCONNECTED:
+    case PA_CONTEXT_CONNECTING:
+      break;
+    case PA_CONTEXT_AUTHORIZING:
+    case PA_CONTEXT_SETTING_NAME:
+      output->serverFound_.store(true, std::memory_order_release);
+      break;
+    case PA_CONTEXT_READY:
+      output->serverFound_.store(true, std::memory_order_release);
+      // The ladder depends on the server: PipeWire names itself in the server's name.
+      if (pa_operation* op = pa_context_get_server_info(context, &PulseOutput::OnServerInfo, self)) {
+        pa_operation_unref(op);
+      } else {
+        output->Fail();
+      }
+      break;
+    case PA_CONTEXT_FAILED:
+    case PA_CONTEXT_TERMINATED:
+      output->Fail();
+      break;
+  }
+}
+
+void PulseOutput::OnServerInfo(pa_context* context, const pa_server_info* info, void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  if (info == nullptr) {
+    output->Fail();
+    return;
+  }
+  if (info->server_name != nullptr && std::strstr(info->server_name, "PipeWire") != nullptr) {
+    output->steps_ = kPipeWireSteps;
+    output->target_ = LatencyTarget(std::size(kPipeWireSteps), kQuietFrames);
+  }
+  // The stream takes the default sink's layout.
+  pa_operation* op =
+      info->default_sink_name != nullptr
+          ? pa_context_get_sink_info_by_name(context, info->default_sink_name, &PulseOutput::OnSinkInfo, self)
+          : nullptr;
+  if (op != nullptr) {
+    pa_operation_unref(op);
+  } else {
+    output->ConnectStream();
+  }
+}
+
+// Called with the sink, then once more with `last` set (or only that, with no such sink).
+void PulseOutput::OnSinkInfo(pa_context* /*context*/, const pa_sink_info* info, int last, void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  if (last == 0 && info != nullptr) {
+    // The widest layout the mixer knows that the sink has.
+    const int channels = info->sample_spec.channels;
+    output->channels_ = channels >= 6 ? 6 : channels >= 4 ? 4 : 2;
+    return;
+  }
+  output->ConnectStream();
+}
+
+void PulseOutput::ConnectStream() {
+  if (Failed()) return;
   const pa_sample_spec spec{PA_SAMPLE_S16LE, Mixer::kSampleRate, static_cast<std::uint8_t>(channels_)};
   const pa_channel_map map = ChannelMap(channels_);
   {
     const Proplist props;
     stream_.reset(pa_stream_new_with_proplist(context_.get(), kName, &spec, &map, props.list));
   }
-  if (!stream_) return false;
+  if (!stream_) {
+    Fail();
+    return;
+  }
   pa_stream_set_state_callback(stream_.get(), &PulseOutput::OnStreamState, this);
   pa_stream_set_write_callback(stream_.get(), &PulseOutput::OnWrite, this);
   pa_stream_set_underflow_callback(stream_.get(), &PulseOutput::OnUnderflow, this);
-
   const pa_buffer_attr attr = BufferAttr(CurrentStep(), channels_);
   unsettledRequests_ = kSettleRequests;
-  if (pa_stream_connect_playback(stream_.get(), nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) <
-      0) {
-    return false;
-  }
-  for (;;) {
-    const pa_stream_state_t state = pa_stream_get_state(stream_.get());
-    if (state == PA_STREAM_READY) break;
-    if (!PA_STREAM_IS_GOOD(state) || deadlinePassed_) return false;
-    pa_threaded_mainloop_wait(loop_.get());
-  }
-  if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_.get())) {
-    requestFrames_ = granted->minreq / (kFrameBytesPerChannel * static_cast<std::uint32_t>(channels_));
-  }
-  return true;
-}
-
-void PulseOutput::OnContextState(pa_context* context, void* self) {
-  auto* output = static_cast<PulseOutput*>(self);
-  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
-    output->failed_.store(true, std::memory_order_release);
-  pa_threaded_mainloop_signal(output->loop_.get(), 0);
-}
-
-void PulseOutput::OnDeadline(pa_mainloop_api* /*api*/, pa_time_event* /*event*/, const timeval* /*when*/,
-                             void* self) {
-  auto* output = static_cast<PulseOutput*>(self);
-  output->deadlinePassed_ = true;
-  pa_threaded_mainloop_signal(output->loop_.get(), 0);
-}
-
-void PulseOutput::OnServerInfo(pa_context* /*context*/, const pa_server_info* info, void* self) {
-  auto* output = static_cast<PulseOutput*>(self);
-  if (info != nullptr && info->server_name != nullptr &&
-      std::strstr(info->server_name, "PipeWire") != nullptr) {
-    output->steps_ = kPipeWireSteps;
-    output->target_ = LatencyTarget(std::size(kPipeWireSteps), kQuietFrames);
-  }
-  pa_threaded_mainloop_signal(output->loop_.get(), 0);
+  const int connected =
+      pa_stream_connect_playback(stream_.get(), nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr);
+  if (connected < 0) Fail();
 }
 
 void PulseOutput::OnStreamState(pa_stream* stream, void* self) {
   auto* output = static_cast<PulseOutput*>(self);
-  if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) output->failed_.store(true, std::memory_order_release);
-  pa_threaded_mainloop_signal(output->loop_.get(), 0);
+  const pa_stream_state_t state = pa_stream_get_state(stream);
+  if (state == PA_STREAM_READY && !output->Failed()) {
+    if (const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream)) {
+      output->requestFrames_ =
+          granted->minreq / (kFrameBytesPerChannel * static_cast<std::uint32_t>(output->channels_));
+    }
+    output->ready_.store(true, std::memory_order_release);
+    pa_threaded_mainloop_signal(output->loop_.get(), 0);
+  } else if (!PA_STREAM_IS_GOOD(state)) {
+    output->Fail();
+  }
+}
+
+void PulseOutput::OnDeadline(pa_mainloop_api* api, pa_time_event* event, const timeval* /*when*/,
+                             void* self) {
+  auto* output = static_cast<PulseOutput*>(self);
+  api->time_free(event);
+  if (!output->Ready()) output->Fail();
+}
+
+void PulseOutput::Fail() {
+  failed_.store(true, std::memory_order_release);
+  pa_threaded_mainloop_signal(loop_.get(), 0);
 }
 
 // The audio callback: the server wants `bytes` more. Renders straight into the server's
@@ -255,7 +289,11 @@ void PulseOutput::OnWrite(pa_stream* stream, std::size_t bytes, void* self) {
       pa_stream_cancel_write(stream);
       return;
     }
-    output->mixer_.Render(static_cast<std::int16_t*>(data), size / frameBytes);
+    if (output->rendering_.load(std::memory_order_acquire)) {
+      output->mixer_.Render(static_cast<std::int16_t*>(data), size / frameBytes);
+    } else {
+      std::memset(data, 0, size);
+    }
     if (pa_stream_write(stream, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
     bytes -= size;
   }

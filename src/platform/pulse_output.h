@@ -48,7 +48,9 @@ class PulseOutput {
   // smallest quantum (256), and queues target - quantum; a quantum that is no power of two the
   // graph runs at the power of two below, which crackles. Every step here is one the graph runs
   // as asked: 256 with 512 frames queued (the game allows itself requests of 128 frames for
-  // that), 256 with 768, 512 with 1'024, 1'024 with 1'536.
+  // that), 256 with 768, 512 with 1'024, 1'024 with 1'536. It stops at 53 ms: steps on to
+  // 100 ms at a quantum of 1'024 need requests of up to 1'376 frames, which leave the queue
+  // only half the target, and under load they lost no fewer blocks, but longer stretches.
   static constexpr std::uint32_t kPipeWireSmallestRequestFrames = 128;
   static constexpr LatencyStep kPipeWireSteps[] = {
       {768, kPipeWireSmallestRequestFrames}, {1'024, 256}, {1'536, 256}, {2'560, 256}};
@@ -58,16 +60,29 @@ class PulseOutput {
   // meeting trouble).
   static constexpr std::uint64_t kQuietFrames = 8 * 48'000;  // 8 s
 
-  // Connects to the server the environment names (PULSE_SERVER, or the user's own) and
-  // starts playing `channels` channels from `mixer`; null when there is no server, or it
-  // refuses the stream or has not made it ready within 2 s. The mixer must outlive the output.
-  static std::unique_ptr<PulseOutput> Open(Mixer& mixer, int channels);
+  // Starts connecting to the server the environment names (PULSE_SERVER, or the user's own)
+  // on a thread of its own, and returns at once; null when it cannot even start (out of memory
+  // or threads). The stream takes the default sink's layout (2, 4 or 6 channels) and plays
+  // silence until StartRendering hands it the mixer, which must outlive the output.
+  static std::unique_ptr<PulseOutput> Open(Mixer& mixer);
   ~PulseOutput();
   PulseOutput(const PulseOutput&) = delete;
   PulseOutput& operator=(const PulseOutput&) = delete;
 
-  // The server has gone or dropped the stream: close this output and open another.
+  // Waits until the stream is ready or has failed: at most about 2 s.
+  void WaitOpened();
+  // The server has made the stream ready (it stays so until it fails).
+  bool Ready() const { return ready_.load(std::memory_order_acquire); }
+  // The server refused the connection or the stream, has not made the stream ready within 2 s
+  // (pipewire-pulse holds a new stream while no session manager links it), has gone or has
+  // dropped the stream: close this output and open another.
   bool Failed() const { return failed_.load(std::memory_order_acquire); }
+  // A server took the connection, whether or not it made the stream ready.
+  bool ServerFound() const { return serverFound_.load(std::memory_order_acquire); }
+  // From now on the stream renders the mixer; call once it is ready, after setting the mixer's
+  // layout to Channels().
+  void StartRendering() { rendering_.store(true, std::memory_order_release); }
+  // The following hold once the stream is ready.
   int Channels() const { return channels_; }
   // The server is PipeWire (through pipewire-pulse), not PulseAudio itself.
   bool OnPipeWire() const { return steps_ == kPipeWireSteps; }
@@ -89,13 +104,16 @@ class PulseOutput {
     void operator()(pa_stream* s) const;
   };
 
-  PulseOutput(Mixer& mixer, int channels) : mixer_(mixer), channels_(channels) {}
+  explicit PulseOutput(Mixer& mixer) : mixer_(mixer) {}
   bool Start();
-  bool WaitReady();
+  // The steps of opening, each on the loop's thread once the one before has answered.
   static void OnContextState(pa_context* context, void* self);
   static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
-  static void OnDeadline(pa_mainloop_api* api, pa_time_event* event, const timeval* when, void* self);
+  static void OnSinkInfo(pa_context* context, const pa_sink_info* info, int last, void* self);
+  void ConnectStream();
   static void OnStreamState(pa_stream* stream, void* self);
+  static void OnDeadline(pa_mainloop_api* api, pa_time_event* event, const timeval* when, void* self);
+  void Fail();
   static void OnWrite(pa_stream* stream, std::size_t bytes, void* self);
   static void OnUnderflow(pa_stream* stream, void* self);
   const LatencyStep& CurrentStep() const { return steps_[target_.Step()]; }
@@ -103,7 +121,7 @@ class PulseOutput {
   void ApplyTarget(pa_stream* stream);
 
   Mixer& mixer_;
-  int channels_;
+  int channels_ = 2;
   // The ladder of the server found at connection.
   const LatencyStep* steps_ = kPulseAudioSteps;
   LatencyTarget target_{std::size(kPulseAudioSteps), kQuietFrames};
@@ -111,8 +129,10 @@ class PulseOutput {
   // Requests still to come before a request's size says anything about the server's queue:
   // the first ones after a change of target ask for the difference.
   int unsettledRequests_ = 0;
-  bool deadlinePassed_ = false;  // while opening, under the loop's lock
+  std::atomic<bool> serverFound_{false};
+  std::atomic<bool> ready_{false};
   std::atomic<bool> failed_{false};
+  std::atomic<bool> rendering_{false};
   // The callback's own figures, published for Stats().
   std::atomic<std::uint64_t> callbacks_{0};
   std::atomic<std::uint64_t> longestNs_{0};

@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::uint32_t kRetryMs = 1'000;
 
-// The widest layout the mixer knows that the default output has: 2, 4 or 6 channels.
+// The widest layout the mixer knows that SDL's default output has: 2, 4 or 6 channels.
 int DefaultOutputChannels() {
   SDL_AudioSpec spec{};
   char* name = nullptr;
@@ -46,13 +46,29 @@ std::unique_ptr<SdlAudioOutput> SdlAudioOutput::Open() {
     SDL_SetHint(SDL_HINT_APP_NAME, "Vesquin");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_APP_NAME, "Vesquin");
     SDL_SetHint(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Vesquin");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return nullptr;
-    output->subsystem_.initialised = true;
     output->mixer_ = std::make_unique<Mixer>(2);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  if (!output->OpenDevice()) return nullptr;
+  output->lastAttemptMs_ = output->lastAdvanceMs_ = SDL_GetTicks();
+  if (WantsPulseAudio()) {
+    output->pulse_ = PulseOutput::Open(*output->mixer_);
+    if (output->pulse_) {
+      // The intro is heard from its first sample where the server answers in time.
+      output->pulse_->WaitOpened();
+      if (output->pulse_->Ready()) {
+        output->StartStream();
+        return output;
+      }
+      if (output->pulse_->ServerFound()) {
+        output->serverSeen_ = true;
+        output->CloseOutput();
+        return output;
+      }
+    }
+    output->pulse_.reset();
+  }
+  if (!output->OpenSdlDevice()) return nullptr;
   return output;
 }
 
@@ -69,23 +85,45 @@ void SdlAudioOutput::CloseOutput() {
   device_.Close();
   pulse_.reset();
   bufferFrames_ = 0;
-  lastAttemptMs_ = lastAdvanceMs_ = SDL_GetTicks();
+  lastAttemptMs_ = SDL_GetTicks();
+  // The renderer moved the mixer on until now; otherwise Maintain has.
+  if (rendering_) lastAdvanceMs_ = lastAttemptMs_;
+  rendering_ = false;
 }
 
-bool SdlAudioOutput::OpenDevice() {
+void SdlAudioOutput::OpenOutput() {
   CloseOutput();
   deviceAdded_ = false;
-
   if (WantsPulseAudio()) {
-    // The layout reaches the mixer before the stream's first request does.
-    channels_ = DefaultOutputChannels();
-    mixer_->SetOutputChannels(channels_);
-    pulse_ = PulseOutput::Open(*mixer_, channels_);
-    if (pulse_) {
-      bufferFrames_ = static_cast<std::uint16_t>(pulse_->RequestFrames());
-      return true;
-    }
+    pulse_ = PulseOutput::Open(*mixer_);
+    if (pulse_) return;
   }
+  OpenSdlDevice();
+}
+
+void SdlAudioOutput::StartStream() {
+  serverSeen_ = true;
+  channels_ = pulse_->Channels();
+  // The layout reaches the mixer before the stream's first rendered request does.
+  mixer_->SetOutputChannels(channels_);
+  pulse_->StartRendering();
+  bufferFrames_ = static_cast<std::uint16_t>(pulse_->RequestFrames());
+  rendering_ = true;
+}
+
+bool SdlAudioOutput::OpenSdlDevice() {
+  // Where a sound server has answered, only our own stream plays through it: SDL's PulseAudio
+  // driver waits without end for a server that takes the connection and never makes the stream
+  // ready, and on a desktop SDL's ALSA output reaches the same server. SDL's audio therefore
+  // starts only where no server has answered.
+  if (serverSeen_) return false;
+  if (!subsystem_.initialised) {
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    subsystem_.initialised = true;
+  }
+  // A server has come up since our stream found none: it is tried again instead.
+  const char* driver = SDL_GetCurrentAudioDriver();
+  if (WantsPulseAudio() && driver != nullptr && std::strcmp(driver, "pulseaudio") == 0) return false;
 
   SDL_AudioSpec want{};
   want.freq = static_cast<int>(Mixer::kSampleRate);
@@ -108,6 +146,7 @@ bool SdlAudioOutput::OpenDevice() {
     bufferFrames_ = have.samples;
     channels_ = have.channels;
     mixer_->SetOutputChannels(channels_);  // the callback is still paused
+    rendering_ = true;
     SDL_PauseAudioDevice(id, 0);
     return true;
   }
@@ -130,23 +169,25 @@ void SdlAudioOutput::HandleEvent(const SDL_Event& event) {
 }
 
 void SdlAudioOutput::Maintain() {
-  if (pulse_) {
-    if (!pulse_->Failed()) return;
-    CloseOutput();  // the server went away: try again later
-    return;
+  if (pulse_ != nullptr && pulse_->Failed()) {
+    serverSeen_ = serverSeen_ || pulse_->ServerFound();
+    CloseOutput();  // the server went away, or never made the stream ready: try again later
+    // Where no server has ever answered, SDL's own outputs may play instead.
+    if (OpenSdlDevice()) return;
+  } else if (device_.id != 0 && SDL_GetAudioDeviceStatus(device_.id) == SDL_AUDIO_STOPPED) {
+    CloseOutput();  // lost without an event reaching us: give it up and try again later
   }
-  if (device_.id != 0) {
-    if (SDL_GetAudioDeviceStatus(device_.id) != SDL_AUDIO_STOPPED) return;
-    // Lost without an event reaching us: give it up and try again later.
-    CloseOutput();
-    return;
-  }
-  // No output renders: the clips' time goes on here, so that a clip still ends when it
-  // should and commands do not pile up for a renderer that is not there.
+  if (rendering_) return;
+  // Nothing renders: the clips' time goes on here, so that a clip still ends when it should
+  // and commands do not pile up for a renderer that is not there.
   const std::uint32_t now = SDL_GetTicks();
   mixer_->Advance(static_cast<std::size_t>(now - lastAdvanceMs_) * (Mixer::kSampleRate / 1'000));
   lastAdvanceMs_ = now;
-  if (deviceAdded_ || now - lastAttemptMs_ >= kRetryMs) OpenDevice();
+  if (pulse_ != nullptr) {
+    if (pulse_->Ready()) StartStream();
+  } else if (deviceAdded_ || now - lastAttemptMs_ >= kRetryMs) {
+    OpenOutput();
+  }
 }
 
 }  // namespace vesquin
