@@ -140,7 +140,9 @@ def latency(folder, work):
 def session(folder, work, seconds, label, reference):
     raw = os.path.join(work, f'session-{label}.raw')
     capture = Capture(raw)
-    time.sleep(0.5)
+    # A recorder younger than about a second made the null sink drop a block of Wine's stream
+    # as it joined: the game starts once the recorder has settled.
+    time.sleep(1.5)
     game, _ = start_game(folder, work)
     time.sleep(12.0)
     key('ctrl')

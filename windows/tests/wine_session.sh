@@ -42,7 +42,10 @@ wineserver -w
 capture_start() {  # $1: the raw file that the sink's monitor is written to
   parec --device=capture.monitor --format=s16le --rate=48000 --channels=2 --raw --latency-msec=10 > "$1" &
   capture_pid=$!
-  sleep 0.3
+  # A recorder younger than about a second, joined by Wine's stream, made the null sink drop
+  # one block of Wine's (25 ms of silence, 0.9 s after the recorder started) in most runs:
+  # the game starts once the recorder has settled.
+  sleep 1.5
 }
 
 capture_stop() {
