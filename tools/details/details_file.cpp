@@ -4,6 +4,8 @@
 #include <optional>
 #include <ostream>
 
+#include "scores/player_details.h"
+
 namespace vesquin::details {
 namespace {
 
@@ -82,6 +84,22 @@ void SayFields(std::ostream& out, const Fields& fields) {
 std::string ShownPath(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
+}
+
+std::string FieldsProblem(const Fields& fields) {
+  for (std::size_t i = 0; i < kFieldCount; ++i) {
+    if (const std::string problem = FieldProblem(fields[i]); !problem.empty()) {
+      return std::string(kFieldNames[i]) + ": " + problem;
+    }
+  }
+  return {};
+}
+
+bool ParseDetailsFile(std::span<const std::uint8_t> bytes, Fields& fields) {
+  PlayerDetails read;
+  if (!ParsePlayerDetails(bytes, read)) return false;
+  fields = {read.firstName, read.lastName, read.address, read.country};
+  return true;
 }
 
 std::string FieldProblem(std::string_view text) {

@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -32,8 +34,12 @@ inline constexpr int kFailed = 2;
 std::string ShownPath(const std::filesystem::path& path);
 // Empty when the text can stand as one detail; otherwise a sentence that says what is wrong.
 std::string FieldProblem(std::string_view text);
+// The first detail that cannot stand, as "<its name>: <what is wrong>"; empty when all can.
+std::string FieldsProblem(const Fields& fields);
 // The file's bytes: the four details in order, each ended by a line feed.
 std::string FormatDetailsFile(const Fields& fields);
+// The details as the game reads them from the file's bytes; false when they hold no text.
+bool ParseDetailsFile(std::span<const std::uint8_t> bytes, Fields& fields);
 
 enum class ReadResult { Read, Missing, Failed };
 // The two that touch the file have one source per system: details_file_posix.cpp and

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "details_file.h"
@@ -75,10 +76,7 @@ ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, 
       got += static_cast<std::size_t>(n);
     }
     bytes.resize(got);
-    PlayerDetails read;
-    if (!ParsePlayerDetails(bytes, read)) return ReadResult::Missing;
-    fields = {read.firstName, read.lastName, read.address, read.country};
-    return ReadResult::Read;
+    return ParseDetailsFile(bytes, fields) ? ReadResult::Read : ReadResult::Missing;
   } catch (...) {
     error = "Could not read " + ShownPath(folder / kFileName) + ".";
     return ReadResult::Failed;
@@ -88,11 +86,9 @@ ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, 
 bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields, std::string& error) {
   const std::filesystem::path target = folder / kFileName;
   try {
-    for (std::size_t i = 0; i < kFieldCount; ++i) {
-      if (const std::string problem = FieldProblem(fields[i]); !problem.empty()) {
-        error = std::string(kFieldNames[i]) + ": " + problem;
-        return false;
-      }
+    if (std::string problem = FieldsProblem(fields); !problem.empty()) {
+      error = std::move(problem);
+      return false;
     }
     const auto failed = [&](int reason) {
       error = "Could not write " + ShownPath(target) + ": " + Reason(reason) + ".";

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <utility>
 #include <vector>
 
 #include "details_file.h"
@@ -64,10 +65,7 @@ ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, 
       got += n;
     }
     bytes.resize(got);
-    PlayerDetails read;
-    if (!ParsePlayerDetails(bytes, read)) return ReadResult::Missing;
-    fields = {read.firstName, read.lastName, read.address, read.country};
-    return ReadResult::Read;
+    return ParseDetailsFile(bytes, fields) ? ReadResult::Read : ReadResult::Missing;
   } catch (...) {
     error = "Could not read " + ShownPath(target) + ".";
     return ReadResult::Failed;
@@ -77,11 +75,9 @@ ReadResult ReadDetailsFile(const std::filesystem::path& folder, Fields& fields, 
 bool WriteDetailsFile(const std::filesystem::path& folder, const Fields& fields, std::string& error) {
   const std::filesystem::path target = folder / kFileName;
   try {
-    for (std::size_t i = 0; i < kFieldCount; ++i) {
-      if (const std::string problem = FieldProblem(fields[i]); !problem.empty()) {
-        error = std::string(kFieldNames[i]) + ": " + problem;
-        return false;
-      }
+    if (std::string problem = FieldsProblem(fields); !problem.empty()) {
+      error = std::move(problem);
+      return false;
     }
     const DWORD targetAttributes = GetFileAttributesW(target.c_str());
     if (targetAttributes != INVALID_FILE_ATTRIBUTES &&
